@@ -1,0 +1,185 @@
+/*
+ * The main menu dialog (see main_menu.h).
+ *
+ * Controls: 1001 start choice, 1009 view choice, 1002 move choice (radio
+ * buttons, labels set at run time), 1003 "A&vanceret", 1004 "&OK",
+ * 1005 "&Luk", 1018 the group box the focus ring takes its width from.
+ */
+#include "shell/main_menu.h"
+#include "shell/main_window.h"
+#include "shell/settings.h"
+#include "support/drives.h"
+#include "support/file_probe.h"
+#include "support/message_box.h"
+#include "support/text.h"
+#include "resource.h"
+
+#include <string.h>
+
+static HWND g_ring_control = NULL;   /* the control the ring was last drawn around */
+
+MainMenuLabels main_menu_labels(bool schedule_locked, const char *super_setting, UINT move_drive_type)
+{
+    bool normal = strcmp(super_setting, "nej") == 0;
+    MainMenuLabels labels;
+    labels.view = "Start KI&RO-skema [VIS]";
+    if (schedule_locked)
+        labels.move = "&Flyt data til harddisk";
+    else
+        labels.move = move_drive_type == DRIVE_REMOVABLE ? "&Flyt data til enhed" : "&Flyt data til harddisk";
+    if (!normal)
+        labels.start = "&Start Super KIRO";
+    else
+        labels.start = schedule_locked ? "&Start KIRO-skema [LÅST]" : "&Start KIRO-skema";
+    return labels;
+}
+
+void version_banner(char *out, size_t size, int installation, unsigned version)
+{
+    format_text(out, size, "Kiro: %i   Version: %i.%02i.%02i", installation,
+                (int)(version / 10000), (int)(version % 10000 / 100), (int)(version % 100));
+}
+
+void focus_ring_rects(int group_left, int group_width, int control_top, int control_height,
+                      RECT *outer, RECT *inner)
+{
+    SetRect(outer, group_left + 5, control_top - 4, group_left + group_width - 5,
+            control_top + control_height + 4);
+    SetRect(inner, outer->left + 4, outer->top + 4, outer->right - 4, outer->bottom - 4);
+}
+
+static void set_label(HWND dialog, int id, const char *text)
+{
+    char now[64];
+    GetDlgItemTextA(dialog, id, now, sizeof now);
+    if (strcmp(now, text) != 0)
+        SetDlgItemTextA(dialog, id, text);
+}
+
+static void refresh_labels(HWND dialog)
+{
+    MainMenuLabels labels = main_menu_labels(g_settings.schedule_locked, g_settings.super_setting,
+                                             drive_type(g_settings.move_drive));
+    set_label(dialog, IDC_START, labels.start);
+    set_label(dialog, IDC_VIEW, labels.view);
+    set_label(dialog, IDC_MOVE, labels.move);
+}
+
+static void paint_ring(HWND dialog, HWND control, int colour)
+{
+    HWND group = GetDlgItem(dialog, IDC_MENU_GROUP);
+    RECT g, gc, c;
+    GetWindowRect(group, &g);
+    GetClientRect(group, &gc);
+    MapWindowPoints(NULL, dialog, (POINT *)&g, 2);
+    GetWindowRect(control, &c);
+    MapWindowPoints(NULL, dialog, (POINT *)&c, 2);
+    RECT outer, inner;
+    focus_ring_rects(g.left, gc.right, c.top, c.bottom - c.top, &outer, &inner);
+    HDC dc = GetDC(dialog);
+    fill_frame(dc, GetSysColorBrush(colour), outer.left, outer.top, inner.left, inner.top,
+               inner.right, inner.bottom, outer.right, outer.bottom);
+    ReleaseDC(dialog, dc);
+}
+
+static void paint_main_menu(HWND dialog)
+{
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(dialog, &ps);
+    RECT d, g;
+    GetClientRect(dialog, &d);
+    GetClientRect(GetDlgItem(dialog, IDC_MENU_GROUP), &g);
+    int m = (d.right - g.right) / 2;
+    RECT banner = { m, m, d.right - m, 60 };
+    draw_bevel(dc, banner.left, banner.top, banner.right, banner.bottom);
+
+    char text[80];
+    version_banner(text, sizeof text, g_settings.installation, g_settings.version);
+    HGDIOBJ previous = SelectObject(dc, g_settings.banner_font);
+    SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+    SetBkMode(dc, TRANSPARENT);
+    DrawTextA(dc, text, -1, &banner, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+    SelectObject(dc, previous);
+    EndPaint(dialog, &ps);
+
+    HWND focus = GetFocus();
+    if (focus && GetParent(focus) != dialog)
+        focus = NULL;
+    if (g_ring_control && g_ring_control != focus)
+        paint_ring(dialog, g_ring_control, COLOR_BTNFACE);
+    g_ring_control = focus;
+    if (focus)
+        paint_ring(dialog, focus, COLOR_ACTIVECAPTION);
+
+    refresh_labels(dialog);
+}
+
+static void repaint(HWND dialog)
+{
+    InvalidateRect(dialog, NULL, TRUE);
+}
+
+static void on_init(HWND dialog)
+{
+    g_ring_control = NULL;
+    SetWindowTextA(dialog, "KIRO-skema");
+    CheckDlgButton(dialog, IDC_START, BST_CHECKED);
+    CheckDlgButton(dialog, IDC_MOVE, BST_UNCHECKED);
+    center_over(GetWindow(dialog, GW_OWNER), dialog);
+    SetFocus(GetDlgItem(dialog, IDC_START));
+}
+
+/* OK with the move choice checked. */
+static void on_ok_move(HWND dialog)
+{
+    char lock_file[KIRO_PATH_SIZE];
+    format_text(lock_file, sizeof lock_file, "%sini\\kiro.lck", g_settings.data_dir);
+    if (file_access(lock_file) == 0) {
+        message_box(dialog,
+                    "Du er ved at flytte data fra en KIRO, som er i brug af en anden bruger\n"
+                    "KIRO skal være afsluttet inden der kan flyttes data!",
+                    "OBS!", MB_OK | MB_ICONWARNING);
+        return;
+    }
+}
+
+static void on_ok(HWND dialog)
+{
+    if (IsDlgButtonChecked(dialog, IDC_MOVE) == BST_CHECKED)
+        on_ok_move(dialog);
+}
+
+INT_PTR CALLBACK main_menu_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        on_init(dialog);
+        return FALSE;   /* the focus stays on the start choice */
+    case WM_PAINT:
+        paint_main_menu(dialog);
+        return TRUE;
+    case WM_COMMAND:
+        switch (LOWORD(wparam)) {
+        case IDC_START:
+        case IDC_VIEW:
+        case IDC_MOVE:
+            repaint(dialog);
+            return TRUE;
+        case IDC_OK:
+            on_ok(dialog);
+            return TRUE;
+        case IDC_CLOSE:
+        case IDCANCEL:
+            EndDialog(dialog, 2);
+            return TRUE;
+        }
+        break;
+    }
+    return FALSE;
+}
+
+INT_PTR run_main_menu(HWND owner)
+{
+    return DialogBoxParamA(g_settings.instance, MAKEINTRESOURCEA(IDD_MAIN_MENU), owner,
+                           main_menu_proc, 0);
+}

@@ -1,0 +1,78 @@
+/*
+ * Menu settings: the process-wide record filled at start-up from the
+ * command line and ini\kiro.ini, read by every part of the menu, and the
+ * start-up helpers that fill it (command line, configuration keys, title
+ * and footer lines, fonts, version strings).
+ */
+#ifndef KIRO_SETTINGS_H
+#define KIRO_SETTINGS_H
+
+#include <windows.h>
+#include <stddef.h>
+
+enum { KIRO_PATH_SIZE = 520 };
+
+struct MenuSettings {
+    char program_dir[KIRO_PATH_SIZE];  /* ends with a backslash */
+    char data_dir[KIRO_PATH_SIZE];     /* ends with a backslash */
+    char config_path[KIRO_PATH_SIZE];  /* data_dir + "ini\kiro.ini" */
+    int installation;                  /* "insnr" */
+    unsigned short version;            /* "version", low 16 bits */
+    char super_setting[10];            /* "superkiro" */
+    char move_drive[4];                /* "flytdrev" */
+    bool schedule_locked;
+    char title[3 * KIRO_PATH_SIZE];
+    char footer[512];
+    int screen_height;
+    HFONT banner_font;
+    HFONT title_font;
+    HFONT heading_font;
+    int banner_font_width;
+    HWND main_window;
+    HINSTANCE instance;
+};
+
+extern MenuSettings g_settings;
+
+/* The configuration section and the lock key, spelled as the schedule
+   program spells them (the key is Windows-1252: "skemal" + 0xE5 + "st"). */
+extern const char *const KEY_SECTION_GLOBAL;
+extern const char *const KEY_SCHEDULE_LOCKED;
+
+/* Command line of the menu (-p/-P program directory, -d/-D data directory). */
+void parse_command_line(char *program_dir, char *data_dir);
+/* The same rules over an argument list without program path (the arguments
+   of a desktop shortcut): fills the directories that are given, leaves the
+   others as they are. Answers false when the list cannot be split. */
+bool parse_switches(const wchar_t *arguments, char *program_dir, char *data_dir);
+void trim_blanks(char *text);
+void strip_to_directory(char *path);
+/* Appends "\" to a directory of two or more characters that lacks one. */
+void end_with_backslash(char *directory, size_t size);
+
+/* The named string of a file's version resource, or an empty text. */
+void version_string(const char *file, const char *name, char *out, size_t size);
+
+/* Reads the five keys of section "global" into g_settings and derives the
+   schedule-locked flag. */
+void read_configuration(void);
+/* True when "skemalåst" is "ja" and the super setting is "nej". */
+bool derive_schedule_locked(const char *locked_text, const char *super_setting);
+/* Writes "skemalåst" and keeps the flag equal to what the file says.
+   Answers false (and leaves the flag as the file has it) on failure. */
+bool write_schedule_locked(bool locked);
+
+void build_title_line(char *out, size_t size, int installation, const char *super_setting,
+                      const char *program_dir, const char *data_dir);
+void build_footer_line(char *out, size_t size, const char *program_dir, int current_year);
+
+/* Title and heading font sizes for a screen height (0, 0 = system default). */
+void font_sizes_for_screen(int screen_height, int *title_height, int *title_width,
+                           int *heading_height, int *heading_width);
+void create_fonts(void);
+void release_fonts(void);
+
+/* The whole start-up sequence, message loop and ending; the exit code. */
+int run_menu(HINSTANCE instance);
+
+#endif

@@ -1,0 +1,326 @@
+/*
+ * Test driver for kiromenu.exe under Wine (see driver.h).
+ */
+#include "driver.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+void pause_ms(int ms)
+{
+    DWORD end = GetTickCount() + (DWORD)ms;
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        DWORD now = GetTickCount();
+        if ((int)(end - now) <= 0)
+            break;
+        Sleep(ms < 10 ? (DWORD)ms : 10);
+    }
+}
+
+Program start_program(const std::string &exe, const std::string &args, const char *cwd)
+{
+    Program program = { NULL, 0 };
+    std::string line = "\"" + exe + "\"";
+    if (!args.empty())
+        line += " " + args;
+    std::vector<char> buffer(line.begin(), line.end());
+    buffer.push_back('\0');
+    STARTUPINFOA si;
+    ZeroMemory(&si, sizeof si);
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi;
+    if (CreateProcessA(exe.c_str(), buffer.data(), NULL, NULL, FALSE, 0, NULL, cwd, &si, &pi)) {
+        CloseHandle(pi.hThread);
+        program.process = pi.hProcess;
+        program.pid = pi.dwProcessId;
+    }
+    return program;
+}
+
+bool is_running(const Program &program)
+{
+    return program.process && WaitForSingleObject(program.process, 0) == WAIT_TIMEOUT;
+}
+
+void kill_program(Program &program)
+{
+    if (program.process) {
+        TerminateProcess(program.process, 99);
+        WaitForSingleObject(program.process, 5000);
+        CloseHandle(program.process);
+        program.process = NULL;
+    }
+}
+
+int wait_exit(Program &program, int timeout_ms)
+{
+    if (!program.process)
+        return -1;
+    DWORD r = WaitForSingleObject(program.process, (DWORD)timeout_ms);
+    if (r != WAIT_OBJECT_0) {
+        kill_program(program);
+        return -1;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(program.process, &code);
+    CloseHandle(program.process);
+    program.process = NULL;
+    return (int)code;
+}
+
+struct WindowSearch {
+    DWORD pid;
+    std::vector<HWND> found;
+};
+
+static BOOL CALLBACK collect_window(HWND window, LPARAM param)
+{
+    WindowSearch *search = (WindowSearch *)param;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == search->pid && IsWindowVisible(window))
+        search->found.push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> top_windows(DWORD pid)
+{
+    WindowSearch search;
+    search.pid = pid;
+    EnumWindows(collect_window, (LPARAM)&search);
+    return search.found;
+}
+
+std::string window_text(HWND window)
+{
+    char text[4096];
+    text[0] = '\0';
+    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, 2000, NULL);
+    text[sizeof text - 1] = '\0';
+    return text;
+}
+
+std::string control_text(HWND dialog, int id)
+{
+    HWND control = GetDlgItem(dialog, id);
+    return control ? window_text(control) : std::string();
+}
+
+std::string class_name(HWND window)
+{
+    char name[256];
+    if (!GetClassNameA(window, name, sizeof name))
+        return std::string();
+    return name;
+}
+
+bool is_checked(HWND dialog, int id)
+{
+    DWORD_PTR state = 0;
+    SendMessageTimeoutA(GetDlgItem(dialog, id), BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 2000, &state);
+    return state == BST_CHECKED;
+}
+
+HWND wait_window(DWORD pid, const char *wanted_class, const char *caption, int timeout_ms)
+{
+    DWORD start = GetTickCount();
+    do {
+        for (HWND window : top_windows(pid)) {
+            if (wanted_class && class_name(window) != wanted_class)
+                continue;
+            if (caption && window_text(window) != caption)
+                continue;
+            return window;
+        }
+        pause_ms(20);
+    } while ((int)(GetTickCount() - start) < timeout_ms);
+    return NULL;
+}
+
+void click(HWND dialog, int id)
+{
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(dialog, id));
+}
+
+void set_focus(HWND dialog, int id)
+{
+    PostMessageA(dialog, WM_NEXTDLGCTL, (WPARAM)GetDlgItem(dialog, id), TRUE);
+}
+
+bool wait_message_box(DWORD pid, MessageBoxSeen &box, int timeout_ms)
+{
+    DWORD start = GetTickCount();
+    do {
+        for (HWND window : top_windows(pid)) {
+            if (class_name(window) != "#32770")
+                continue;
+            HWND text = GetDlgItem(window, 0xFFFF);
+            if (!text)
+                continue;
+            box.window = window;
+            box.caption = window_text(window);
+            box.text = window_text(text);
+            box.owner = GetWindow(window, GW_OWNER);
+            HWND icon_control = GetDlgItem(window, 0x440);
+            if (!icon_control)
+                icon_control = GetDlgItem(window, 0x14);
+            DWORD_PTR icon = 0;
+            if (icon_control)
+                SendMessageTimeoutA(icon_control, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 2000, &icon);
+            box.icon = (HICON)icon;
+            return true;
+        }
+        pause_ms(20);
+    } while ((int)(GetTickCount() - start) < timeout_ms);
+    return false;
+}
+
+void answer(const MessageBoxSeen &box, int button)
+{
+    HWND control = GetDlgItem(box.window, button);
+    PostMessageA(box.window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), (LPARAM)control);
+    for (int i = 0; i < 250 && IsWindow(box.window); i++)
+        pause_ms(20);
+}
+
+UINT message_box_icon(const MessageBoxSeen &box)
+{
+    if (!box.icon)
+        return 0;
+    struct { LPCSTR id; UINT style; } icons[] = {
+        { IDI_HAND, MB_ICONERROR }, { IDI_EXCLAMATION, MB_ICONWARNING },
+        { IDI_ASTERISK, MB_ICONINFORMATION }, { IDI_QUESTION, MB_ICONQUESTION },
+    };
+    for (auto &i : icons)
+        if (LoadIconA(NULL, i.id) == box.icon)
+            return i.style;
+    return 0;
+}
+
+static BOOL CALLBACK collect_button(HWND window, LPARAM param)
+{
+    std::vector<int> *ids = (std::vector<int> *)param;
+    char name[32];
+    if (GetClassNameA(window, name, sizeof name) && _stricmp(name, "Button") == 0 && IsWindowVisible(window))
+        ids->push_back(GetDlgCtrlID(window));
+    return TRUE;
+}
+
+std::vector<int> message_box_buttons(const MessageBoxSeen &box)
+{
+    std::vector<int> ids;
+    EnumChildWindows(box.window, collect_button, (LPARAM)&ids);
+    return ids;
+}
+
+/* Wine's own conversions between Windows and Unix paths. */
+typedef char *(CDECL *UnixNameFn)(const WCHAR *);
+typedef WCHAR *(CDECL *DosNameFn)(const char *);
+
+std::string unix_path(const std::string &windows_path)
+{
+    UnixNameFn to_unix = (UnixNameFn)(void *)GetProcAddress(GetModuleHandleA("kernel32.dll"),
+                                                            "wine_get_unix_file_name");
+    if (to_unix) {
+        WCHAR wide[MAX_PATH * 2];
+        if (MultiByteToWideChar(CP_ACP, 0, windows_path.c_str(), -1, wide, MAX_PATH * 2)) {
+            char *name = to_unix(wide);
+            if (name) {
+                std::string result = name;
+                HeapFree(GetProcessHeap(), 0, name);
+                return result;
+            }
+        }
+    }
+    std::string path = windows_path;
+    if (path.size() >= 2 && (path[0] == 'Z' || path[0] == 'z') && path[1] == ':')
+        path = path.substr(2);
+    for (char &c : path)
+        if (c == '\\')
+            c = '/';
+    return path;
+}
+
+std::string windows_path(const std::string &unix_path)
+{
+    DosNameFn to_dos = (DosNameFn)(void *)GetProcAddress(GetModuleHandleA("kernel32.dll"),
+                                                         "wine_get_dos_file_name");
+    if (to_dos) {
+        WCHAR *name = to_dos(unix_path.c_str());
+        if (name) {
+            char ansi[MAX_PATH * 2];
+            int n = WideCharToMultiByte(CP_ACP, 0, name, -1, ansi, sizeof ansi, NULL, NULL);
+            HeapFree(GetProcessHeap(), 0, name);
+            if (n > 0)
+                return ansi;
+        }
+    }
+    std::string path = "Z:" + unix_path;
+    for (char &c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+}
+
+int run_unix(const std::string &command, int timeout_ms)
+{
+    /* Wine starts a Unix program without a process handle to wait on, so
+       the command leaves its status in a marker file that we wait for. */
+    static int serial = 0;
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    char marker[MAX_PATH + 64];
+    snprintf(marker, sizeof marker, "%skiro-unix-%lu-%d.status", temp, GetCurrentProcessId(), ++serial);
+    DeleteFileA(marker);
+    /* The command goes into a script file: Wine splits a command line by
+       Windows rules, which know nothing of the shell's quoting. */
+    std::string marker_unix = unix_path(marker);
+    std::string script = std::string(marker) + ".sh";
+    FILE *f = fopen(script.c_str(), "wb");
+    if (!f)
+        return -1;
+    fprintf(f, "%s\nstatus=$?\necho $status > '%s.tmp'\nmv '%s.tmp' '%s'\n", command.c_str(),
+            marker_unix.c_str(), marker_unix.c_str(), marker_unix.c_str());
+    fclose(f);
+    std::string line = "/bin/sh " + unix_path(script);
+    std::vector<char> buffer(line.begin(), line.end());
+    buffer.push_back('\0');
+    STARTUPINFOA si;
+    ZeroMemory(&si, sizeof si);
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi;
+    ZeroMemory(&pi, sizeof pi);
+    if (!CreateProcessA(NULL, buffer.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
+        return -1;
+    if (pi.hThread)
+        CloseHandle(pi.hThread);
+    if (pi.hProcess)
+        CloseHandle(pi.hProcess);
+    DWORD start = GetTickCount();
+    while ((int)(GetTickCount() - start) < timeout_ms) {
+        FILE *m = fopen(marker, "r");
+        if (m) {
+            int status = -1;
+            if (fscanf(m, "%d", &status) != 1)
+                status = -1;
+            fclose(m);
+            DeleteFileA(marker);
+            DeleteFileA(script.c_str());
+            return status;
+        }
+        pause_ms(10);
+    }
+    return -1;
+}
+
+bool screenshot(const std::string &png_windows_path)
+{
+    std::string target = unix_path(png_windows_path);
+    return run_unix("import -window root '" + target + "'", 30000) == 0;
+}

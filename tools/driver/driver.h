@@ -1,0 +1,77 @@
+/*
+ * Test driver for kiromenu.exe under Wine: starts the program, finds its
+ * windows by process, class and caption with bounded waits, reads window and
+ * control texts, presses buttons, reads and answers message boxes, and runs
+ * commands of the Unix machine underneath (mounts, screenshots). Window
+ * handles are shared by all processes of a Wine prefix, so every call works
+ * across processes. No wait is without a limit.
+ */
+#ifndef KIRO_DRIVER_H
+#define KIRO_DRIVER_H
+
+#include <windows.h>
+#include <string>
+#include <vector>
+
+struct Program {
+    HANDLE process;
+    DWORD pid;
+};
+
+/* Starts exe with the command line "exe args" (exe passed as the
+   application name too) in directory cwd (NULL: the test's own). */
+Program start_program(const std::string &exe, const std::string &args, const char *cwd = NULL);
+/* Waits for the end; the exit code, or -1 on time-out (the process is then
+   killed). Closes the handle. */
+int wait_exit(Program &program, int timeout_ms = 20000);
+void kill_program(Program &program);
+bool is_running(const Program &program);
+
+/* A visible top-level window of pid whose class and caption match (NULL
+   matches any); NULL after timeout_ms. */
+HWND wait_window(DWORD pid, const char *class_name, const char *caption, int timeout_ms = 10000);
+/* All visible top-level windows of pid. */
+std::vector<HWND> top_windows(DWORD pid);
+
+std::string window_text(HWND window);
+std::string control_text(HWND dialog, int id);
+std::string class_name(HWND window);
+bool is_checked(HWND dialog, int id);
+
+/* Posts a click on button id of dialog (WM_COMMAND with BN_CLICKED). */
+void click(HWND dialog, int id);
+/* Gives the keyboard focus to a control of another process's dialog. */
+void set_focus(HWND dialog, int id);
+
+struct MessageBoxSeen {
+    HWND window;
+    std::string caption;
+    std::string text;
+    HWND owner;
+    HICON icon;
+};
+/* Waits for a message box of pid (class #32770 with a text control 0xFFFF). */
+bool wait_message_box(DWORD pid, MessageBoxSeen &box, int timeout_ms = 10000);
+/* Presses a message box's button (IDOK, IDYES, ...), waits until it is gone. */
+void answer(const MessageBoxSeen &box, int button);
+/* Which of the standard icons the box shows: MB_ICONERROR, MB_ICONWARNING,
+   MB_ICONINFORMATION, MB_ICONQUESTION or 0. */
+UINT message_box_icon(const MessageBoxSeen &box);
+/* The ids of the box's push buttons, in creation order. */
+std::vector<int> message_box_buttons(const MessageBoxSeen &box);
+
+/* Runs a command of the machine underneath (/bin/sh -c) and waits for it;
+   its exit status, or -1 on time-out. */
+int run_unix(const std::string &command, int timeout_ms = 30000);
+/* The Unix path of a Windows path on drive Z: (the root file system), and
+   back. */
+std::string unix_path(const std::string &windows_path);
+std::string windows_path(const std::string &unix_path);
+
+/* Saves a picture of the whole screen as PNG (ImageMagick's import). */
+bool screenshot(const std::string &png_windows_path);
+
+/* Sleeps while keeping this thread's own windows serviced. */
+void pause_ms(int ms);
+
+#endif

@@ -1,0 +1,59 @@
+#!/bin/sh
+# Starts or stops what the tests and the demo need: an Xvfb display of
+# their own, the build's Wine prefix (created and configured once) and a
+# persistent wine server.
+#   tools/services.sh start|stop BUILD_DIR
+set -e
+here=$(cd "$(dirname "$0")" && pwd)
+action=$1
+build=$(cd "${2:-build}" && pwd)
+wineserver=/usr/lib/wine/wineserver64
+[ -x "$wineserver" ] || wineserver=wineserver
+
+display_alive() {
+  [ -f "$build/.display" ] && [ -f "$build/.xvfb.pid" ] &&
+    kill -0 "$(cat "$build/.xvfb.pid")" 2>/dev/null
+}
+
+start_xvfb() {
+  display_alive && return 0
+  n=90
+  while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  echo $! > "$build/.xvfb.pid"
+  echo "$n" > "$build/.display"
+  i=0
+  while [ ! -e "/tmp/.X11-unix/X$n" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+  [ -e "/tmp/.X11-unix/X$n" ] || { echo "services: Xvfb did not start" >&2; exit 1; }
+}
+
+case "$action" in
+start)
+  start_xvfb
+  kiro_env_build="$build"; . "$here/wine-env.sh"
+  if [ ! -f "$WINEPREFIX/.kiro-configured" ]; then
+    rm -rf "$WINEPREFIX"
+    "$KIRO_WINE" wineboot -i >/dev/null 2>&1 </dev/null
+    "$wineserver" -w
+    "$KIRO_WINE" regedit /S "Z:$(echo "$here/wineprefix.reg" | tr / '\\')" >/dev/null 2>&1 </dev/null
+    "$wineserver" -w
+    touch "$WINEPREFIX/.kiro-configured"
+  fi
+  # A persistent server, its streams detached so no pipe is held open.
+  "$wineserver" -k >/dev/null 2>&1 </dev/null || true
+  "$wineserver" -p >/dev/null 2>&1 </dev/null
+  "$KIRO_WINE" cmd /c exit >/dev/null 2>&1 </dev/null
+  ;;
+stop)
+  if [ -d "$build/wineprefix" ]; then
+    kiro_env_build="$build"; . "$here/wine-env.sh"
+    "$wineserver" -k >/dev/null 2>&1 || true
+  fi
+  if [ -f "$build/.xvfb.pid" ]; then
+    kill "$(cat "$build/.xvfb.pid")" 2>/dev/null || true
+    rm -f "$build/.xvfb.pid" "$build/.display"
+  fi
+  ;;
+*)
+  echo "usage: $0 start|stop BUILD_DIR" >&2; exit 2 ;;
+esac

@@ -1,0 +1,58 @@
+#!/bin/sh
+# Installs, from Debian's packages, everything the build, the tests and the
+# demo need, and unpacks the minizip sources into the build folder. Safe to
+# run again: it installs only what is missing.
+#   tools/setup.sh BUILD_DIR
+set -e
+build=${1:-build}
+
+packages="cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+  libz-mingw-w64-dev wine wine64 wine32:i386 xvfb x11-utils imagemagick
+  googletest python3 python3-pyftpdlib dpkg-dev zip unzip curl"
+
+missing=""
+for p in $packages; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed"; then
+    missing="$missing $p"
+  fi
+done
+
+# minizip comes as source (zlib's contrib/minizip, Debian source package
+# "minizip"), which needs a deb-src entry; add one of our own only when the
+# machine has none.
+if ! grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+  cat > /etc/apt/sources.list.d/kiromenu-deb-src.sources <<'SRC'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SRC
+  need_update=1
+fi
+
+if [ -n "$missing" ]; then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
+  need_update=1
+fi
+if [ -n "$need_update" ]; then
+  apt-get update -q
+fi
+if [ -n "$missing" ]; then
+  echo "setup: installing$missing"
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
+fi
+
+mkdir -p "$build/_deps"
+if [ ! -f "$build/_deps/minizip/zip.c" ]; then
+  tmp=$(mktemp -d)
+  (cd "$tmp" && apt-get source -q minizip >/dev/null 2>&1) || {
+    apt-get update -q && (cd "$tmp" && apt-get source -q minizip)
+  }
+  rm -rf "$build/_deps/minizip"
+  mv "$tmp"/minizip-*/ "$build/_deps/minizip"
+  chmod -R u+rwX "$build/_deps/minizip"
+  rm -rf "$tmp"
+fi
