@@ -1,0 +1,39 @@
+/*
+ * File and disk utilities: counting files, copying a file or a slice of it
+ * while driving the progress dialog's file bar, volume labels, file sizes,
+ * free space, creating one directory and removing a directory tree. Every
+ * function that touches a drive runs with critical-error boxes switched off.
+ */
+#ifndef KIRO_DISK_UTILS_H
+#define KIRO_DISK_UTILS_H
+
+#include <windows.h>
+
+/* Entries matching pattern that are not directories (0 when none). */
+int count_files(const char *pattern);
+
+/* Copies source from offset, at most limit bytes (0: to the end), to target
+   opened with mode "wb" or "ab"; drives the file bar and status line of the
+   progress dialog (may be NULL). Bytes written, 0 on failure (also on a
+   read error of the source). */
+DWORD copy_with_progress(HWND dialog, const char *source, const char *target, DWORD offset,
+                         DWORD limit, const char *mode);
+
+/* Label of the drive named by path's first two characters into buffer
+   (260 characters); 1 when a readable medium is present, else 0. */
+int read_volume_label(char *buffer, const char *path);
+
+DWORD file_size(const char *path);
+
+/* Free space for the caller and capacity of drive (e.g. "a:" or any path
+   on it); 1 on success, 0 on failure (values untouched). */
+int free_space(const char *drive, ULARGE_INTEGER *available, ULARGE_INTEGER *total);
+/* Bytes per allocation unit of drive, 0 when unknown. */
+DWORD cluster_size(const char *drive);
+
+/* Creates the last component of path; 1 when it exists afterwards. */
+int make_directory(const char *path);
+/* Removes directory and everything below it, as far as possible; 1. */
+int delete_tree(const char *directory);
+
+#endif

@@ -1,0 +1,38 @@
+/*
+ * Zip packing and unpacking over minizip and zlib: add one file to an
+ * archive (creating it or appending), add every file matching a pattern,
+ * extract every entry of an archive. Results are small integer codes: 0 is
+ * success, anything else a failure.
+ */
+#ifndef KIRO_ZIP_UTILS_H
+#define KIRO_ZIP_UTILS_H
+
+#include <windows.h>
+#include <stddef.h>
+
+/* Adds file as a new entry named entry_name (NULL: the file path, less
+   leading slashes) at the end of archive. */
+int zip_add_file(const char *archive, const char *file, const char *entry_name);
+/* zip_add_file with the file path as entry name; reports a failure with
+   "Fejl ved pakning af filen '%s'\n" while the dialog is hidden. */
+int pack_file(HWND dialog, const char *file, const char *archive);
+/* Adds every file of base_dir + pattern, status line and overall bar. */
+void pack_matching_files(HWND dialog, const char *base_dir, const char *pattern, const char *archive);
+
+/* Where an entry goes: fills target with the path to write entry_name to,
+   or answers false to refuse the entry (it then counts as failed). */
+typedef bool (*EntryPlacer)(const char *entry_name, char *target, size_t size, void *context);
+
+/* Extracts every entry into target_dir (made current). Non-zero when the
+   archive cannot be opened or any entry failed; what can be extracted is. */
+int unzip_archive(const char *archive, const char *target_dir);
+/* The same with a caller's placement of each entry. */
+int unzip_archive_placed(const char *archive, const char *target_dir, EntryPlacer placer,
+                         void *context);
+/* Reads every entry to its end and checks its CRC; 0 when all are whole. */
+int test_archive(const char *archive);
+
+/* Creates every missing directory of path; 1 on success. */
+int make_path(const char *path);
+
+#endif
