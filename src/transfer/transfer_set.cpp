@@ -1,0 +1,210 @@
+/*
+ * The transfer set (see transfer_set.h): names and places of a move, the
+ * keys of flyt.ini, the disk count and volume arithmetic, recognition of a
+ * disk, acceptance of a set, and the placement of archive entries under
+ * this PC's data directory.
+ */
+#include "transfer/transfer_set.h"
+#include "support/text.h"
+
+#include <string.h>
+#include <stdio.h>
+
+char g_transfer_dir[KIRO_PATH_SIZE];
+char g_transfer_file[KIRO_PATH_SIZE];
+
+static const char *const SECTION = "global";
+/* Windows-1252 like every text of the menu: "å" is the byte 0xE5. */
+static const char *const KEY_LOCKED = "skemalåst";
+static const DWORD MINIMUM_RESERVE = 3000;
+
+bool set_transfer_paths(const char *move_drive, int installation)
+{
+    if (format_text(g_transfer_dir, sizeof g_transfer_dir, "%s\\%s%i", move_drive, "KIRO-Flyt",
+                    installation)
+        && format_text(g_transfer_file, sizeof g_transfer_file, "%s\\flyt.ini", g_transfer_dir))
+        return true;
+    g_transfer_dir[0] = '\0';
+    g_transfer_file[0] = '\0';
+    return false;
+}
+
+bool move_archive_path(char *out, size_t size, const char *data_dir)
+{
+    return format_text(out, size, "%s%s.zip", data_dir, "Data");
+}
+
+bool packing_archive_path(char *out, size_t size, const char *data_dir)
+{
+    return format_text(out, size, "%s%s.tvk", data_dir, "Data");
+}
+
+bool volume_path(char *out, size_t size, const char *transfer_dir, unsigned disk)
+{
+    return format_text(out, size, "%s\\Data.z%02u", transfer_dir, disk);
+}
+
+bool write_test_path(char *out, size_t size, const char *transfer_dir)
+{
+    return format_text(out, size, "%s\\%s", transfer_dir, "Flyttest.txt");
+}
+
+void read_transfer_info(const char *transfer_file, TransferInfo *info)
+{
+    info->installation = (int)GetPrivateProfileIntA(SECTION, "Insnr", 0, transfer_file);
+    info->version = (int)GetPrivateProfileIntA(SECTION, "version", 0, transfer_file);
+    info->disk_number = (int)GetPrivateProfileIntA(SECTION, "disknr", 0, transfer_file);
+    info->disk_count = (int)GetPrivateProfileIntA(SECTION, "antaldiske", 0, transfer_file);
+    GetPrivateProfileStringA(SECTION, KEY_LOCKED, "", info->locked, sizeof info->locked,
+                             transfer_file);
+}
+
+/* Writes one key and reads it back: a full or write-protected disk may
+   take the call without keeping the value. */
+static bool write_key(const char *file, const char *key, const char *value)
+{
+    if (!WritePrivateProfileStringA(SECTION, key, value, file))
+        return false;
+    char now[32];
+    GetPrivateProfileStringA(SECTION, key, "", now, sizeof now, file);
+    return strcmp(now, value) == 0;
+}
+
+bool write_transfer_info(const char *transfer_file, int installation, int version,
+                         unsigned disk_number, unsigned disk_count)
+{
+    char number[16];
+    snprintf(number, sizeof number, "%i", installation);
+    if (!write_key(transfer_file, "insnr", number))
+        return false;
+    snprintf(number, sizeof number, "%i", version);
+    if (!write_key(transfer_file, "version", number))
+        return false;
+    snprintf(number, sizeof number, "%u", disk_number);
+    if (!write_key(transfer_file, "disknr", number))
+        return false;
+    snprintf(number, sizeof number, "%u", disk_count);
+    if (!write_key(transfer_file, "antaldiske", number))
+        return false;
+    return write_key(transfer_file, KEY_LOCKED, "nej");
+}
+
+bool write_transfer_locked(const char *transfer_file, const char *value)
+{
+    return write_key(transfer_file, KEY_LOCKED, value);
+}
+
+DWORD disk_reserve(DWORD cluster)
+{
+    ULONGLONG units = 3ULL * cluster;
+    if (units <= MINIMUM_RESERVE)
+        return MINIMUM_RESERVE;
+    return units > 0xFFFFFFFFULL ? 0xFFFFFFFFUL : (DWORD)units;
+}
+
+DWORD volume_room(ULONGLONG free_bytes, DWORD reserve)
+{
+    if (free_bytes <= reserve)
+        return 0;
+    ULONGLONG room = free_bytes - reserve;
+    return room > 0xFFFFFFFFULL ? 0xFFFFFFFFUL : (DWORD)room;
+}
+
+unsigned disk_count(DWORD archive_size, DWORD room)
+{
+    if (room == 0)
+        return 0;
+    if (archive_size == 0)
+        return 1;
+    return (unsigned)(((ULONGLONG)archive_size + room - 1) / room);
+}
+
+DWORD planned_volume_size(DWORD archive_size, DWORD room, unsigned disk_count, unsigned disk)
+{
+    if (disk == 0 || disk > disk_count)
+        return 0;
+    if (disk_count == 1)
+        return archive_size;
+    ULONGLONG before = (ULONGLONG)room * (disk - 1);
+    if (before >= archive_size)
+        return 0;
+    ULONGLONG rest = archive_size - before;
+    return rest < room ? (DWORD)rest : room;
+}
+
+bool disk_already_written(int disk_number, unsigned current)
+{
+    return current > 1 && disk_number <= (int)current - 1;
+}
+
+SetVerdict judge_transfer_set(unsigned char file_access_result, const TransferInfo *info,
+                              int installation, int version)
+{
+    if (file_access_result != 0)
+        return SET_UNREADABLE;
+    if (info->installation != installation)
+        return SET_OTHER_INSTALLATION;
+    if (info->version != version)
+        return SET_OTHER_VERSION;
+    return SET_ACCEPTED;
+}
+
+bool set_is_live(const TransferInfo *info, int installation)
+{
+    return info->installation == installation && strcmp(info->locked, "nej") == 0;
+}
+
+bool set_is_stale(const TransferInfo *info)
+{
+    return strcmp(info->locked, "ja") == 0;
+}
+
+static bool is_separator(char c)
+{
+    return c == '\\' || c == '/';
+}
+
+/* A file name the file system takes as one plain file in the folder. */
+static bool safe_file_name(const char *name, size_t length)
+{
+    if (length == 0 || length >= MAX_PATH)
+        return false;
+    if ((length == 1 && name[0] == '.') || (length == 2 && name[0] == '.' && name[1] == '.'))
+        return false;
+    for (size_t i = 0; i < length; i++) {
+        unsigned char c = (unsigned char)name[i];
+        if (c < 32 || strchr(":*?\"<>|", c))
+            return false;
+    }
+    return true;
+}
+
+bool place_transfer_entry(const char *entry_name, char *target, size_t size, void *data_dir)
+{
+    if (!entry_name || !data_dir)
+        return false;
+    size_t n = strlen(entry_name);
+    /* file name: after the last separator */
+    size_t name_start = n;
+    while (name_start > 0 && !is_separator(entry_name[name_start - 1]))
+        name_start--;
+    if (name_start == 0)
+        return false;   /* no folder at all */
+    if (!safe_file_name(entry_name + name_start, n - name_start))
+        return false;
+    /* last folder: between the separator before it and the one after it */
+    size_t folder_end = name_start - 1;
+    size_t folder_start = folder_end;
+    while (folder_start > 0 && !is_separator(entry_name[folder_start - 1]))
+        folder_start--;
+    size_t folder_length = folder_end - folder_start;
+    const char *folder = NULL;
+    if (folder_length == 4 && _strnicmp(entry_name + folder_start, "data", 4) == 0)
+        folder = "data";
+    else if (folder_length == 3 && _strnicmp(entry_name + folder_start, "ini", 3) == 0)
+        folder = "ini";
+    if (!folder)
+        return false;
+    return format_text(target, size, "%s%s\\%s", (const char *)data_dir, folder,
+                       entry_name + name_start);
+}

@@ -1,0 +1,98 @@
+/*
+ * The transfer set: what a move of the schedule data puts on a removable
+ * drive and what it leaves in the data directory while it runs. One PC packs
+ * data\*.dat and ini\*.* into the move archive and writes it as volumes
+ * Data.z01, Data.z02, ... into the transfer directory of one disk each,
+ * together with the transfer file flyt.ini; the other PC checks flyt.ini,
+ * joins the volumes and unpacks them into its own data directory.
+ *
+ * Here are the names and places, the keys of the transfer file, the disk
+ * count and volume arithmetic, how a disk is recognised and when a set is
+ * accepted, and where an entry of the archive may land on the way back.
+ * Everything here is a plain function over values or files, so the dialogs
+ * of the two moves stay thin.
+ */
+#ifndef KIRO_TRANSFER_SET_H
+#define KIRO_TRANSFER_SET_H
+
+#include <windows.h>
+#include <stddef.h>
+
+#include "shell/settings.h"
+
+/* The transfer paths, set by the main menu before a move starts:
+   the transfer directory (e.g. "e:\KIRO-Flyt7") and its flyt.ini. */
+extern char g_transfer_dir[KIRO_PATH_SIZE];
+extern char g_transfer_file[KIRO_PATH_SIZE];
+
+/* Fills both transfer paths from the move drive and installation number.
+   Answers false (paths emptied) when they do not fit. */
+bool set_transfer_paths(const char *move_drive, int installation);
+
+/* Data.zip and its packing name Data.tvk in the data directory. */
+bool move_archive_path(char *out, size_t size, const char *data_dir);
+bool packing_archive_path(char *out, size_t size, const char *data_dir);
+/* "<transfer dir>\Data.zNN" for disk number disk (Data.z01 ... Data.z100). */
+bool volume_path(char *out, size_t size, const char *transfer_dir, unsigned disk);
+/* "<transfer dir>\Flyttest.txt", created and deleted to prove a disk writable. */
+bool write_test_path(char *out, size_t size, const char *transfer_dir);
+
+/* The keys of flyt.ini, section "global". */
+struct TransferInfo {
+    int installation;   /* "insnr" */
+    int version;        /* "version" */
+    int disk_number;    /* "disknr" */
+    int disk_count;     /* "antaldiske" */
+    char locked[10];    /* "skemalåst": "nej" live, "ja" already taken back */
+};
+
+/* Reads the transfer file (integers default to 0, the lock text to ""). */
+void read_transfer_info(const char *transfer_file, TransferInfo *info);
+/* Writes "insnr", "version", "disknr", "antaldiske" and "skemalåst"="nej" in
+   that order and reads them back. False as soon as one did not arrive. */
+bool write_transfer_info(const char *transfer_file, int installation, int version,
+                         unsigned disk_number, unsigned disk_count);
+/* Sets "skemalåst" of the transfer file; false when it did not arrive. */
+bool write_transfer_locked(const char *transfer_file, const char *value);
+
+/* Bytes kept free on every disk beside its volume: 3000, or three
+   allocation units when they are larger (cluster 0 = unknown). */
+DWORD disk_reserve(DWORD cluster);
+/* Room for a volume on a disk with free bytes, less the reserve;
+   0 when the disk has no usable room. At most 4 GB - 1. */
+DWORD volume_room(ULONGLONG free_bytes, DWORD reserve);
+/* Disks needed for an archive of archive_size bytes when every volume but
+   the last is room bytes long; 0 when room is 0. */
+unsigned disk_count(DWORD archive_size, DWORD room);
+/* Length of volume disk (from 1) of a move of disk_count volumes whose
+   first volumes are room bytes long: the last one takes the rest. */
+DWORD planned_volume_size(DWORD archive_size, DWORD room, unsigned disk_count, unsigned disk);
+
+/* While disk current (> 1) is being written: true when a disk whose
+   transfer file (of this installation, readable and writable) says
+   disk_number is one already written in this move and must be refused. */
+bool disk_already_written(int disk_number, unsigned current);
+
+/* Whether the set on a disk may be taken back by this PC. */
+enum SetVerdict {
+    SET_ACCEPTED = 0,
+    SET_UNREADABLE,           /* flyt.ini missing, read-only or unreadable */
+    SET_OTHER_INSTALLATION,   /* "insnr" differs */
+    SET_OTHER_VERSION         /* "version" differs */
+};
+SetVerdict judge_transfer_set(unsigned char file_access_result, const TransferInfo *info,
+                              int installation, int version);
+
+/* The set on a disk is the only live copy of some PC's data: flyt.ini of
+   this installation says "skemalåst"="nej". */
+bool set_is_live(const TransferInfo *info, int installation);
+/* The set has already been taken back somewhere ("skemalåst"="ja"). */
+bool set_is_stale(const TransferInfo *info);
+
+/* Where an entry of the move archive lands on this PC: its last folder
+   ("data" or "ini", any case) and file name under data_dir. Entries in
+   any other folder, or with an unsafe file name, are refused (false).
+   Matches EntryPlacer of the zip helpers with data_dir as context. */
+bool place_transfer_entry(const char *entry_name, char *target, size_t size, void *data_dir);
+
+#endif
