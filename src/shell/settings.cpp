@@ -300,6 +300,7 @@ int run_menu(HINSTANCE instance)
     InitCommonControls();
 
     parse_command_line(g_settings.program_dir, g_settings.data_dir);
+    trace_open_from_command_line();
     if (g_settings.program_dir[0])
         SetCurrentDirectoryA(g_settings.program_dir);
     format_text(g_settings.config_path, sizeof g_settings.config_path, "%sini\\kiro.ini",
