@@ -1,0 +1,433 @@
+/*
+ * The FTP client (see ftp.h). Blocking Windows Sockets underneath, with
+ * every wait bounded: connecting waits on a non-blocking connect with
+ * select, and each receive and send first waits with select for the socket
+ * to become ready. When the time-out passes, the socket is shut down, so
+ * that every later step on it fails at once, as on a lost connection.
+ *
+ * The passive data connection always goes to the host the control
+ * connection is connected to; the address named in the 227 reply is parsed
+ * and traced but never connected to, so a server cannot direct the upload
+ * to another machine.
+ */
+#include <winsock2.h>
+#include <windows.h>
+#include <commctrl.h>
+
+#include "net/ftp.h"
+#include "support/text.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+char g_ftp_line[FTP_LINE_CAPACITY + 1];
+
+static int g_timeout_ms = FTP_DEFAULT_TIMEOUT_MS;
+static int g_login_status = 0;
+static bool g_login_accepted = false;
+
+void ftp_set_timeout(int milliseconds)
+{
+    g_timeout_ms = milliseconds > 0 ? milliseconds : FTP_DEFAULT_TIMEOUT_MS;
+}
+
+int ftp_timeout(void)
+{
+    return g_timeout_ms;
+}
+
+int ftp_login_status(void)
+{
+    return g_login_status;
+}
+
+bool ftp_login_accepted(void)
+{
+    return g_login_accepted;
+}
+
+static bool is_2xx(int code)
+{
+    return code >= 200 && code <= 299;
+}
+
+static bool is_1xx(int code)
+{
+    return code >= 100 && code <= 199;
+}
+
+static void trace(const char *mark, const char *text)
+{
+    fprintf(stderr, "%s %s\n", mark, text);
+    fflush(stderr);
+}
+
+/* Waits until s is ready for reading (or writing); false after the
+   time-out or on failure, in which case the connection is given up. */
+static bool wait_ready(ftp_socket s, bool for_writing)
+{
+    for (;;) {
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET((SOCKET)s, &set);
+        struct timeval limit;
+        limit.tv_sec = g_timeout_ms / 1000;
+        limit.tv_usec = (g_timeout_ms % 1000) * 1000;
+        int ready = select(0, for_writing ? NULL : &set, for_writing ? &set : NULL, NULL, &limit);
+        if (ready > 0)
+            return true;
+        if (ready == SOCKET_ERROR && WSAGetLastError() == WSAEINTR)
+            continue;
+        if (ready == 0)
+            WSASetLastError(WSAETIMEDOUT);
+        shutdown((SOCKET)s, SD_BOTH);
+        return false;
+    }
+}
+
+/* Bounds the blocking calls themselves too, in case a send blocks after
+   select has let it through. */
+static void set_socket_timeouts(SOCKET s)
+{
+    DWORD ms = (DWORD)g_timeout_ms;
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, (const char *)&ms, sizeof ms);
+    setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, (const char *)&ms, sizeof ms);
+}
+
+/* Connects s to address within the time-out; 0, or the socket error. */
+static int connect_within_timeout(SOCKET s, const struct sockaddr_in *address)
+{
+    u_long non_blocking = 1;
+    ioctlsocket(s, FIONBIO, &non_blocking);
+    int error = 0;
+    if (connect(s, (const struct sockaddr *)address, sizeof *address) == SOCKET_ERROR) {
+        error = WSAGetLastError();
+        if (error == WSAEWOULDBLOCK || error == WSAEINPROGRESS) {
+            fd_set writable, failed;
+            FD_ZERO(&writable);
+            FD_ZERO(&failed);
+            FD_SET(s, &writable);
+            FD_SET(s, &failed);
+            struct timeval limit;
+            limit.tv_sec = g_timeout_ms / 1000;
+            limit.tv_usec = (g_timeout_ms % 1000) * 1000;
+            int ready = select(0, NULL, &writable, &failed, &limit);
+            if (ready == 0) {
+                error = WSAETIMEDOUT;
+            } else if (ready == SOCKET_ERROR) {
+                error = WSAGetLastError();
+            } else {
+                int pending = 0;
+                int size = sizeof pending;
+                getsockopt(s, SOL_SOCKET, SO_ERROR, (char *)&pending, &size);
+                error = pending;
+                if (error == 0 && FD_ISSET(s, &failed))
+                    error = WSAECONNREFUSED;
+            }
+        }
+    }
+    non_blocking = 0;
+    ioctlsocket(s, FIONBIO, &non_blocking);
+    if (error == 0)
+        set_socket_timeouts(s);
+    WSASetLastError(error);
+    return error;
+}
+
+int sock_send(ftp_socket s, const char *bytes, int count)
+{
+    int sent = 0;
+    while (sent < count) {
+        if (!wait_ready(s, true))
+            return -1;
+        int n = send((SOCKET)s, bytes + sent, count - sent, 0);
+        if (n == SOCKET_ERROR) {
+            if (WSAGetLastError() == WSAEINTR)
+                continue;
+            shutdown((SOCKET)s, SD_BOTH);
+            return -1;
+        }
+        if (n == 0)
+            break;
+        sent += n;
+    }
+    return sent;
+}
+
+int sock_send_str(ftp_socket s, const char *text)
+{
+    return sock_send(s, text, (int)strlen(text));
+}
+
+int sock_recv_line(ftp_socket s, char *buffer, int n)
+{
+    int stored = 0;
+    for (;;) {
+        if (!wait_ready(s, false))
+            break;
+        char c;
+        int got = recv((SOCKET)s, &c, 1, 0);
+        if (got == SOCKET_ERROR) {
+            if (WSAGetLastError() == WSAEINTR)
+                continue;
+            break;
+        }
+        if (got == 0 || c == '\n')
+            break;
+        if (c != '\r' && stored < n)
+            buffer[stored++] = c;
+    }
+    buffer[stored] = '\0';
+    return stored;
+}
+
+int ftp_get_reply(ftp_socket s)
+{
+    int code = 0;
+    while (code == 0) {
+        int length = sock_recv_line(s, g_ftp_line, FTP_LINE_CAPACITY);
+        if (length == 0)
+            break;
+        trace("<", g_ftp_line);
+        if (length > 3 && g_ftp_line[3] == ' ')
+            code = atoi(g_ftp_line);
+    }
+    return code;
+}
+
+int ftp_command(ftp_socket s, const char *command)
+{
+    trace(">", command);
+    if (sock_send_str(s, command) <= 0)
+        return -1;
+    if (sock_send_str(s, "\r\n") <= 0)
+        return -1;
+    return ftp_get_reply(s);
+}
+
+/* Splits "name" or "name:port" into the host name and the port (0 when
+   none is given). False when the text is too long or the port is not a
+   number from 1 to 65535. */
+static bool split_host(const char *host, char *name, size_t size, unsigned short *port)
+{
+    *port = 0;
+    if (!copy_text(name, size, host))
+        return false;
+    char *colon = strrchr(name, ':');
+    if (!colon)
+        return true;
+    *colon = '\0';
+    const char *digits = colon + 1;
+    if (*digits == '\0' || strlen(digits) > 5)
+        return false;
+    long value = 0;
+    for (const char *d = digits; *d; d++) {
+        if (*d < '0' || *d > '9')
+            return false;
+        value = value * 10 + (*d - '0');
+    }
+    if (value < 1 || value > 65535)
+        return false;
+    *port = (unsigned short)value;
+    return true;
+}
+
+static void trace_connect_failure(int error)
+{
+    char text[256] = "";
+    if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
+                        (DWORD)error, 0, text, sizeof text, NULL))
+        copy_text(text, sizeof text, "socket error");
+    size_t length = strlen(text);
+    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n'))
+        text[--length] = '\0';
+    fprintf(stderr, "connect: %s (%d)\n", text, error);
+    fflush(stderr);
+}
+
+ftp_socket ftp_connect(const char *host, const char *user, const char *password)
+{
+    g_login_status = 0;
+    g_login_accepted = false;
+
+    char name[256];
+    unsigned short port = 0;
+    if (!split_host(host, name, sizeof name, &port)) {
+        errno = WSAHOST_NOT_FOUND;
+        return -1;
+    }
+    struct hostent *entry = gethostbyname(name);
+    if (!entry || entry->h_addrtype != AF_INET || !entry->h_addr_list || !entry->h_addr_list[0]) {
+        errno = entry ? WSAHOST_NOT_FOUND : WSAGetLastError();
+        return -1;
+    }
+    struct sockaddr_in address;
+    memset(&address, 0, sizeof address);
+    address.sin_family = AF_INET;
+    memcpy(&address.sin_addr, entry->h_addr_list[0], sizeof address.sin_addr);
+    if (port != 0) {
+        address.sin_port = htons(port);
+    } else {
+        struct servent *service = getservbyname("ftp", "tcp");
+        address.sin_port = service ? (u_short)service->s_port : htons(21);
+    }
+
+    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    if (s == INVALID_SOCKET)
+        return -1;
+    int error = connect_within_timeout(s, &address);
+    if (error != 0) {
+        errno = error;
+        trace_connect_failure(error);
+        closesocket(s);
+        return -1;
+    }
+
+    int status = ftp_get_reply((ftp_socket)s);
+    char command[FTP_LINE_CAPACITY + 1];
+    format_text(command, sizeof command, "USER %s", user);
+    int reply = ftp_command((ftp_socket)s, command);
+    if (reply == 331) {
+        format_text(command, sizeof command, "PASS %s", password);
+        status = ftp_command((ftp_socket)s, command);
+        g_login_accepted = is_2xx(status);
+        SecureZeroMemory(command, sizeof command);
+    } else {
+        g_login_accepted = is_2xx(reply);
+    }
+    g_login_status = status;
+    if (status < 0) {
+        g_login_accepted = false;
+        closesocket(s);
+        return -1;
+    }
+    return (ftp_socket)s;
+}
+
+int ftp_type(ftp_socket s, int type)
+{
+    if (type == 0)
+        return ftp_command(s, "TYPE I");
+    if (type == 1)
+        return ftp_command(s, "TYPE A");
+    return -1;
+}
+
+int ftp_parse_pasv_reply(const char *line, struct sockaddr_in *address)
+{
+    memset(address, 0, sizeof *address);
+    if (atoi(line) != 227)
+        return -1;
+    const char *open = strchr(line, '(');
+    if (!open)
+        return -1;
+    int h1, h2, h3, h4, p1, p2;
+    if (sscanf(open + 1, "%d,%d,%d,%d,%d,%d", &h1, &h2, &h3, &h4, &p1, &p2) < 6)
+        return -1;
+    int numbers[6] = { h1, h2, h3, h4, p1, p2 };
+    for (int i = 0; i < 6; i++)
+        if (numbers[i] < 0 || numbers[i] > 255)
+            return -1;
+    address->sin_family = AF_INET;
+    address->sin_addr.s_addr =
+        htonl(((u_long)h1 << 24) | ((u_long)h2 << 16) | ((u_long)h3 << 8) | (u_long)h4);
+    address->sin_port = htons((u_short)((p1 << 8) | p2));
+    return 0;
+}
+
+int ftp_pasv(ftp_socket s, struct sockaddr_in *address)
+{
+    memset(address, 0, sizeof *address);
+    trace(">", "PASV");
+    if (sock_send_str(s, "PASV\r\n") != 6)
+        return -1;
+    if (sock_recv_line(s, g_ftp_line, FTP_LINE_CAPACITY) == 0)
+        return -1;
+    trace("<", g_ftp_line);
+    return ftp_parse_pasv_reply(g_ftp_line, address);
+}
+
+static void advance_bar(HWND bar, int delta)
+{
+    if (bar)
+        SendMessageA(bar, PBM_DELTAPOS, (WPARAM)delta, 0);
+}
+
+int ftp_put(HWND progress_bar, ftp_socket s, const char *local_path, const char *remote_name)
+{
+    advance_bar(progress_bar, 512);
+    FILE *file = fopen(local_path, "rb");
+    if (!file)
+        return -1;
+
+    struct sockaddr_in passive;
+    if (ftp_pasv(s, &passive) != 0) {
+        fclose(file);
+        return -1;
+    }
+    /* The data connection goes to the control connection's peer, at the
+       port the server named. */
+    struct sockaddr_in target;
+    int size = sizeof target;
+    memset(&target, 0, sizeof target);
+    if (getpeername((SOCKET)s, (struct sockaddr *)&target, &size) == SOCKET_ERROR ||
+        target.sin_family != AF_INET) {
+        fclose(file);
+        return -1;
+    }
+    target.sin_port = passive.sin_port;
+
+    SOCKET data = socket(AF_INET, SOCK_STREAM, 0);
+    if (data == INVALID_SOCKET) {
+        fclose(file);
+        return -1;
+    }
+    if (!format_text(g_ftp_line, sizeof g_ftp_line, "STOR %s\r\n", remote_name)) {
+        /* A name this long cannot be sent whole; store nothing. */
+        closesocket(data);
+        fclose(file);
+        return -1;
+    }
+    int result = -1;
+    int length = (int)strlen(g_ftp_line);
+    if (sock_send_str(s, g_ftp_line) == length && connect_within_timeout(data, &target) == 0) {
+        int preliminary = ftp_get_reply(s);
+        if (!is_1xx(preliminary)) {
+            /* The server refused the file: that reply was final, there is
+               nothing to send and no completion to wait for. */
+            closesocket(data);
+            fclose(file);
+            return -1;
+        }
+        bool sent_whole = true;
+        for (;;) {
+            size_t n = fread(g_ftp_line, 1, FTP_LINE_CAPACITY, file);
+            if (n == 0)
+                break;
+            advance_bar(progress_bar, (int)n);
+            if (sock_send((ftp_socket)data, g_ftp_line, (int)n) != (int)n) {
+                sent_whole = false;
+                break;
+            }
+        }
+        if (ferror(file))
+            sent_whole = false;
+        closesocket(data);
+        int completion = ftp_get_reply(s);
+        if (sent_whole && is_2xx(completion))
+            result = 0;
+    } else {
+        closesocket(data);
+        ftp_get_reply(s);
+    }
+    fclose(file);
+    return result;
+}
+
+int ftp_quit(ftp_socket s)
+{
+    ftp_command(s, "QUIT");
+    return closesocket((SOCKET)s);
+}

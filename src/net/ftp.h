@@ -1,0 +1,81 @@
+/*
+ * A small FTP client for one upload over Windows Sockets: log in, choose
+ * binary type, store one file through a passive data connection, log out.
+ * Everything is synchronous on the calling thread, but no step waits for
+ * the network longer than the client's time-out (30 seconds), after which
+ * the connection counts as lost. The dialogue with the server is traced on
+ * the standard error stream ("> command", "< reply"). The module keeps one
+ * line buffer, so it serves one control connection at a time.
+ *
+ * A socket is passed around as a signed integer; a negative value means
+ * that there is no connection. The caller brackets a session with
+ * WSAStartup (version 2.2) and WSACleanup.
+ */
+#ifndef KIRO_FTP_H
+#define KIRO_FTP_H
+
+#include <windows.h>
+
+struct sockaddr_in;
+
+typedef INT_PTR ftp_socket;
+
+enum {
+    FTP_LINE_CAPACITY = 512,          /* characters of one reply line kept */
+    FTP_DEFAULT_TIMEOUT_MS = 30000
+};
+
+/* The module's line buffer: commands, reply lines and file blocks. */
+extern char g_ftp_line[FTP_LINE_CAPACITY + 1];
+
+/* Sends all count bytes; count, the bytes sent before a send accepted
+   nothing, or -1 on failure (also when the time-out passes). */
+int sock_send(ftp_socket s, const char *bytes, int count);
+int sock_send_str(ftp_socket s, const char *text);
+/* Reads one line, one byte per receive, up to and including its line feed;
+   stores at most n characters (CR and LF never), drops the rest of an
+   over-long line, terminates with a zero (buffer of n + 1 bytes). Answers
+   the number of characters stored. */
+int sock_recv_line(ftp_socket s, char *buffer, int n);
+
+/* Reads a whole reply (continuation lines included); its code, or 0 when
+   the reply ended before a final line came. */
+int ftp_get_reply(ftp_socket s);
+/* Sends a command (without line end) and reads its reply; -1 when sending
+   failed. */
+int ftp_command(ftp_socket s, const char *command);
+
+/* Connects to host ("name" or "name:port"; without a port the "ftp"
+   service or 21) and logs in. The control socket, or -1 when the host is
+   not found or no connection could be made. A refused login still answers
+   the socket: ask ftp_login_accepted(). */
+ftp_socket ftp_connect(const char *host, const char *user, const char *password);
+/* The status of the last login: the greeting's code, or the reply to PASS
+   when one was sent. */
+int ftp_login_status(void);
+/* True when the server accepted the last login: a 2xx reply to USER, or
+   331 to USER and a 2xx reply to PASS. */
+bool ftp_login_accepted(void);
+
+/* Type 0 = binary ("TYPE I"), 1 = text ("TYPE A"); the reply code, or -1
+   for any other type (nothing is sent). */
+int ftp_type(ftp_socket s, int type);
+/* Sends PASV and parses the one-line 227 reply into address (cleared
+   first; family, address and port in network byte order); 0 or -1. */
+int ftp_pasv(ftp_socket s, struct sockaddr_in *address);
+/* Parses a 227 reply line; 0 or -1. Used by ftp_pasv. */
+int ftp_parse_pasv_reply(const char *line, struct sockaddr_in *address);
+/* Stores local_path as remote_name in the account's current directory.
+   The data connection goes to the control connection's peer at the port
+   the server names. Advances progress_bar (may be NULL) by 512 first and
+   then by every block read. 0 only when the server confirmed the stored
+   file (a preliminary 1xx reply and then a 2xx completion), else -1. */
+int ftp_put(HWND progress_bar, ftp_socket s, const char *local_path, const char *remote_name);
+/* Sends QUIT, closes the control socket; the result of the close. */
+int ftp_quit(ftp_socket s);
+
+/* The time-out for connect, send and receive (milliseconds). For tests. */
+void ftp_set_timeout(int milliseconds);
+int ftp_timeout(void);
+
+#endif

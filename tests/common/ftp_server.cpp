@@ -1,0 +1,96 @@
+/*
+ * The pyftpdlib server of the tests (see ftp_server.h). The server runs as
+ * a Unix background process started through the driver's run_unix; its
+ * process id goes into a file so that exactly that process is stopped.
+ */
+#include <winsock2.h>
+#include <windows.h>
+
+#include "ftp_server.h"
+#include "driver.h"
+#include "test_support.h"
+
+#include <string.h>
+
+int free_loopback_port()
+{
+    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    if (s == INVALID_SOCKET)
+        return 0;
+    struct sockaddr_in address;
+    memset(&address, 0, sizeof address);
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    int port = 0;
+    int size = sizeof address;
+    if (bind(s, (struct sockaddr *)&address, sizeof address) == 0 &&
+        getsockname(s, (struct sockaddr *)&address, &size) == 0)
+        port = ntohs(address.sin_port);
+    closesocket(s);
+    return port;
+}
+
+static bool accepts_connections(int port)
+{
+    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    if (s == INVALID_SOCKET)
+        return false;
+    struct sockaddr_in address;
+    memset(&address, 0, sizeof address);
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons((u_short)port);
+    bool ok = connect(s, (struct sockaddr *)&address, sizeof address) == 0;
+    if (ok) {
+        /* Take the greeting so the server does not log a broken client. */
+        char greeting[256];
+        DWORD ms = 2000;
+        setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, (const char *)&ms, sizeof ms);
+        recv(s, greeting, sizeof greeting, 0);
+        send(s, "QUIT\r\n", 6, 0);
+        recv(s, greeting, sizeof greeting, 0);
+    }
+    closesocket(s);
+    return ok;
+}
+
+bool FtpServer::start(const std::string &root_dir, const char *user, const char *password)
+{
+    stop();
+    root = root_dir;
+    port = free_loopback_port();
+    if (port == 0)
+        return false;
+    std::string unix_root = unix_path(root_dir);
+    log_file = root_dir + ".ftpd.log";
+    pid_file = unix_path(root_dir) + ".ftpd.pid";
+    std::string command = "cd / && nohup /usr/bin/python3 -m pyftpdlib -i 127.0.0.1 -p " +
+                          std::to_string(port) + " -w -d '" + unix_root + "' -u " + user +
+                          " -P " + password + " >'" + unix_path(log_file) +
+                          "' 2>&1 </dev/null & echo $! >'" + pid_file + "'";
+    if (run_unix(command) != 0)
+        return false;
+    for (int waited = 0; waited < 15000; waited += 100) {
+        if (accepts_connections(port))
+            return true;
+        Sleep(100);
+    }
+    stop();
+    return false;
+}
+
+void FtpServer::stop()
+{
+    if (pid_file.empty())
+        return;
+    run_unix("test -s '" + pid_file + "' && kill $(cat '" + pid_file + "'); rm -f '" + pid_file +
+             "'");
+    pid_file.clear();
+    port = 0;
+}
+
+std::string FtpServer::address() const
+{
+    return "127.0.0.1:" + std::to_string(port);
+}

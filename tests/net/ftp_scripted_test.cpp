@@ -1,0 +1,433 @@
+/*
+ * The FTP client against a scripted server on 127.0.0.1 that gives exact
+ * replies: multi-line and over-long replies, the login variants, passive
+ * replies good and bad, the upload's confirmations, a server that hangs up
+ * at once and one that goes silent.
+ */
+#include <gtest/gtest.h>
+
+#include "scripted_server.h"
+#include "net/ftp.h"
+#include "test_support.h"
+
+#include <commctrl.h>
+#include <string.h>
+
+using testing::internal::CaptureStderr;
+using testing::internal::GetCapturedStderr;
+
+class FtpScripted : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        WSADATA data;
+        ASSERT_EQ(0, WSAStartup(MAKEWORD(2, 2), &data));
+        ftp_set_timeout(5000);
+    }
+    void TearDown() override
+    {
+        ftp_set_timeout(FTP_DEFAULT_TIMEOUT_MS);
+        WSACleanup();
+    }
+};
+
+/* Greets, takes USER and answers 230. */
+static void greet_and_login(ServerSide &side)
+{
+    side.say("220 Ready\r\n");
+    if (side.hear() == "USER kirodata")
+        side.say("230 Logged in\r\n");
+}
+
+static std::string passive_reply(const char *host, int port)
+{
+    return std::string("227 Entering Passive Mode (") + host + "," + std::to_string(port >> 8) +
+           "," + std::to_string(port & 255) + ")\r\n";
+}
+
+TEST_F(FtpScripted, MultiLineGreetingEndsAtTheFinalLine)
+{
+    ScriptedServer server;
+    server.run([](ServerSide &side) {
+        side.say("220-Welcome\r\n220-Second line\r\n000 not final either\r\n220 Ready\r\n");
+        side.hear();
+    });
+    SOCKET s = connect_loopback(server.port);
+    ASSERT_NE(INVALID_SOCKET, s);
+    CaptureStderr();
+    int code = ftp_get_reply((ftp_socket)s);
+    std::string trace = GetCapturedStderr();
+    EXPECT_EQ(220, code);
+    EXPECT_EQ("< 220-Welcome\n< 220-Second line\n< 000 not final either\n< 220 Ready\n", trace);
+    closesocket(s);
+    server.finish();
+}
+
+TEST_F(FtpScripted, OverLongLineKeeps512AndTheNextReplyIsReadWhole)
+{
+    ScriptedServer server;
+    std::string long_line = "500 " + std::string(596, 'x');  /* 600 characters */
+    server.run([&](ServerSide &side) {
+        side.say(long_line + "\r\n200 Next\r\n");
+        side.hear();
+    });
+    SOCKET s = connect_loopback(server.port);
+    ASSERT_NE(INVALID_SOCKET, s);
+    CaptureStderr();
+    EXPECT_EQ(500, ftp_get_reply((ftp_socket)s));
+    EXPECT_EQ(long_line.substr(0, 512), std::string(g_ftp_line));
+    EXPECT_EQ(200, ftp_get_reply((ftp_socket)s));
+    EXPECT_STREQ("200 Next", g_ftp_line);
+    GetCapturedStderr();
+    closesocket(s);
+    server.finish();
+}
+
+TEST_F(FtpScripted, ReceivedLineNeverHoldsLineEndsAndStopsAtTheCapacity)
+{
+    ScriptedServer server;
+    server.run([](ServerSide &side) {
+        side.say("ab\rcdefgh\r\n\r\nlast");
+        side.close_control();
+    });
+    SOCKET s = connect_loopback(server.port);
+    ASSERT_NE(INVALID_SOCKET, s);
+    char buffer[5];
+    EXPECT_EQ(4, sock_recv_line((ftp_socket)s, buffer, 4));
+    EXPECT_STREQ("abcd", buffer);
+    EXPECT_EQ(0, sock_recv_line((ftp_socket)s, buffer, 4));  /* the empty line */
+    EXPECT_EQ(4, sock_recv_line((ftp_socket)s, buffer, 4));  /* cut by the close */
+    EXPECT_STREQ("last", buffer);
+    EXPECT_EQ(0, sock_recv_line((ftp_socket)s, buffer, 4));
+    closesocket(s);
+    server.finish();
+}
+
+TEST_F(FtpScripted, LoginVariants)
+{
+    struct Case {
+        const char *user_reply;
+        const char *pass_reply;  /* NULL: no PASS expected */
+        int status;
+        bool accepted;
+    } cases[] = {
+        { "230 Welcome", NULL, 220, true },
+        { "530 Not you", NULL, 220, false },
+        { "331 Password please", "230 Logged in", 230, true },
+        { "331 Password please", "530 Login incorrect", 530, false },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.user_reply + std::string(" / ") + (c.pass_reply ? c.pass_reply : "-"));
+        ScriptedServer server;
+        server.run([&](ServerSide &side) {
+            side.say("220 Ready\r\n");
+            side.hear();
+            side.say(std::string(c.user_reply) + "\r\n");
+            std::string next = side.hear();
+            if (next.compare(0, 4, "PASS") == 0) {
+                side.say(std::string(c.pass_reply) + "\r\n");
+                next = side.hear();
+            }
+            if (next == "QUIT")
+                side.say("221 Bye\r\n");
+        });
+        CaptureStderr();
+        ftp_socket s = ftp_connect(server.address().c_str(), "kirodata", "4monbek");
+        ASSERT_GE(s, 0);
+        EXPECT_EQ(c.status, ftp_login_status());
+        EXPECT_EQ(c.accepted, ftp_login_accepted());
+        EXPECT_EQ(0, ftp_quit(s));
+        std::string trace = GetCapturedStderr();
+        server.finish();
+        std::vector<std::string> expected = { "USER kirodata" };
+        if (c.pass_reply)
+            expected.push_back("PASS 4monbek");
+        expected.push_back("QUIT");
+        EXPECT_EQ(expected, server.heard());
+        EXPECT_NE(std::string::npos, trace.find("> USER kirodata\n< " + std::string(c.user_reply)));
+        EXPECT_EQ(c.pass_reply != NULL, trace.find("> PASS 4monbek\n") != std::string::npos);
+    }
+}
+
+TEST_F(FtpScripted, TypeTwoSendsNothing)
+{
+    ScriptedServer server;
+    server.run([](ServerSide &side) {
+        greet_and_login(side);
+        for (std::string line = side.hear(); !side.closed; line = side.hear())
+            side.say(line == "TYPE A" ? "200 Type A\r\n" : "221 Bye\r\n");
+    });
+    ftp_socket s = ftp_connect(server.address().c_str(), "kirodata", "4monbek");
+    ASSERT_GE(s, 0);
+    EXPECT_EQ(-1, ftp_type(s, 2));
+    EXPECT_EQ(-1, ftp_type(s, -1));
+    EXPECT_EQ(200, ftp_type(s, 1));
+    ftp_quit(s);
+    server.finish();
+    std::vector<std::string> expected = { "USER kirodata", "TYPE A", "QUIT" };
+    EXPECT_EQ(expected, server.heard());
+}
+
+TEST_F(FtpScripted, PassiveReplyParsing)
+{
+    struct sockaddr_in address;
+    ASSERT_EQ(0, ftp_parse_pasv_reply("227 Entering Passive Mode (10,0,0,5,19,137)", &address));
+    EXPECT_EQ(AF_INET, address.sin_family);
+    EXPECT_EQ(htonl(0x0A000005), address.sin_addr.s_addr);
+    EXPECT_EQ(5001, ntohs(address.sin_port));
+
+    const char *bad[] = {
+        "227 Entering Passive Mode 10,0,0,5,19,137",
+        "227 Entering Passive Mode (10,0,0,5,19)",
+        "227 Entering Passive Mode (10,0,0,5,19,256)",
+        "200 Entering Passive Mode (10,0,0,5,19,137)",
+        "",
+    };
+    for (const char *line : bad) {
+        SCOPED_TRACE(line);
+        address.sin_port = 1;
+        EXPECT_EQ(-1, ftp_parse_pasv_reply(line, &address));
+        EXPECT_EQ(0, address.sin_port);
+    }
+}
+
+TEST_F(FtpScripted, PasvReadsOneLineAndTracesIt)
+{
+    ScriptedServer server;
+    server.run([](ServerSide &side) {
+        if (side.hear() == "PASV")
+            side.say("227 Entering Passive Mode (10,0,0,5,19,137)\r\n");
+        side.hear();
+    });
+    SOCKET s = connect_loopback(server.port);
+    ASSERT_NE(INVALID_SOCKET, s);
+    struct sockaddr_in address;
+    CaptureStderr();
+    EXPECT_EQ(0, ftp_pasv((ftp_socket)s, &address));
+    EXPECT_EQ("> PASV\n< 227 Entering Passive Mode (10,0,0,5,19,137)\n", GetCapturedStderr());
+    EXPECT_EQ(htonl(0x0A000005), address.sin_addr.s_addr);
+    EXPECT_EQ(5001, ntohs(address.sin_port));
+    closesocket(s);
+    server.finish();
+}
+
+/* Runs ftp_put of content against a server whose answers are given; the
+   data the server received and the lines it heard come back. */
+struct UploadRun {
+    int result = 99;
+    bool data_connected = false;
+    std::string received;
+    std::vector<std::string> heard;
+    std::string trace;
+    int bar_position = -1;
+};
+
+static UploadRun upload(const std::string &content, const std::string &pasv_host,
+                        const char *preliminary, const char *completion,
+                        bool silent_after_data = false)
+{
+    UploadRun run;
+    std::string dir = make_scratch_dir("ftp_upload");
+    std::string local = dir + "\\archive.zip";
+    write_file(local, content);
+    ScriptedServer server;
+    server.run([&](ServerSide &side) {
+        greet_and_login(side);
+        if (side.hear() != "PASV" || !side.open_data_port())
+            return;
+        side.say(passive_reply(pasv_host.c_str(), side.data_port));
+        std::string stor = side.hear();
+        if (stor.compare(0, 5, "STOR ") != 0)
+            return;
+        if (preliminary[0] != '1') {
+            side.say(std::string(preliminary) + "\r\n");
+        } else {
+            run.data_connected =
+                side.receive_upload(run.received, std::string(preliminary) + "\r\n");
+            if (silent_after_data) {
+                side.hear();
+                return;
+            }
+            side.say(std::string(completion) + "\r\n");
+        }
+        if (side.hear() == "QUIT")
+            side.say("221 Bye\r\n");
+    });
+    ftp_socket s = ftp_connect(server.address().c_str(), "kirodata", "4monbek");
+    if (s < 0)
+        return run;
+    InitCommonControls();
+    HWND bar = CreateWindowA(PROGRESS_CLASSA, "", WS_POPUP, 0, 0, 100, 10, NULL, NULL, NULL, NULL);
+    SendMessageA(bar, PBM_SETRANGE32, 0, (LPARAM)(content.size() + 1024));
+    CaptureStderr();
+    run.result = ftp_put(bar, s, local.c_str(), "skolesql0117-2026.12.08-05.10.zip");
+    run.trace = GetCapturedStderr();
+    run.bar_position = (int)SendMessageA(bar, PBM_GETPOS, 0, 0);
+    DestroyWindow(bar);
+    ftp_quit(s);
+    server.finish();
+    run.heard = server.heard();
+    return run;
+}
+
+TEST_F(FtpScripted, UploadGoesToTheControlPeerNotToTheNamedHost)
+{
+    /* The reply names 127.0.0.2, where nothing listens; the data port is
+       open on 127.0.0.1 only, so the upload arrives only if the client
+       connects to the control connection's peer. */
+    std::string content;
+    for (int i = 0; i < 5000; i++)
+        content += (char)(i * 7 + i / 256);
+    UploadRun run = upload(content, "127,0,0,2", "150 Opening data connection",
+                           "226 Transfer complete");
+    EXPECT_EQ(0, run.result);
+    EXPECT_TRUE(run.data_connected);
+    EXPECT_EQ(content, run.received);
+    ASSERT_GE(run.heard.size(), 4u);
+    EXPECT_EQ("STOR skolesql0117-2026.12.08-05.10.zip", run.heard[2]);
+    EXPECT_EQ((int)content.size() + 512, run.bar_position);
+    /* STOR is not traced; PASV and both replies are. */
+    EXPECT_EQ(std::string::npos, run.trace.find("STOR"));
+    EXPECT_NE(std::string::npos, run.trace.find("> PASV\n< 227 Entering Passive Mode (127,0,0,2,"));
+    EXPECT_NE(std::string::npos,
+              run.trace.find("< 150 Opening data connection\n< 226 Transfer complete\n"));
+}
+
+TEST_F(FtpScripted, EmptyFileIsStoredAndConfirmed)
+{
+    UploadRun run = upload("", "127,0,0,1", "125 Data connection already open",
+                           "226 Transfer complete");
+    EXPECT_EQ(0, run.result);
+    EXPECT_TRUE(run.data_connected);
+    EXPECT_EQ("", run.received);
+    EXPECT_EQ(512, run.bar_position);
+}
+
+TEST_F(FtpScripted, UploadSucceedsOnlyWhenTheServerConfirms)
+{
+    UploadRun refused = upload("abc", "127,0,0,1", "553 Not allowed", "");
+    EXPECT_EQ(-1, refused.result);
+    EXPECT_FALSE(refused.data_connected);
+    EXPECT_EQ("", refused.received);
+    ASSERT_EQ(4u, refused.heard.size());
+    EXPECT_EQ("QUIT", refused.heard[3]);
+
+    UploadRun failed = upload("abc", "127,0,0,1", "150 Ok", "451 Local error");
+    EXPECT_EQ(-1, failed.result);
+    EXPECT_EQ("abc", failed.received);
+}
+
+TEST_F(FtpScripted, BadPassiveReplyFailsBeforeAnythingIsStored)
+{
+    const char *replies[] = { "227 Entering Passive Mode 127,0,0,1,4,1",
+                              "227 Entering Passive Mode (127,0,0,1,4)",
+                              "500 PASV not understood" };
+    for (const char *reply : replies) {
+        SCOPED_TRACE(reply);
+        std::string dir = make_scratch_dir("ftp_bad_pasv");
+        write_file(dir + "\\a.zip", "data");
+        ScriptedServer server;
+        server.run([&](ServerSide &side) {
+            greet_and_login(side);
+            if (side.hear() == "PASV")
+                side.say(std::string(reply) + "\r\n");
+            if (side.hear() == "QUIT")
+                side.say("221 Bye\r\n");
+        });
+        ftp_socket s = ftp_connect(server.address().c_str(), "kirodata", "4monbek");
+        ASSERT_GE(s, 0);
+        CaptureStderr();
+        EXPECT_EQ(-1, ftp_put(NULL, s, (dir + "\\a.zip").c_str(), "a.zip"));
+        GetCapturedStderr();
+        ftp_quit(s);
+        server.finish();
+        std::vector<std::string> expected = { "USER kirodata", "PASV", "QUIT" };
+        EXPECT_EQ(expected, server.heard());
+    }
+}
+
+TEST_F(FtpScripted, MissingLocalFileSendsNothing)
+{
+    ScriptedServer server;
+    server.run([](ServerSide &side) {
+        greet_and_login(side);
+        if (side.hear() == "QUIT")
+            side.say("221 Bye\r\n");
+    });
+    ftp_socket s = ftp_connect(server.address().c_str(), "kirodata", "4monbek");
+    ASSERT_GE(s, 0);
+    EXPECT_EQ(-1, ftp_put(NULL, s, "C:\\no\\such\\file.zip", "file.zip"));
+    ftp_quit(s);
+    server.finish();
+    std::vector<std::string> expected = { "USER kirodata", "QUIT" };
+    EXPECT_EQ(expected, server.heard());
+}
+
+TEST_F(FtpScripted, ServerThatHangsUpAtOnce)
+{
+    ScriptedServer server;
+    server.run([](ServerSide &side) { side.close_control(); });
+    CaptureStderr();
+    DWORD start = GetTickCount();
+    ftp_socket s = ftp_connect(server.address().c_str(), "kirodata", "4monbek");
+    GetCapturedStderr();
+    EXPECT_LT(GetTickCount() - start, 4000u);
+    EXPECT_EQ(0, ftp_login_status());
+    EXPECT_FALSE(ftp_login_accepted());
+    if (s >= 0)
+        ftp_quit(s);
+    server.finish();
+}
+
+TEST_F(FtpScripted, SilentServerIsGivenUpAfterTheTimeout)
+{
+    ftp_set_timeout(1000);
+    ScriptedServer server;
+    server.run([](ServerSide &side) { side.hear(6000); });
+    CaptureStderr();
+    DWORD start = GetTickCount();
+    ftp_socket s = ftp_connect(server.address().c_str(), "kirodata", "4monbek");
+    DWORD elapsed = GetTickCount() - start;
+    EXPECT_FALSE(ftp_login_accepted());
+    EXPECT_EQ(0, ftp_login_status());
+    if (s >= 0)
+        ftp_quit(s);
+    GetCapturedStderr();
+    EXPECT_GE(elapsed, 900u);
+    EXPECT_LT(elapsed, 4000u);
+    server.finish();
+}
+
+TEST_F(FtpScripted, ServerSilentAfterTheDataEndsTheUploadAsFailed)
+{
+    ftp_set_timeout(1500);
+    DWORD start = GetTickCount();
+    UploadRun run = upload("abc", "127,0,0,1", "150 Ok", "", true);
+    EXPECT_EQ(-1, run.result);
+    EXPECT_EQ("abc", run.received);
+    EXPECT_LT(GetTickCount() - start, 8000u);
+}
+
+TEST_F(FtpScripted, RefusedConnectionIsTracedAndFails)
+{
+    EXPECT_EQ(FTP_DEFAULT_TIMEOUT_MS, 30000);
+    ScriptedServer server;  /* reserves a port, then frees it unused */
+    std::string address = server.address();
+    closesocket(server.listener);
+    server.listener = INVALID_SOCKET;
+    CaptureStderr();
+    EXPECT_EQ(-1, ftp_connect(address.c_str(), "kirodata", "4monbek"));
+    std::string trace = GetCapturedStderr();
+    EXPECT_EQ(0u, trace.find("connect: ")) << trace;
+    EXPECT_NE(std::string::npos, trace.find("(10061)\n")) << trace;
+    EXPECT_FALSE(ftp_login_accepted());
+}
+
+TEST_F(FtpScripted, BadPortInHostNameFailsWithoutConnecting)
+{
+    CaptureStderr();
+    EXPECT_EQ(-1, ftp_connect("127.0.0.1:abc", "kirodata", "4monbek"));
+    EXPECT_EQ(-1, ftp_connect("127.0.0.1:70000", "kirodata", "4monbek"));
+    EXPECT_EQ(-1, ftp_connect("127.0.0.1:", "kirodata", "4monbek"));
+    EXPECT_EQ("", GetCapturedStderr());
+}

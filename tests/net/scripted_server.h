@@ -1,0 +1,64 @@
+/*
+ * A scripted FTP server of the tests' own: a thread that accepts one
+ * control connection on 127.0.0.1 and plays a script written by the test,
+ * saying exact reply lines and recording every line it hears, so that the
+ * client's handling of unusual replies can be checked byte for byte. It can
+ * also open a passive data port on 127.0.0.1 and collect an upload.
+ */
+#ifndef KIRO_SCRIPTED_SERVER_H
+#define KIRO_SCRIPTED_SERVER_H
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct ServerSide;
+
+struct ScriptedServer {
+    ScriptedServer();
+    ~ScriptedServer();
+    /* Runs script on the first accepted connection, in its own thread. */
+    void run(std::function<void(ServerSide &)> script);
+    /* Waits for the script to end (at most 20 s). */
+    void finish();
+    std::vector<std::string> heard();    /* every line received, in order */
+    std::string address() const;        /* "127.0.0.1:port" */
+
+    SOCKET listener;
+    int port;
+    std::thread worker;
+    std::mutex lock;
+    std::vector<std::string> lines;
+    bool accepted;
+};
+
+struct ServerSide {
+    ScriptedServer *server;
+    SOCKET control;
+    SOCKET data_listener;
+    int data_port;
+
+    void say(const std::string &text);          /* sent as is */
+    /* The next line without CR LF; "" when the client closed or 10 s
+       passed (closed is then set). */
+    std::string hear(int timeout_ms = 10000);
+    bool closed;
+    /* Opens a listening data port on 127.0.0.1 (data_port). */
+    bool open_data_port();
+    /* Accepts the data connection, says preliminary on the control
+       connection, and reads the data to their end; false when no data
+       connection came within timeout_ms. */
+    bool receive_upload(std::string &content, const std::string &preliminary,
+                        int timeout_ms = 10000);
+    void close_control();
+};
+
+/* A client socket connected to port on 127.0.0.1, or INVALID_SOCKET. */
+SOCKET connect_loopback(int port);
+
+#endif
