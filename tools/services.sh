@@ -31,14 +31,22 @@ case "$action" in
 start)
   start_xvfb
   kiro_env_build="$build"; . "$here/wine-env.sh"
-  if [ ! -f "$WINEPREFIX/.kiro-configured" ]; then
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
     rm -rf "$WINEPREFIX"
     "$KIRO_WINE" wineboot -i >/dev/null 2>&1 </dev/null
     "$wineserver" -w
+  fi
+  # The prefix's settings are applied again whenever they change.
+  wanted=$(cksum < "$here/wineprefix.reg")
+  if [ "$(cat "$WINEPREFIX/.kiro-configured" 2>/dev/null)" != "$wanted" ]; then
     "$KIRO_WINE" regedit /S "Z:$(echo "$here/wineprefix.reg" | tr / '\\')" >/dev/null 2>&1 </dev/null
     "$wineserver" -w
-    touch "$WINEPREFIX/.kiro-configured"
+    echo "$wanted" > "$WINEPREFIX/.kiro-configured"
   fi
+  # E: is a removable drive backed by a folder of the build (tests that
+  # need other drives define them themselves).
+  mkdir -p "$build/drives/e"
+  ln -sfn "$build/drives/e" "$WINEPREFIX/dosdevices/e:"
   # A persistent server, its streams detached so no pipe is held open.
   "$wineserver" -k >/dev/null 2>&1 </dev/null || true
   "$wineserver" -p >/dev/null 2>&1 </dev/null

@@ -84,11 +84,11 @@ static void finish_directories(const char *own_path, char *program_dir, char *da
     end_with_backslash(data_dir, KIRO_PATH_SIZE);
 }
 
-void parse_command_line(char *program_dir, char *data_dir)
+void parse_command_line_text(const wchar_t *command_line, char *program_dir, char *data_dir)
 {
     program_dir[0] = data_dir[0] = '\0';
     int argc = 0;
-    wchar_t **argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    wchar_t **argv = CommandLineToArgvW(command_line, &argc);
     char own_path[KIRO_PATH_SIZE] = "";
     if (argv) {
         if (argc > 0 && !argument_to_ansi(argv[0], own_path))
@@ -97,6 +97,11 @@ void parse_command_line(char *program_dir, char *data_dir)
         LocalFree(argv);
     }
     finish_directories(own_path, program_dir, data_dir);
+}
+
+void parse_command_line(char *program_dir, char *data_dir)
+{
+    parse_command_line_text(GetCommandLineW(), program_dir, data_dir);
 }
 
 bool parse_switches(const wchar_t *arguments, char *program_dir, char *data_dir)
@@ -170,13 +175,13 @@ void read_configuration(void)
 bool write_schedule_locked(bool locked)
 {
     const char *value = locked ? "ja" : "nej";
-    BOOL written = WritePrivateProfileStringA(KEY_SECTION_GLOBAL, KEY_SCHEDULE_LOCKED, value,
-                                              g_settings.config_path);
+    if (!WritePrivateProfileStringA(KEY_SECTION_GLOBAL, KEY_SCHEDULE_LOCKED, value, g_settings.config_path))
+        return false;   /* the file still says what it said, and so does the flag */
     char now[10];
     GetPrivateProfileStringA(KEY_SECTION_GLOBAL, KEY_SCHEDULE_LOCKED, "nej", now, sizeof now,
                              g_settings.config_path);
     g_settings.schedule_locked = derive_schedule_locked(now, g_settings.super_setting);
-    return written && strcmp(now, value) == 0;
+    return strcmp(now, value) == 0;
 }
 
 void build_title_line(char *out, size_t size, int installation, const char *super_setting,

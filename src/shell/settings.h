@@ -41,6 +41,8 @@ extern const char *const KEY_SCHEDULE_LOCKED;
 
 /* Command line of the menu (-p/-P program directory, -d/-D data directory). */
 void parse_command_line(char *program_dir, char *data_dir);
+/* The same over a whole command line (program path first). */
+void parse_command_line_text(const wchar_t *command_line, char *program_dir, char *data_dir);
 /* The same rules over an argument list without program path (the arguments
    of a desktop shortcut): fills the directories that are given, leaves the
    others as they are. Answers false when the list cannot be split. */

@@ -148,6 +148,18 @@ void click(HWND dialog, int id)
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(dialog, id));
 }
 
+void press(HWND dialog, int id)
+{
+    PostMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+}
+
+void press_key(HWND dialog, int id, UINT virtual_key)
+{
+    HWND control = GetDlgItem(dialog, id);
+    PostMessageA(control, WM_KEYDOWN, virtual_key, 1);
+    PostMessageA(control, WM_KEYUP, virtual_key, 0xC0000001);
+}
+
 void set_focus(HWND dialog, int id)
 {
     PostMessageA(dialog, WM_NEXTDLGCTL, (WPARAM)GetDlgItem(dialog, id), TRUE);
@@ -189,16 +201,70 @@ void answer(const MessageBoxSeen &box, int button)
         pause_ms(20);
 }
 
+/* 32 x 32 pixels of a memory bitmap; with icon, the icon drawn on a
+   background of colour background; otherwise the screen at (x, y). */
+static std::vector<DWORD> pixels_32(HICON icon, COLORREF background, int x, int y)
+{
+    std::vector<DWORD> pixels(32 * 32, 0);
+    HDC screen = GetDC(NULL);
+    HDC dc = CreateCompatibleDC(screen);
+    BITMAPINFO bi;
+    ZeroMemory(&bi, sizeof bi);
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = 32;
+    bi.bmiHeader.biHeight = -32;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    void *bits = NULL;
+    HBITMAP bitmap = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, NULL, 0);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    if (icon) {
+        HBRUSH brush = CreateSolidBrush(background);
+        RECT r = { 0, 0, 32, 32 };
+        FillRect(dc, &r, brush);
+        DeleteObject(brush);
+        DrawIconEx(dc, 0, 0, icon, 32, 32, 0, NULL, DI_NORMAL);
+    } else {
+        BitBlt(dc, 0, 0, 32, 32, screen, x, y, SRCCOPY);
+    }
+    GdiFlush();
+    memcpy(pixels.data(), bits, pixels.size() * sizeof(DWORD));
+    for (DWORD &p : pixels)
+        p &= 0x00FFFFFF;
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    ReleaseDC(NULL, screen);
+    return pixels;
+}
+
 UINT message_box_icon(const MessageBoxSeen &box)
 {
-    if (!box.icon)
+    /* Icon handles of another process cannot be drawn here, and ours differ
+       from theirs: the icon is read off the screen and compared with each
+       standard icon drawn on the same background. */
+    HWND control = GetDlgItem(box.window, 0x440);
+    if (!control)
+        control = GetDlgItem(box.window, 0x14);
+    if (!control || !box.icon)
         return 0;
+    RECT r;
+    GetWindowRect(control, &r);
+    std::vector<DWORD> seen;
+    for (int attempt = 0; attempt < 10; attempt++) {
+        seen = pixels_32(NULL, 0, r.left, r.top);
+        pause_ms(30);
+        if (seen == pixels_32(NULL, 0, r.left, r.top))
+            break;
+    }
+    DWORD corner = seen[0];
+    COLORREF background = RGB((corner >> 16) & 0xFF, (corner >> 8) & 0xFF, corner & 0xFF);
     struct { LPCSTR id; UINT style; } icons[] = {
         { IDI_HAND, MB_ICONERROR }, { IDI_EXCLAMATION, MB_ICONWARNING },
         { IDI_ASTERISK, MB_ICONINFORMATION }, { IDI_QUESTION, MB_ICONQUESTION },
     };
     for (auto &i : icons)
-        if (LoadIconA(NULL, i.id) == box.icon)
+        if (pixels_32(LoadIconA(NULL, i.id), background, 0, 0) == seen)
             return i.style;
     return 0;
 }
@@ -323,4 +389,12 @@ bool screenshot(const std::string &png_windows_path)
 {
     std::string target = unix_path(png_windows_path);
     return run_unix("import -window root '" + target + "'", 30000) == 0;
+}
+
+std::string screenshot_path(const char *name)
+{
+    const char *build = getenv("KIRO_BUILD");
+    std::string dir = build ? windows_path(std::string(build) + "/screenshots") : std::string("screenshots");
+    CreateDirectoryA(dir.c_str(), NULL);
+    return dir + "\\" + name;
 }

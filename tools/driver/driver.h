@@ -40,6 +40,11 @@ bool is_checked(HWND dialog, int id);
 
 /* Posts a click on button id of dialog (WM_COMMAND with BN_CLICKED). */
 void click(HWND dialog, int id);
+/* Posts BM_CLICK to control id: the control behaves as if clicked (a
+   radio button checks itself and notifies the dialog). */
+void press(HWND dialog, int id);
+/* Posts a key press (WM_KEYDOWN/WM_KEYUP) to control id of dialog. */
+void press_key(HWND dialog, int id, UINT virtual_key);
 /* Gives the keyboard focus to a control of another process's dialog. */
 void set_focus(HWND dialog, int id);
 
@@ -70,6 +75,9 @@ std::string windows_path(const std::string &unix_path);
 
 /* Saves a picture of the whole screen as PNG (ImageMagick's import). */
 bool screenshot(const std::string &png_windows_path);
+/* The build's screenshot folder (Windows path, created on demand) +
+   name: where the tests leave the pictures to look at. */
+std::string screenshot_path(const char *name);
 
 /* Sleeps while keeping this thread's own windows serviced. */
 void pause_ms(int ms);

@@ -1,0 +1,103 @@
+/*
+ * The file-access check on real files and the attribute reset of a tree.
+ */
+#include <gtest/gtest.h>
+#include "support/file_probe.h"
+#include "test_support.h"
+
+TEST(FileAccess, ResultsForMissingNormalReadOnlyHeldAndDirectory)
+{
+    std::string dir = make_scratch_dir("access");
+    std::string normal = dir + "\\normal.txt", ro = dir + "\\ro.txt", held = dir + "\\held.txt";
+    ASSERT_TRUE(write_file(normal, "x"));
+    ASSERT_TRUE(write_file(ro, "x"));
+    ASSERT_TRUE(write_file(held, "x"));
+    SetFileAttributesA(ro.c_str(), FILE_ATTRIBUTE_READONLY);
+
+    EXPECT_EQ(1, file_access((dir + "\\missing.txt").c_str()));
+    EXPECT_EQ(0, file_access(normal.c_str()));
+    EXPECT_EQ(2, file_access(ro.c_str()));
+    EXPECT_EQ(4, file_access(dir.c_str()));    /* a directory opens neither way */
+
+    HANDLE h = CreateFileA(held.c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    EXPECT_EQ(4, file_access(held.c_str()));
+    CloseHandle(h);
+
+    SetFileAttributesA(held.c_str(), FILE_ATTRIBUTE_READONLY);
+    h = CreateFileA(held.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    EXPECT_EQ(6, file_access(held.c_str()));
+    CloseHandle(h);
+    EXPECT_EQ(0, file_access(normal.c_str())) << "the probe must not keep anything open";
+    remove_tree(dir);
+}
+
+TEST(AttributeReset, ClearsMarksBelowButKeepsTheDirectoryItself)
+{
+    std::string dir = make_scratch_dir("reset");
+    std::string hidden = dir + "\\hidden", file = hidden + "\\ro.dat";
+    ASSERT_TRUE(make_dirs(hidden));
+    ASSERT_TRUE(write_file(file, "data"));
+    SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM);
+    SetFileAttributesA(hidden.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_DIRECTORY);
+    SetFileAttributesA(dir.c_str(), FILE_ATTRIBUTE_HIDDEN);
+    ASSERT_NE(0u, GetFileAttributesA(file.c_str()) & FILE_ATTRIBUTE_READONLY);
+    ASSERT_NE(0u, GetFileAttributesA(hidden.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+
+    reset_attributes((dir + "\\").c_str());   /* trailing backslash: doubled in the pattern */
+
+    DWORD f = GetFileAttributesA(file.c_str());
+    DWORD h = GetFileAttributesA(hidden.c_str());
+    EXPECT_EQ(0u, f & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_EQ(0u, h & FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_NE(0u, GetFileAttributesA(dir.c_str()) & FILE_ATTRIBUTE_HIDDEN) << "the given folder keeps its marks";
+    SetFileAttributesA(dir.c_str(), FILE_ATTRIBUTE_NORMAL);
+    remove_tree(dir);
+}
+
+TEST(AttributeReset, EmptyDirectoryMeansTheCurrentOneNotTheDriveRoot)
+{
+    std::string dir = make_scratch_dir("reset_cwd");
+    std::string file = dir + "\\here.dat";
+    ASSERT_TRUE(write_file(file, "x"));
+    SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY);
+    /* A marker at the root of the drive must keep its mark. */
+    std::string root_marker = dir.substr(0, 3) + "kiro_root_marker.tmp";
+    ASSERT_TRUE(write_file(root_marker, "x"));
+    SetFileAttributesA(root_marker.c_str(), FILE_ATTRIBUTE_READONLY);
+
+    char saved[MAX_PATH];
+    GetCurrentDirectoryA(sizeof saved, saved);
+    SetCurrentDirectoryA(dir.c_str());
+    reset_attributes("");
+    SetCurrentDirectoryA(saved);
+
+    EXPECT_EQ(0u, GetFileAttributesA(file.c_str()) & FILE_ATTRIBUTE_READONLY);
+    EXPECT_NE(0u, GetFileAttributesA(root_marker.c_str()) & FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesA(root_marker.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(root_marker.c_str());
+    remove_tree(dir);
+}
+
+TEST(ErrorTexts, ErrorBoxShowsTheSystemTextWhenNoTextIsGiven)
+{
+    ScriptedBoxes boxes({ IDOK });
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    char text[256];
+    system_error_text(text, sizeof text);
+    EXPECT_NE('\0', text[0]) << "some language must have a text for error 2";
+    EXPECT_EQ((DWORD)ERROR_FILE_NOT_FOUND, GetLastError());
+
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(IDOK, error_box(NULL, MB_ICONWARNING));
+    ASSERT_EQ(1u, boxes.shown.size());
+    EXPECT_EQ("Fejl", boxes.shown[0].caption);
+    EXPECT_EQ(text, boxes.shown[0].text);
+    EXPECT_EQ((UINT)MB_ICONWARNING, boxes.shown[0].style & MB_ICONMASK);
+    EXPECT_EQ(NULL, boxes.shown[0].owner);
+
+    error_box("Kan ikke 100% kopiere", MB_ICONERROR | MB_OKCANCEL);
+    EXPECT_EQ("Kan ikke 100% kopiere", boxes.shown[1].text);
+    EXPECT_EQ((UINT)MB_OKCANCEL, boxes.shown[1].style & MB_TYPEMASK);
+}
