@@ -1,0 +1,292 @@
+/*
+ * File and disk utilities the dialogs call: counting the files of a
+ * pattern, copying a file or a slice of it while the progress dialog's file
+ * bar advances block by block, reading a volume label, a file's size and a
+ * drive's free space, creating one directory and removing a directory tree.
+ * Every function that touches a drive switches critical-error boxes off for
+ * its duration, so an empty floppy, card or stick drive fails quietly.
+ */
+#include "support/disk_utils.h"
+#include "support/file_probe.h"
+#include "support/progress.h"
+#include "support/text.h"
+#include "resource.h"
+
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+
+static const DWORD COPY_BLOCK = 102400;
+
+int count_files(const char *pattern)
+{
+    if (!pattern || !pattern[0])
+        return 0;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return 0;
+    int count = 0;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            count++;
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return count;
+}
+
+/* The number of blocks the file bar counts for a copy of limit bytes from
+   offset of a source of size bytes: a small copy still shows two blocks, so
+   that the one step taken before the bar is filled shows half a bar. */
+static DWORD copy_blocks(DWORD size, DWORD offset, DWORD limit)
+{
+    unsigned long long rest = size > offset ? (unsigned long long)size - offset : 0;
+    if (rest > limit)
+        return (DWORD)(((unsigned long long)limit + COPY_BLOCK - 1) / COPY_BLOCK);
+    if (rest <= COPY_BLOCK)
+        return 2;
+    return (DWORD)((rest + COPY_BLOCK - 1) / COPY_BLOCK);
+}
+
+static const char *last_component(const char *path)
+{
+    const char *slash = strrchr(path, '\\');
+    return slash ? slash + 1 : path;
+}
+
+DWORD copy_with_progress(HWND dialog, const char *source, const char *target, DWORD offset,
+                         DWORD limit, const char *mode)
+{
+    UINT error_mode = quiet_drive_begin();
+    char status[600];
+    format_text(status, sizeof status, "Kopierer filen: %s", last_component(source));
+    progress_status(dialog, status);
+
+    char block[COPY_BLOCK];
+    FILE *in = fopen(source, "rb");
+    if (!in) {
+        quiet_drive_end(error_mode);
+        return 0;
+    }
+    FILE *out = fopen(target, mode);
+    if (!out) {
+        fclose(in);
+        quiet_drive_end(error_mode);
+        return 0;
+    }
+
+    DWORD size = file_size(source);
+    if (limit == 0 || limit > size)
+        limit = size;
+    DWORD blocks = copy_blocks(size, offset, limit);
+
+    if (fseeko64(in, (long long)offset, SEEK_SET) != 0) {
+        fclose(in);
+        fclose(out);
+        quiet_drive_end(error_mode);
+        return 0;
+    }
+
+    progress_set_range(dialog, IDC_FILE_BAR, blocks);
+    progress_set_pos(dialog, IDC_FILE_BAR, 0);
+
+    /* The first block is bounded by the limit too: a slice smaller than one
+       block must not take bytes that belong to the next slice. */
+    DWORD length = limit < COPY_BLOCK ? limit : COPY_BLOCK;
+    DWORD written = 0;
+    bool failed = false;
+    while (!feof(in) && written < limit && !ferror(out)) {
+        progress_step(dialog, IDC_FILE_BAR);
+        size_t got = fread(block, 1, length, in);
+        if (got < length && ferror(in)) {
+            /* A damaged source ends the copy; it never counts as done. */
+            failed = true;
+            break;
+        }
+        written += (DWORD)fwrite(block, 1, got, out);
+        if (limit - written < length)
+            length = limit - written;
+    }
+    if (ferror(out))
+        failed = true;
+    fclose(in);
+    /* Buffered bytes reach the disk only here: a full disk may show first
+       when the target is closed. */
+    if (fclose(out) != 0)
+        failed = true;
+    progress_fill(dialog, IDC_FILE_BAR);
+    quiet_drive_end(error_mode);
+    return failed ? 0 : written;
+}
+
+int read_volume_label(char *buffer, const char *path)
+{
+    if (buffer)
+        buffer[0] = '\0';
+    if (!buffer || !path || !path[0] || !path[1])
+        return 0;
+    char root[4] = { path[0], path[1], '\\', '\0' };
+    UINT error_mode = quiet_drive_begin();
+    BOOL ok = GetVolumeInformationA(root, buffer, MAX_PATH, NULL, NULL, NULL, NULL, 0);
+    if (!ok)
+        buffer[0] = '\0';
+    quiet_drive_end(error_mode);
+    return ok ? 1 : 0;
+}
+
+DWORD file_size(const char *path)
+{
+    /* A path that cannot be examined has size 0: the callers ask only for
+       files they have just written, and 0 then reads as nothing copied. */
+    if (!path)
+        return 0;
+    UINT error_mode = quiet_drive_begin();
+    struct _stati64 status;
+    DWORD size = 0;
+    if (_stati64(path, &status) == 0)
+        size = status.st_size > 0xFFFFFFFFLL ? 0xFFFFFFFFUL : (DWORD)status.st_size;
+    quiet_drive_end(error_mode);
+    return size;
+}
+
+typedef BOOL (WINAPI *FreeSpaceExFn)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
+
+static FreeSpaceExFn extended_free_space_query(void)
+{
+    char library[MAX_PATH];
+    if (!SearchPathA(NULL, "kernel32.dll", NULL, sizeof library, library, NULL))
+        return NULL;
+    HMODULE kernel = LoadLibraryA(library);   /* stays loaded */
+    if (!kernel)
+        return NULL;
+    return (FreeSpaceExFn)(void *)GetProcAddress(kernel, "GetDiskFreeSpaceExA");
+}
+
+/* The root directory of the drive a path names ("a:" or "a:\x" -> "a:\"),
+   or the path itself with a trailing backslash when it names no letter. */
+static bool drive_root(char *root, size_t size, const char *drive)
+{
+    if (drive[0] && drive[1] == ':') {
+        char letter[4] = { drive[0], ':', '\\', '\0' };
+        return copy_text(root, size, letter);
+    }
+    if (!copy_text(root, size, drive))
+        return false;
+    size_t n = strlen(root);
+    return n > 0 && (root[n - 1] == '\\' || root[n - 1] == '/') ? true : append_text(root, size, "\\");
+}
+
+int free_space(const char *drive, ULARGE_INTEGER *available, ULARGE_INTEGER *total)
+{
+    if (!drive || !available || !total)
+        return 0;
+    UINT error_mode = quiet_drive_begin();
+    int result = 0;
+    FreeSpaceExFn query = extended_free_space_query();
+    if (query) {
+        ULARGE_INTEGER caller_free, capacity, all_free;
+        if (query(drive, &caller_free, &capacity, &all_free)) {
+            *available = caller_free;
+            *total = capacity;
+            result = 1;
+        }
+    } else {
+        char root[MAX_PATH];
+        DWORD sectors, bytes, free_clusters, clusters;
+        if (drive_root(root, sizeof root, drive) &&
+            GetDiskFreeSpaceA(root, &sectors, &bytes, &free_clusters, &clusters)) {
+            available->HighPart = 0;
+            available->LowPart = sectors * bytes * free_clusters;
+            total->HighPart = 0;
+            total->LowPart = sectors * bytes * clusters;
+            result = 1;
+        }
+    }
+    quiet_drive_end(error_mode);
+    return result;
+}
+
+DWORD cluster_size(const char *drive)
+{
+    if (!drive)
+        return 0;
+    char root[MAX_PATH];
+    if (!drive_root(root, sizeof root, drive))
+        return 0;
+    UINT error_mode = quiet_drive_begin();
+    DWORD sectors, bytes, free_clusters, clusters, result = 0;
+    if (GetDiskFreeSpaceA(root, &sectors, &bytes, &free_clusters, &clusters))
+        result = sectors * bytes;
+    quiet_drive_end(error_mode);
+    return result;
+}
+
+int make_directory(const char *path)
+{
+    if (!path || !path[0])
+        return 0;
+    UINT error_mode = quiet_drive_begin();
+    int result = 1;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(path, &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        FindClose(search);        /* a file or directory of that name: done */
+    } else if (!CreateDirectoryA(path, NULL)) {
+        /* A name the search cannot find but that is there all the same
+           (a directory given with a trailing backslash) also counts. */
+        if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
+            result = 0;
+    }
+    quiet_drive_end(error_mode);
+    return result;
+}
+
+/* directory + "\" + name, or false when that does not fit: a path is never
+   cut, since a cut path names another file. */
+static bool child_path(char *out, size_t size, const char *directory, const char *name)
+{
+    return format_text(out, size, "%s\\%s", directory, name);
+}
+
+static void remove_tree(const char *directory)
+{
+    char pattern[1040];
+    if (!child_path(pattern, sizeof pattern, directory, "*.*"))
+        return;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            char child[1040];
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !is_dot_entry(found.cFileName) &&
+                child_path(child, sizeof child, directory, found.cFileName))
+                remove_tree(child);
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    search = FindFirstFileA(pattern, &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            char child[1040];
+            if (is_dot_entry(found.cFileName) ||
+                !child_path(child, sizeof child, directory, found.cFileName))
+                continue;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveDirectoryA(child);
+            else
+                DeleteFileA(child);
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(directory);
+}
+
+int delete_tree(const char *directory)
+{
+    if (!directory || !directory[0])
+        return 1;
+    UINT error_mode = quiet_drive_begin();
+    remove_tree(directory);
+    quiet_drive_end(error_mode);
+    return 1;
+}

@@ -1,0 +1,181 @@
+/*
+ * The progress dialog's shared pattern, run for real on template 103 with a
+ * test operation: the operation starts once per opening, after the first
+ * paint, also when the dialog is repainted while it works; the caption and
+ * the painted heading follow the progress phase; the dialog ends with 2;
+ * and a bar range above 65535 fills completely.
+ */
+#include "support/progress.h"
+#include "resource.h"
+#include "test_support.h"
+#include "driver.h"
+
+#include <gtest/gtest.h>
+#include <commctrl.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Observed {
+    int runs = 0;
+    std::vector<std::string> captions;
+    std::vector<bool> headings_match;      /* painted heading == phase heading */
+    unsigned long range = 0;
+    LRESULT bar_high = -1, bar_pos = -1, file_bar_visible = -1;
+    std::string status;
+};
+
+Observed g_seen;
+bool g_start_pending = false;
+
+/* Draws what the heading of phase should look like into a bitmap of the
+   heading control's size and compares it with the control's pixels. */
+bool heading_shows(HWND dialog, const char *heading)
+{
+    HWND control = GetDlgItem(dialog, IDC_HEADING);
+    RECT area;
+    GetClientRect(control, &area);
+    int w = area.right, h = area.bottom;
+    HDC screen = GetDC(control);
+    HDC expected = CreateCompatibleDC(screen);
+    HDC actual = CreateCompatibleDC(screen);
+    HBITMAP expected_bits = CreateCompatibleBitmap(screen, w, h);
+    HBITMAP actual_bits = CreateCompatibleBitmap(screen, w, h);
+    HGDIOBJ old_expected = SelectObject(expected, expected_bits);
+    HGDIOBJ old_actual = SelectObject(actual, actual_bits);
+    FillRect(expected, &area, (HBRUSH)(COLOR_BTNFACE + 1));
+    SetBkMode(expected, TRANSPARENT);
+    DrawTextA(expected, heading, -1, &area, DT_CENTER | DT_VCENTER);
+    BitBlt(actual, 0, 0, w, h, screen, 0, 0, SRCCOPY);
+    int differing = 0, ink = 0;
+    COLORREF face = GetSysColor(COLOR_BTNFACE);
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++) {
+            COLORREF e = GetPixel(expected, x, y);
+            if (e != face)
+                ink++;
+            if (e != GetPixel(actual, x, y))
+                differing++;
+        }
+    SelectObject(expected, old_expected);
+    SelectObject(actual, old_actual);
+    DeleteObject(expected_bits);
+    DeleteObject(actual_bits);
+    DeleteDC(expected);
+    DeleteDC(actual);
+    ReleaseDC(control, screen);
+    return ink > 0 && differing == 0;
+}
+
+void pump_for(int ms)
+{
+    DWORD start = GetTickCount();
+    while ((int)(GetTickCount() - start) < ms) {
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        Sleep(10);
+    }
+}
+
+INT_PTR CALLBACK test_operation(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        progress_init(dialog, &g_start_pending);
+        g_progress_phase = PHASE_PACKING;
+        break;
+    case WM_PAINT:
+        progress_paint(dialog, phase_caption(g_progress_phase), phase_heading(g_progress_phase), true,
+                       &g_start_pending, WM_START_PACKING);
+        break;
+    case WM_START_PACKING: {
+        g_seen.runs++;
+        /* Let everything pending be painted before looking. */
+        pump_for(50);
+        for (int phase = PHASE_PACKING; phase <= PHASE_UNPACKING; phase++) {
+            progress_set_phase(dialog, phase);
+            g_seen.captions.push_back(window_text(dialog));
+            g_seen.headings_match.push_back(heading_shows(dialog, phase_heading(phase)));
+        }
+        /* Another window over the dialog, then the messages it causes: a
+           second start would run the operation again right here. */
+        RedrawWindow(dialog, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        InvalidateRect(dialog, NULL, TRUE);
+        pump_for(150);
+
+        progress_set_range(dialog, IDC_OVERALL_BAR, g_seen.range);
+        for (int i = 0; i < 3; i++)
+            progress_step(dialog, IDC_OVERALL_BAR);
+        progress_advance(dialog, IDC_OVERALL_BAR, 1000);
+        progress_fill(dialog, IDC_OVERALL_BAR);
+        g_seen.bar_high = SendDlgItemMessageA(dialog, IDC_OVERALL_BAR, PBM_GETRANGE, FALSE, 0);
+        g_seen.bar_pos = SendDlgItemMessageA(dialog, IDC_OVERALL_BAR, PBM_GETPOS, 0, 0);
+        progress_status(dialog, "Pakker filen: kiro.ini");
+        g_seen.status = control_text(dialog, IDC_STATUS);
+        progress_hide_file_bar(dialog);
+        g_seen.file_bar_visible = IsWindowVisible(GetDlgItem(dialog, IDC_FILE_BAR));
+        EndDialog(dialog, 2);
+        break;
+    }
+    }
+    return 0;
+}
+
+/* An owner like the main window: the dialog fits itself to it. */
+struct Owner {
+    HWND window;
+    Owner()
+    {
+        window = CreateWindowA("STATIC", "", WS_POPUP | WS_VISIBLE, 0, 0, GetSystemMetrics(SM_CXSCREEN),
+                               GetSystemMetrics(SM_CYSCREEN), NULL, NULL, NULL, NULL);
+    }
+    ~Owner() { DestroyWindow(window); }
+};
+
+}  // namespace
+
+TEST(ProgressDialog, RunsOnceAfterFirstPaintShowsPhasesAndEndsWithTwo)
+{
+    Owner owner;
+    g_seen = Observed();
+    g_seen.range = 200000 + 1024;
+    INT_PTR result = run_progress_dialog(owner.window, test_operation);
+    EXPECT_EQ(2, result);
+    EXPECT_EQ(1, g_seen.runs);
+    EXPECT_FALSE(g_start_pending);
+    ASSERT_EQ(3u, g_seen.captions.size());
+    EXPECT_EQ("Pakker filer...", g_seen.captions[0]);
+    EXPECT_EQ("Kopier filer...", g_seen.captions[1]);
+    EXPECT_EQ("Udpakker filer...", g_seen.captions[2]);
+    for (int phase = 0; phase < 3; phase++)
+        EXPECT_TRUE(g_seen.headings_match[phase]) << "heading of phase " << phase;
+    /* A 32-bit range ends full, not wrapped at 65536. */
+    EXPECT_EQ(201024, g_seen.bar_high);
+    EXPECT_EQ(201024, g_seen.bar_pos);
+    EXPECT_EQ("Pakker filen: kiro.ini", g_seen.status);
+    EXPECT_EQ(0, g_seen.file_bar_visible);
+}
+
+TEST(ProgressDialog, OpenedTwiceRunsTwiceAndSmallRangeFills)
+{
+    Owner owner;
+    g_seen = Observed();
+    g_seen.range = 7;
+    EXPECT_EQ(2, run_progress_dialog(owner.window, test_operation));
+    EXPECT_EQ(1, g_seen.runs);
+    EXPECT_EQ(2, run_progress_dialog(owner.window, test_operation));
+    EXPECT_EQ(2, g_seen.runs);
+    EXPECT_EQ(7, g_seen.bar_high);
+    EXPECT_EQ(7, g_seen.bar_pos);
+}
+
+TEST(ProgressDialog, PhaseTexts)
+{
+    EXPECT_STREQ("PAKKER FILER    ET \xD8JEBLIK...", phase_heading(PHASE_PACKING));
+    EXPECT_STREQ("KOPIER FILER    ET \xD8JEBLIK...", phase_heading(PHASE_COPYING));
+    EXPECT_STREQ("UDPAKKER FILER    ET \xD8JEBLIK...", phase_heading(PHASE_UNPACKING));
+}
