@@ -1,0 +1,57 @@
+/*
+ * Send data to support: packs a snapshot of the installation (the program
+ * directory's top level, data\, ini\, log\, datakopi\, inikopi\, a
+ * directory listing with the schedule program's version, and the update
+ * marker when it is set) into one zip archive, uploads it to the support
+ * FTP server, tells the user the outcome and leaves nothing behind. Runs in
+ * the progress dialog, opened from the Advanced dialog.
+ */
+#ifndef KIRO_SEND_SUPPORT_H
+#define KIRO_SEND_SUPPORT_H
+
+#include <windows.h>
+#include <stddef.h>
+
+/* The support server when the setting "supportserver" is empty. */
+extern const char *const SUPPORT_DEFAULT_HOST;
+/* The account the archive is uploaded with. */
+extern const char *const SUPPORT_USER;
+
+/* How a run ended. */
+enum SendOutcome {
+    SEND_DONE = 0,            /* the server confirmed the stored archive */
+    SEND_NO_CONNECTION = 1,   /* host not found or no connection */
+    SEND_LOGIN_REFUSED = 2,
+    SEND_UPLOAD_FAILED = 3,
+    SEND_NO_ARCHIVE = 4       /* the archive's names could not be formed */
+};
+
+/* Opens the progress dialog over owner and runs the whole operation. */
+void run_send_support(HWND owner);
+/* The dialog procedure (start message 3030). */
+INT_PTR CALLBACK send_support_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
+/* The operation itself, inside the progress dialog; shows its outcome to
+   the user and answers it. */
+int send_support_operation(HWND dialog);
+
+/* Cuts text at its first "." (the dot and all behind it go). */
+void cut_at_first_dot(char *text);
+/* program_dir + database + server + installation: the common start of the
+   working archive, the final archive and the earlier archives' pattern. */
+bool support_archive_base(char *out, size_t size, const char *program_dir, const char *database,
+                          const char *server, int installation);
+/* base + "-yyyy.mm.dd-hh.mm.zip" for the local time given. */
+bool final_archive_name(char *out, size_t size, const char *base, const SYSTEMTIME *local);
+/* Deletes every file matching pattern, one search at a time, until none is
+   left or one cannot be deleted; the number deleted. */
+int delete_earlier_archives(const char *pattern);
+
+/* One line of a listing for a found entry (with its line end). */
+bool format_listing_line(char *out, size_t size, const WIN32_FIND_DATAA *entry);
+/* Writes the directory listing: deletes listing, writes the version
+   section from the executable's version resource, then appends one
+   listing per search pattern. */
+void write_directory_listing(const char *listing, const char *executable,
+                             const char *const *patterns, int pattern_count);
+
+#endif
