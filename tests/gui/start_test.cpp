@@ -6,6 +6,7 @@
  */
 #include <gtest/gtest.h>
 #include "driver.h"
+#include "drive_fixture.h"
 #include "test_support.h"
 #include "resource.h"
 
@@ -63,7 +64,9 @@ TEST(Start, ReadOnlyConfigurationIsAcceptedAndItsMarkCleared)
 
 TEST(Start, NormalInstallationTitleLabelsAndClose)
 {
-    Installation inst = make_installation("start_normal", 7, 10327, "nej", "nej", "e:");
+    Installation inst = make_installation("start_normal", 7, 10327, "nej", "nej", "q:");
+    ScopedDrive stick('q', DRIVE_REMOVABLE, drive_dir("start_q"));
+    ASSERT_TRUE(stick.ok);
     Running r = start_menu(inst);
     ASSERT_TRUE(r.menu);
     ASSERT_TRUE(r.main);
@@ -72,7 +75,7 @@ TEST(Start, NormalInstallationTitleLabelsAndClose)
     EXPECT_TRUE(IsZoomed(r.main));
     EXPECT_EQ("&Start KIRO-skema", control_text(r.menu, IDC_START));
     EXPECT_EQ("Start KI&RO-skema [VIS]", control_text(r.menu, IDC_VIEW));
-    EXPECT_EQ("&Flyt data til enhed", control_text(r.menu, IDC_MOVE)) << "E: is a floppy drive in the test prefix";
+    EXPECT_EQ("&Flyt data til enhed", control_text(r.menu, IDC_MOVE)) << "Q: is a removable drive";
     EXPECT_TRUE(is_checked(r.menu, IDC_START));
     EXPECT_FALSE(is_checked(r.menu, IDC_MOVE));
     EXPECT_EQ("A&vanceret", control_text(r.menu, IDC_ADVANCED));
