@@ -9,68 +9,23 @@
 #include "support/progress.h"
 #include "resource.h"
 #include "test_support.h"
+#include "dialog_runner.h"
 
 #include <gtest/gtest.h>
 #include <commctrl.h>
-#include <functional>
 #include <string>
 
 namespace {
 
-/* Runs work inside a progress dialog's start message and records what the
-   file bar saw: the steps taken and its range and position at the end. */
-struct BarRecord {
-    int steps = 0;
-    LRESULT high = -1, pos = -1;
-    std::string status;
-};
-std::function<void(HWND)> g_work;
 BarRecord g_bar;
-bool g_pending;
-WNDPROC g_bar_proc;
-
-LRESULT CALLBACK counting_bar(HWND bar, UINT message, WPARAM wparam, LPARAM lparam)
-{
-    if (message == PBM_STEPIT)
-        g_bar.steps++;
-    return CallWindowProcA(g_bar_proc, bar, message, wparam, lparam);
-}
-
-INT_PTR CALLBACK work_dialog(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
-{
-    switch (message) {
-    case WM_INITDIALOG:
-        progress_init(dialog, &g_pending);
-        g_bar_proc = (WNDPROC)SetWindowLongPtrA(GetDlgItem(dialog, IDC_FILE_BAR), GWLP_WNDPROC,
-                                                (LONG_PTR)counting_bar);
-        break;
-    case WM_PAINT:
-        progress_paint(dialog, "Test", "TEST", false, &g_pending, WM_START_DISKS);
-        break;
-    case WM_START_DISKS:
-        g_work(dialog);
-        g_bar.high = SendDlgItemMessageA(dialog, IDC_FILE_BAR, PBM_GETRANGE, FALSE, 0);
-        g_bar.pos = SendDlgItemMessageA(dialog, IDC_FILE_BAR, PBM_GETPOS, 0, 0);
-        {
-            char text[600];
-            GetDlgItemTextA(dialog, IDC_STATUS, text, sizeof text);
-            g_bar.status = text;
-        }
-        EndDialog(dialog, 2);
-        break;
-    }
-    return 0;
-}
 
 DWORD copy_in_dialog(const std::string &source, const std::string &target, DWORD offset, DWORD limit,
                      const char *mode)
 {
     DWORD result = 0xDEADBEEF;
-    g_bar = BarRecord();
-    g_work = [&](HWND dialog) {
+    g_bar = run_in_dialog([&](HWND dialog) {
         result = copy_with_progress(dialog, source.c_str(), target.c_str(), offset, limit, mode);
-    };
-    run_progress_dialog(NULL, work_dialog);
+    });
     return result;
 }
 
@@ -120,7 +75,7 @@ TEST(CopyWithProgress, SmallSourceShowsTwoBlocksOneStepped)
     write_file(dir + "\\src.bin", data);
     EXPECT_EQ(5000u, copy_in_dialog(dir + "\\src.bin", dir + "\\dst.bin", 0, 0, "wb"));
     EXPECT_EQ(data, read_file(dir + "\\dst.bin"));
-    EXPECT_EQ(1, g_bar.steps);
+    EXPECT_EQ(1, g_bar.file_steps);
     EXPECT_EQ(2, g_bar.high);
     EXPECT_EQ(2, g_bar.pos);
     EXPECT_EQ("Kopierer filen: src.bin", g_bar.status);
@@ -135,7 +90,7 @@ TEST(CopyWithProgress, LimitZeroOrBeyondCopiesToTheEnd)
     EXPECT_EQ(250000u - 1000u, copy_in_dialog(dir + "\\src.bin", dir + "\\a.bin", 1000, 0, "wb"));
     EXPECT_EQ(data.substr(1000), read_file(dir + "\\a.bin"));
     EXPECT_EQ(3, g_bar.high);    /* 249000 bytes: three blocks */
-    EXPECT_EQ(3, g_bar.steps);
+    EXPECT_EQ(3, g_bar.file_steps);
     EXPECT_EQ(250000u, copy_in_dialog(dir + "\\src.bin", dir + "\\b.bin", 0, 999999, "wb"));
     EXPECT_EQ(data, read_file(dir + "\\b.bin"));
     remove_tree(dir);
@@ -172,7 +127,7 @@ TEST(CopyWithProgress, MultiMegabyteCopyIsByteExact)
     EXPECT_EQ(data.size(), copy_in_dialog(dir + "\\big.bin", dir + "\\copy.bin", 0, 0, "wb"));
     EXPECT_EQ(data, read_file(dir + "\\copy.bin"));
     EXPECT_EQ(31, g_bar.high);
-    EXPECT_EQ(31, g_bar.steps);
+    EXPECT_EQ(31, g_bar.file_steps);
     EXPECT_EQ(31, g_bar.pos);
     remove_tree(dir);
 }

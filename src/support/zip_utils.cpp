@@ -1,0 +1,497 @@
+/*
+ * Zip packing and unpacking over minizip and zlib. A file is added as one
+ * deflated entry at the end of an archive (created when missing) under the
+ * name the caller gives, with the file's last-write time as its DOS time;
+ * unpacking extracts every entry into a directory or wherever the caller
+ * places it, restores the entries' times, and checks every entry's CRC.
+ * Results are small codes: 0 success, anything else a failure. A path or
+ * name that does not fit its buffer is refused, never cut, and an entry
+ * whose name climbs out of its target with ".." is never written.
+ */
+#include "support/zip_utils.h"
+#include "support/file_probe.h"
+#include "support/progress.h"
+#include "support/text.h"
+#include "resource.h"
+
+#include <direct.h>
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "zip.h"
+#include "unzip.h"
+
+enum {
+    ZIP_NO_MEMORY      = -4,
+    ZIP_ENTRY_OPEN     = -5,
+    ZIP_FILE_OPEN      = -6,
+    ZIP_FILE_READ      = -7,
+    ZIP_ENTRY_WRITE    = -8,
+    ZIP_ENTRY_CLOSE    = -9,
+    ZIP_ARCHIVE_CLOSE  = -10,
+
+    UNZIP_TARGET_DIR   = -1,
+    UNZIP_DAMAGED      = -2,
+    UNZIP_NO_ARCHIVE   = -3,
+    UNZIP_WRITE        = -9,
+    UNZIP_NOT_WRITTEN  = -11,
+    UNZIP_REFUSED      = -12
+};
+
+enum { ADD_BUFFER = 16384, EXTRACT_BUFFER = 8192 };
+
+/* Archive paths and entry names: at most 255 characters. */
+typedef char ZipName[256];
+
+/* The archive path with ".zip" appended when it holds no dot at all;
+   false when it does not fit. */
+static bool archive_name(ZipName name, const char *archive)
+{
+    if (!copy_text(name, sizeof(ZipName), archive))
+        return false;
+    if (!strchr(name, '.'))
+        return append_text(name, sizeof(ZipName), ".zip");
+    return true;
+}
+
+/* The last-write time of path as local DOS date (high half) and time (low
+   half); 0 when the file cannot be looked up. */
+static uLong dos_time_of(const char *path)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(path, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return 0;
+    FindClose(search);
+    FILETIME local;
+    WORD date = 0, time = 0;
+    if (!FileTimeToLocalFileTime(&found.ftLastWriteTime, &local) || !FileTimeToDosDateTime(&local, &date, &time))
+        return 0;
+    return ((uLong)date << 16) | time;
+}
+
+/* File access for an archive being written: the library's standard table,
+   except that once an entry has gone wrong every further write fails. The
+   archive is then left without its directory, so no reader takes a cut
+   entry for a whole one. */
+struct GuardedArchive {
+    zlib_filefunc_def standard;
+    bool poisoned;
+};
+
+static uLong ZCALLBACK guarded_write(voidpf opaque, voidpf stream, const void *buf, uLong size)
+{
+    GuardedArchive *guard = (GuardedArchive *)opaque;
+    if (guard->poisoned)
+        return 0;
+    return guard->standard.zwrite_file(guard->standard.opaque, stream, buf, size);
+}
+
+static voidpf ZCALLBACK guarded_open(voidpf opaque, const char *name, int mode)
+{
+    GuardedArchive *guard = (GuardedArchive *)opaque;
+    return guard->standard.zopen_file(guard->standard.opaque, name, mode);
+}
+
+static uLong ZCALLBACK guarded_read(voidpf opaque, voidpf stream, void *buf, uLong size)
+{
+    GuardedArchive *guard = (GuardedArchive *)opaque;
+    return guard->standard.zread_file(guard->standard.opaque, stream, buf, size);
+}
+
+static long ZCALLBACK guarded_tell(voidpf opaque, voidpf stream)
+{
+    GuardedArchive *guard = (GuardedArchive *)opaque;
+    return guard->standard.ztell_file(guard->standard.opaque, stream);
+}
+
+static long ZCALLBACK guarded_seek(voidpf opaque, voidpf stream, uLong offset, int origin)
+{
+    GuardedArchive *guard = (GuardedArchive *)opaque;
+    return guard->standard.zseek_file(guard->standard.opaque, stream, offset, origin);
+}
+
+static int ZCALLBACK guarded_close(voidpf opaque, voidpf stream)
+{
+    GuardedArchive *guard = (GuardedArchive *)opaque;
+    return guard->standard.zclose_file(guard->standard.opaque, stream);
+}
+
+static int ZCALLBACK guarded_error(voidpf opaque, voidpf stream)
+{
+    GuardedArchive *guard = (GuardedArchive *)opaque;
+    return guard->standard.zerror_file(guard->standard.opaque, stream);
+}
+
+static void guarded_functions(GuardedArchive *guard, zlib_filefunc_def *functions)
+{
+    fill_fopen_filefunc(&guard->standard);
+    guard->poisoned = false;
+    functions->zopen_file = guarded_open;
+    functions->zread_file = guarded_read;
+    functions->zwrite_file = guarded_write;
+    functions->ztell_file = guarded_tell;
+    functions->zseek_file = guarded_seek;
+    functions->zclose_file = guarded_close;
+    functions->zerror_file = guarded_error;
+    functions->opaque = guard;
+}
+
+int zip_add_file(const char *archive, const char *file, const char *entry_name)
+{
+    if (!archive || !file)
+        return ZIP_ARCHIVE_CLOSE;
+    char *buffer = (char *)malloc(ADD_BUFFER);
+    if (!buffer)
+        return ZIP_NO_MEMORY;
+
+    ZipName path, name;
+    if (!archive_name(path, archive)) {
+        free(buffer);
+        return ZIP_ARCHIVE_CLOSE;
+    }
+    const char *stored = entry_name ? entry_name : file;
+    while (*stored == '\\' || *stored == '/')
+        stored++;
+    if (!copy_text(name, sizeof name, stored)) {
+        free(buffer);
+        return ZIP_ENTRY_OPEN;
+    }
+
+    /* The file is opened before the archive is touched: a file that cannot
+       be read leaves no empty entry behind (and creates no archive). */
+    FILE *source = fopen(file, "rb");
+    if (!source) {
+        free(buffer);
+        return ZIP_FILE_OPEN;
+    }
+
+    FILE *probe = fopen(path, "rb");
+    bool exists = probe != NULL;
+    if (probe)
+        fclose(probe);
+    GuardedArchive guard;
+    zlib_filefunc_def functions;
+    guarded_functions(&guard, &functions);
+    zipFile zip = zipOpen2(path, exists ? APPEND_STATUS_ADDINZIP : APPEND_STATUS_CREATE, NULL, &functions);
+    if (!zip) {
+        fclose(source);
+        free(buffer);
+        return ZIP_ARCHIVE_CLOSE;
+    }
+
+    zip_fileinfo info;
+    memset(&info, 0, sizeof info);
+    info.dosDate = dos_time_of(file);
+    int code = 0;
+    if (zipOpenNewFileInZip3(zip, name, &info, NULL, 0, NULL, 0, NULL, Z_DEFLATED, Z_DEFAULT_COMPRESSION, 0,
+                             -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, NULL, 0) != ZIP_OK) {
+        code = ZIP_ENTRY_OPEN;
+    } else {
+        for (;;) {
+            size_t got = fread(buffer, 1, ADD_BUFFER, source);
+            if (got < ADD_BUFFER && !feof(source))
+                code = ZIP_FILE_READ;
+            if (got > 0)
+                code = zipWriteInFileInZip(zip, buffer, (unsigned)got) == ZIP_OK ? 0 : ZIP_ENTRY_WRITE;
+            if (got == 0 || code != 0)
+                break;
+        }
+        if (code == 0 && ferror(source))
+            code = ZIP_FILE_READ;
+    }
+    fclose(source);
+
+    if (code == 0) {
+        if (zipCloseFileInZip(zip) != ZIP_OK)
+            code = ZIP_ENTRY_CLOSE;
+    } else {
+        /* Closing writes the entry's end and the archive's directory: none
+           of it may reach the file after a failure. */
+        guard.poisoned = true;
+    }
+    if (zipClose(zip, NULL) != ZIP_OK && code == 0)
+        code = ZIP_ARCHIVE_CLOSE;
+    free(buffer);
+    return code;
+}
+
+int pack_file(HWND dialog, const char *file, const char *archive)
+{
+    int code = zip_add_file(archive, file, NULL);
+    if (code != 0) {
+        if (dialog)
+            ShowWindow(dialog, SW_HIDE);
+        char text[600];
+        format_text(text, sizeof text, "Fejl ved pakning af filen '%s'\n", file ? file : "");
+        error_box(text, MB_ICONERROR);
+        if (dialog) {
+            ShowWindow(dialog, SW_SHOW);
+            InvalidateRect(dialog, NULL, TRUE);
+            UpdateWindow(dialog);
+        }
+    }
+    return code;
+}
+
+void pack_matching_files(HWND dialog, const char *base_dir, const char *pattern, const char *archive)
+{
+    if (!base_dir || !pattern || !archive)
+        return;
+    char search_pattern[1040];
+    if (!format_text(search_pattern, sizeof search_pattern, "%s%s", base_dir, pattern))
+        return;
+    /* The folder part of the pattern, kept in every entry name. */
+    char folder[520];
+    copy_text(folder, sizeof folder, pattern);
+    char *last = NULL;
+    for (char *p = folder; *p; p++)
+        if (*p == '\\' || *p == '/')
+            last = p;
+    if (last)
+        last[1] = '\0';
+    else
+        folder[0] = '\0';
+
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(search_pattern, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            continue;
+        char relative[520], full[1040], status[600];
+        format_text(status, sizeof status, "Pakker filen: %s", found.cFileName);
+        progress_status(dialog, status);
+        /* A name that does not fit is left out like any file that cannot be
+           packed; it is never packed under a cut name. */
+        if (format_text(relative, sizeof relative, "%s%s", folder, found.cFileName) &&
+            format_text(full, sizeof full, "%s%s", base_dir, relative))
+            zip_add_file(archive, full, relative);
+        progress_step(dialog, IDC_OVERALL_BAR);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+int make_path(const char *path)
+{
+    if (!path || !path[0])
+        return 0;
+    char buffer[1040];
+    if (!copy_text(buffer, sizeof buffer, path))
+        return 0;
+    size_t n = strlen(buffer);
+    if (n > 1 && buffer[n - 1] == '/')
+        buffer[n - 1] = '\0';
+    if (_mkdir(buffer) == 0)
+        return 1;
+    for (char *p = buffer + 1; *p; p++) {
+        if (*p != '\\' && *p != '/')
+            continue;
+        char separator = *p;
+        *p = '\0';
+        int failed = _mkdir(buffer) != 0 && errno == ENOENT;
+        *p = separator;
+        if (failed)
+            return 0;
+    }
+    if (_mkdir(buffer) != 0 && errno == ENOENT)
+        return 0;
+    return 1;
+}
+
+/* True when a component of name is "..": such an entry would be written
+   outside the directory it is extracted into. */
+static bool climbs_out(const char *name)
+{
+    const char *start = name;
+    for (const char *p = name;; p++) {
+        if (*p == '\\' || *p == '/' || *p == '\0') {
+            if (p - start == 2 && start[0] == '.' && start[1] == '.')
+                return true;
+            if (*p == '\0')
+                return false;
+            start = p + 1;
+        }
+    }
+}
+
+static void set_entry_time(const char *path, uLong dos_date)
+{
+    FILETIME local, universal;
+    if (!DosDateTimeToFileTime((WORD)(dos_date >> 16), (WORD)(dos_date & 0xFFFF), &local) ||
+        !LocalFileTimeToFileTime(&local, &universal))
+        return;
+    HANDLE file = CreateFileA(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    SetFileTime(file, &universal, NULL, &universal);
+    CloseHandle(file);
+}
+
+/* Extracts the archive's current entry; 0 when it is whole on disk. */
+static int extract_entry(unzFile zip, EntryPlacer placer, void *context)
+{
+    unz_file_info info;
+    ZipName name;
+    if (unzGetCurrentFileInfo(zip, &info, name, sizeof name, NULL, 0, NULL, 0) != UNZ_OK)
+        return UNZIP_DAMAGED;
+    if (info.size_filename >= sizeof name || climbs_out(name))
+        return UNZIP_REFUSED;
+
+    char target[1040];
+    if (placer) {
+        if (!placer(name, target, sizeof target, context))
+            return UNZIP_REFUSED;
+    } else {
+        copy_text(target, sizeof target, name);
+    }
+
+    char *buffer = (char *)malloc(EXTRACT_BUFFER);
+    if (!buffer)
+        return ZIP_NO_MEMORY;
+
+    size_t name_length = strlen(name);
+    if (name_length > 0 && (name[name_length - 1] == '/' || name[name_length - 1] == '\\')) {
+        /* A folder entry: made here, one level. */
+        _mkdir(target);
+        free(buffer);
+        return 0;
+    }
+    const char *bare = target;
+    for (const char *p = target; *p; p++)
+        if (*p == '\\' || *p == '/')
+            bare = p + 1;
+
+    int code = unzOpenCurrentFile(zip);
+    if (code != UNZ_OK) {
+        unzCloseCurrentFile(zip);
+        free(buffer);
+        return code;
+    }
+
+    FILE *out = fopen(target, "wb");
+    if (!out && bare != target) {
+        char folder[1040];
+        copy_text(folder, sizeof folder, target);
+        folder[bare - target - 1] = '\0';
+        make_path(folder);
+        out = fopen(target, "wb");
+    }
+    if (!out) {
+        code = UNZIP_NOT_WRITTEN;
+    } else {
+        for (;;) {
+            int got = unzReadCurrentFile(zip, buffer, EXTRACT_BUFFER);
+            if (got < 0) {
+                code = got;
+                break;
+            }
+            if (got == 0)
+                break;
+            if (fwrite(buffer, 1, (size_t)got, out) != (size_t)got) {
+                code = UNZIP_WRITE;
+                break;
+            }
+        }
+        if (fclose(out) != 0 && code == 0)
+            code = UNZIP_WRITE;
+        if (code == 0)
+            set_entry_time(target, info.dosDate);
+    }
+
+    /* Closing checks the CRC of what was read. */
+    int closed = unzCloseCurrentFile(zip);
+    if (code == 0)
+        code = closed;
+    free(buffer);
+    return code;
+}
+
+static unzFile open_archive(const char *archive)
+{
+    if (!archive || !archive[0])
+        return NULL;
+    ZipName path;
+    if (!copy_text(path, sizeof path, archive))
+        return NULL;
+    unzFile zip = unzOpen(path);
+    if (!zip && append_text(path, sizeof path, ".zip"))
+        zip = unzOpen(path);
+    return zip;
+}
+
+int unzip_archive_placed(const char *archive, const char *target_dir, EntryPlacer placer, void *context)
+{
+    unzFile zip = open_archive(archive);
+    if (!zip)
+        return UNZIP_NO_ARCHIVE;
+    if (!target_dir || !SetCurrentDirectoryA(target_dir)) {
+        unzClose(zip);
+        return UNZIP_TARGET_DIR;
+    }
+    unz_global_info global;
+    int code = unzGetGlobalInfo(zip, &global) == UNZ_OK ? 0 : UNZIP_DAMAGED;
+    /* Entry by entry in archive order; the first entry that fails ends the
+       run, and its code is the answer. */
+    for (uLong i = 0; code == 0 && i < global.number_entry; i++) {
+        if (i > 0 && unzGoToNextFile(zip) != UNZ_OK) {
+            code = UNZIP_DAMAGED;
+            break;
+        }
+        code = extract_entry(zip, placer, context);
+    }
+    unzClose(zip);
+    return code;
+}
+
+int unzip_archive(const char *archive, const char *target_dir)
+{
+    return unzip_archive_placed(archive, target_dir, NULL, NULL);
+}
+
+int test_archive(const char *archive)
+{
+    unzFile zip = open_archive(archive);
+    if (!zip)
+        return UNZIP_NO_ARCHIVE;
+    char *buffer = (char *)malloc(EXTRACT_BUFFER);
+    if (!buffer) {
+        unzClose(zip);
+        return ZIP_NO_MEMORY;
+    }
+    unz_global_info global;
+    int code = unzGetGlobalInfo(zip, &global) == UNZ_OK ? 0 : UNZIP_DAMAGED;
+    for (uLong i = 0; code == 0 && i < global.number_entry; i++) {
+        if (i > 0 && unzGoToNextFile(zip) != UNZ_OK) {
+            code = UNZIP_DAMAGED;
+            break;
+        }
+        unz_file_info info;
+        ZipName name;
+        if (unzGetCurrentFileInfo(zip, &info, name, sizeof name, NULL, 0, NULL, 0) != UNZ_OK) {
+            code = UNZIP_DAMAGED;
+            break;
+        }
+        if (unzOpenCurrentFile(zip) != UNZ_OK) {
+            unzCloseCurrentFile(zip);
+            code = UNZIP_DAMAGED;
+            break;
+        }
+        int got;
+        uLong total = 0;
+        while ((got = unzReadCurrentFile(zip, buffer, EXTRACT_BUFFER)) > 0)
+            total += (uLong)got;
+        int closed = unzCloseCurrentFile(zip);
+        if (got < 0)
+            code = got;
+        else if (closed != UNZ_OK || total != info.uncompressed_size)
+            code = closed != UNZ_OK ? closed : UNZIP_DAMAGED;
+    }
+    free(buffer);
+    unzClose(zip);
+    return code;
+}
