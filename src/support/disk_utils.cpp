@@ -57,6 +57,8 @@ static const char *last_component(const char *path)
 DWORD copy_with_progress(HWND dialog, const char *source, const char *target, DWORD offset,
                          DWORD limit, const char *mode)
 {
+    if (!source || !target || !mode)
+        return 0;
     UINT error_mode = quiet_drive_begin();
     char status[600];
     format_text(status, sizeof status, "Kopierer filen: %s", last_component(source));

@@ -7,6 +7,7 @@
 #include "support/disk_utils.h"
 #include "support/drives.h"
 #include "support/file_probe.h"
+#include "support/zip_utils.h"
 #include "drive_fixture.h"
 #include "driver.h"
 #include "test_support.h"
@@ -192,4 +193,38 @@ TEST(CopyToDrive, SwitchingTheBackingIsAnotherDisk)
     EXPECT_FALSE(file_exists("p:\\flyt.ini"));
     read_volume_label(label, "p:");
     EXPECT_STREQ("DISK2", label);
+}
+
+TEST(ZipOnDrives, NetworkPathIsStoredWithoutItsLeadingBackslashes)
+{
+    ASSERT_TRUE(define_network_drive('o', "skolen", "kiro"));
+    ASSERT_TRUE(write_file("\\\\skolen\\kiro\\kiro.ini", "[global]"));
+    std::string dir = make_scratch_dir("zip_unc");
+    std::string archive = dir + "\\support.zip";
+    EXPECT_EQ(0, pack_file(NULL, "\\\\skolen\\kiro\\kiro.ini", archive.c_str()));
+    std::string listing = dir + "\\names.txt";
+    ASSERT_EQ(0, run_unix("unzip -Z1 '" + unix_path(archive) + "' > '" + unix_path(listing) + "'"));
+    EXPECT_EQ("skolen\\kiro\\kiro.ini\n", read_file(listing));
+    DeleteFileA("\\\\skolen\\kiro\\kiro.ini");
+    remove_drive('o');
+    remove_tree(dir);
+}
+
+TEST(ZipOnDrives, UnpackingOntoAFullDriveIsAFailure)
+{
+    ScopedTmpfs mount("unzip_full", 64 * 1024);
+    ASSERT_FALSE(mount.dir.empty());
+    ScopedDrive drive('p', DRIVE_REMOVABLE, mount.dir);
+    std::string dir = make_scratch_dir("unzip_full_source");
+    ASSERT_TRUE(write_file(dir + "\\big.dat", big_pattern(400000)));
+    std::string archive = dir + "\\big.zip";
+    ASSERT_EQ(0, zip_add_file(archive.c_str(), (dir + "\\big.dat").c_str(), "big.dat"));
+    char previous[MAX_PATH];
+    GetCurrentDirectoryA(sizeof previous, previous);
+    EXPECT_EQ(-9, unzip_archive(archive.c_str(), "p:\\"));   /* the write failed */
+    SetCurrentDirectoryA(previous);
+    /* Packing onto the full drive fails as well, with a code. */
+    ASSERT_TRUE(write_file(dir + "\\small.dat", "x"));
+    EXPECT_NE(0, zip_add_file("p:\\more.zip", (dir + "\\big.dat").c_str(), "big.dat"));
+    remove_tree(dir);
 }

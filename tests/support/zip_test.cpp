@@ -7,6 +7,7 @@
  */
 #include "support/zip_utils.h"
 #include "support/progress.h"
+#include "support/message_box.h"
 #include "resource.h"
 #include "test_support.h"
 #include "dialog_runner.h"
@@ -432,5 +433,33 @@ TEST(MakePath, CreatesEveryMissingFolder)
     DWORD attributes = GetFileAttributesA((dir + "\\a\\b\\c").c_str());
     EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY));
     EXPECT_EQ(1, make_path((dir + "\\a\\b").c_str()));
+    remove_tree(dir);
+}
+
+namespace {
+HWND g_packing_dialog;
+bool g_visible_during_box = true;
+int hidden_check_box(HWND owner, const char *text, const char *caption, UINT style)
+{
+    g_visible_during_box = IsWindowVisible(g_packing_dialog) != FALSE;
+    return IDOK;
+}
+}  // namespace
+
+TEST(PackFile, DialogIsHiddenWhileTheErrorShowsAndBackAfter)
+{
+    std::string dir = make_scratch_dir("pack_hidden");
+    bool visible_after = false;
+    int code = 0;
+    set_message_box_hook(hidden_check_box);
+    run_in_dialog([&](HWND dialog) {
+        g_packing_dialog = dialog;
+        code = pack_file(dialog, (dir + "\\missing.dat").c_str(), (dir + "\\a.zip").c_str());
+        visible_after = IsWindowVisible(dialog) != FALSE;
+    });
+    set_message_box_hook(NULL);
+    EXPECT_NE(0, code);
+    EXPECT_FALSE(g_visible_during_box);
+    EXPECT_TRUE(visible_after);
     remove_tree(dir);
 }
