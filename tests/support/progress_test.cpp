@@ -21,6 +21,7 @@ struct Observed {
     int runs = 0;
     std::vector<std::string> captions;
     std::vector<bool> headings_match;      /* painted heading == phase heading */
+    bool heading_after_repaint = false;
     unsigned long range = 0;
     LRESULT bar_high = -1, bar_pos = -1, file_bar_visible = -1;
     std::string status;
@@ -106,6 +107,7 @@ INT_PTR CALLBACK test_operation(HWND dialog, UINT message, WPARAM wparam, LPARAM
         RedrawWindow(dialog, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
         InvalidateRect(dialog, NULL, TRUE);
         pump_for(150);
+        g_seen.heading_after_repaint = heading_shows(dialog, phase_heading(PHASE_UNPACKING));
 
         progress_set_range(dialog, IDC_OVERALL_BAR, g_seen.range);
         for (int i = 0; i < 3; i++)
@@ -153,6 +155,7 @@ TEST(ProgressDialog, RunsOnceAfterFirstPaintShowsPhasesAndEndsWithTwo)
     EXPECT_EQ("Udpakker filer...", g_seen.captions[2]);
     for (int phase = 0; phase < 3; phase++)
         EXPECT_TRUE(g_seen.headings_match[phase]) << "heading of phase " << phase;
+    EXPECT_TRUE(g_seen.heading_after_repaint);
     /* A 32-bit range ends full, not wrapped at 65536. */
     EXPECT_EQ(201024, g_seen.bar_high);
     EXPECT_EQ(201024, g_seen.bar_pos);
