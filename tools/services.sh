@@ -31,16 +31,19 @@ case "$action" in
 start)
   start_xvfb
   kiro_env_build="$build"; . "$here/wine-env.sh"
+  # A persistent server of an earlier start would never let "wineserver -w"
+  # return: end it first; a new one starts below.
+  "$wineserver" -k >/dev/null 2>&1 </dev/null || true
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     rm -rf "$WINEPREFIX"
     "$KIRO_WINE" wineboot -i >/dev/null 2>&1 </dev/null
-    "$wineserver" -w
+    timeout 120 "$wineserver" -w || "$wineserver" -k || true
   fi
   # The prefix's settings are applied again whenever they change.
   wanted=$(cksum < "$here/wineprefix.reg")
   if [ "$(cat "$WINEPREFIX/.kiro-configured" 2>/dev/null)" != "$wanted" ]; then
     "$KIRO_WINE" regedit /S "Z:$(echo "$here/wineprefix.reg" | tr / '\\')" >/dev/null 2>&1 </dev/null
-    "$wineserver" -w
+    timeout 60 "$wineserver" -w || "$wineserver" -k || true
     echo "$wanted" > "$WINEPREFIX/.kiro-configured"
   fi
   # E: is a removable drive backed by a folder of the build (tests that
@@ -48,7 +51,6 @@ start)
   mkdir -p "$build/drives/e"
   ln -sfn "$build/drives/e" "$WINEPREFIX/dosdevices/e:"
   # A persistent server, its streams detached so no pipe is held open.
-  "$wineserver" -k >/dev/null 2>&1 </dev/null || true
   "$wineserver" -p >/dev/null 2>&1 </dev/null
   "$KIRO_WINE" cmd /c exit >/dev/null 2>&1 </dev/null
   ;;
