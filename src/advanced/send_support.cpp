@@ -42,8 +42,9 @@ enum { ARCHIVE_NAME_SIZE = 1024 };
 static bool g_send_start_pending = false;
 
 /* Packs the program directory's top level like pack_matching_files, but
-   never the working archive itself: it is being written in that very
-   directory, and a search may come across it. */
+   never the working archive itself (it is being written in that very
+   directory, and a search may come across it), and not the update marker,
+   which goes in on its own and only when it is set. */
 static void pack_program_directory(HWND dialog, const char *program_dir, const char *archive)
 {
     const char *archive_name = strrchr(archive, '\\');
@@ -58,7 +59,8 @@ static void pack_program_directory(HWND dialog, const char *program_dir, const c
     do {
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             continue;
-        if (lstrcmpiA(found.cFileName, archive_name) == 0)
+        if (lstrcmpiA(found.cFileName, archive_name) == 0 ||
+            lstrcmpiA(found.cFileName, "opdat.lck") == 0)
             continue;
         char status[ARCHIVE_NAME_SIZE];
         format_text(status, sizeof status, "Pakker filen: %s", found.cFileName);
@@ -83,6 +85,12 @@ static int upload_archive(HWND dialog, const char *host, const char *archive,
 {
     char text[600];
     ftp_socket control = ftp_connect(host, SUPPORT_USER, SUPPORT_PASSWORD);
+    if (control >= 0 && !ftp_login_accepted() && ftp_login_status() == 0) {
+        /* Connected, but the server never greeted (it hung up or stayed
+           silent): no connection to speak of. */
+        ftp_quit(control);
+        control = -1;
+    }
     if (control < 0) {
         format_text(text, sizeof text, "Kunne ikke etablere forbindelse til server: %s!", host);
         error_box(text, MB_OK | MB_ICONWARNING);

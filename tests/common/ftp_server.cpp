@@ -55,7 +55,8 @@ static bool accepts_connections(int port)
     return ok;
 }
 
-bool FtpServer::start(const std::string &root_dir, const char *user, const char *password)
+bool FtpServer::start(const std::string &root_dir, const char *user, const char *password,
+                      bool writable)
 {
     stop();
     root = root_dir;
@@ -66,8 +67,8 @@ bool FtpServer::start(const std::string &root_dir, const char *user, const char 
     log_file = root_dir + ".ftpd.log";
     pid_file = unix_path(root_dir) + ".ftpd.pid";
     std::string command = "cd / && nohup /usr/bin/python3 -m pyftpdlib -i 127.0.0.1 -p " +
-                          std::to_string(port) + " -w -d '" + unix_root + "' -u " + user +
-                          " -P " + password + " >'" + unix_path(log_file) +
+                          std::to_string(port) + (writable ? " -w" : "") + " -d '" + unix_root +
+                          "' -u " + user + " -P " + password + " >'" + unix_path(log_file) +
                           "' 2>&1 </dev/null & echo $! >'" + pid_file + "'";
     if (run_unix(command) != 0)
         return false;

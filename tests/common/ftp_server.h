@@ -19,9 +19,10 @@ struct FtpServer {
     std::string log_file;  /* Windows path of the server's own output */
 
     /* Starts the server on root and waits until it accepts connections;
-       false when it did not come up within 15 seconds. */
+       false when it did not come up within 15 seconds. A server that is
+       not writable refuses every upload. */
     bool start(const std::string &root_dir, const char *user = "kirodata",
-               const char *password = "4monbek");
+               const char *password = "4monbek", bool writable = true);
     void stop();
     /* "127.0.0.1:port" */
     std::string address() const;
