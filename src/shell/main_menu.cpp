@@ -6,6 +6,7 @@
  * 1005 "&Luk", 1018 the group box the focus ring takes its width from.
  */
 #include "shell/main_menu.h"
+#include "advanced/advanced_dialog.h"
 #include "shell/main_window.h"
 #include "shell/settings.h"
 #include "support/drives.h"
@@ -163,6 +164,13 @@ INT_PTR CALLBACK main_menu_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM
         case IDC_START:
         case IDC_VIEW:
         case IDC_MOVE:
+            repaint(dialog);
+            return TRUE;
+        case IDC_ADVANCED:
+            run_advanced_dialog(dialog);
+            SetFocus(GetDlgItem(dialog, IDC_START));
+            SendDlgItemMessageA(dialog, IDC_ADVANCED, BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
+            SendDlgItemMessageA(dialog, IDC_OK, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
             repaint(dialog);
             return TRUE;
         case IDC_OK:

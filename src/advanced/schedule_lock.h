@@ -1,0 +1,31 @@
+/*
+ * Schedule lock and lock file: the manual override of the schedule's
+ * locked state ("skemalåst" in ini\kiro.ini and the flag that mirrors it),
+ * and the guarded deletion of the lock file ini\kiro.lck that a running
+ * schedule program leaves in the data directory.
+ */
+#ifndef KIRO_SCHEDULE_LOCK_H
+#define KIRO_SCHEDULE_LOCK_H
+
+#include <windows.h>
+#include <stddef.h>
+
+/* Asks whether to open (locked) or lock (open) the schedule and, on Yes,
+   writes the other state. A failed write is reported, and the flag keeps
+   what the configuration file says. */
+void toggle_schedule_lock(void);
+
+/* The data directory's lock file path. */
+void lock_file_path(char *path, size_t size);
+
+/* The three-piece warning shown before the lock file is deleted. */
+void lock_file_warning(char *text, size_t size, int installation);
+
+/* Whether the caller may delete the lock file: yes without asking when the
+   file is not present and writable, else the warning (No the default). */
+bool confirm_delete_lock_file(HWND owner);
+
+/* Deletes the lock file when it is present and writable; true if deleted. */
+bool delete_lock_file(void);
+
+#endif
