@@ -1,0 +1,388 @@
+/*
+ * The Advanced dialog through the real kiromenu.exe: the drive list with
+ * the prefix's drives, the move drive preselected, saved and kept, a drive
+ * that has vanished, the drive list checking "Flyt&drev", the focus ring and
+ * the drop-down, the lock choice and the lock toggle with the main menu's
+ * labels, the lock file, and deleting the data.
+ */
+#include <gtest/gtest.h>
+#include "driver.h"
+#include "drive_fixture.h"
+#include "test_support.h"
+#include "resource.h"
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Session {
+    Installation inst;
+    Program program = {};
+    HWND menu = NULL;
+    HWND advanced = NULL;
+    ~Session()
+    {
+        if (program.process)
+            kill_program(program);
+    }
+};
+
+bool start_menu(Session &s)
+{
+    s.program = start_program(s.inst.program_dir + "kiromenu.exe", s.inst.args());
+    if (!s.program.process)
+        return false;
+    s.menu = wait_window(s.program.pid, "#32770", "KIRO-skema");
+    return s.menu != NULL;
+}
+
+bool open_advanced(Session &s)
+{
+    click(s.menu, IDC_ADVANCED);
+    s.advanced = wait_window(s.program.pid, "#32770", "Avanceret");
+    pause_ms(200);
+    return s.advanced != NULL;
+}
+
+/* Waits until the window is gone. */
+bool wait_gone(HWND window, int timeout_ms = 10000)
+{
+    for (int waited = 0; waited < timeout_ms; waited += 50) {
+        if (!IsWindow(window))
+            return true;
+        pause_ms(50);
+    }
+    return false;
+}
+
+std::vector<std::string> combo_entries(HWND dialog)
+{
+    std::vector<std::string> entries;
+    HWND combo = GetDlgItem(dialog, IDC_DRIVE_LIST);
+    int n = (int)SendMessageW(combo, CB_GETCOUNT, 0, 0);
+    for (int i = 0; i < n; i++) {
+        wchar_t wide[600] = L"";
+        char text[600] = "";
+        SendMessageW(combo, CB_GETLBTEXT, i, (LPARAM)wide);
+        WideCharToMultiByte(1252, 0, wide, -1, text, sizeof text, NULL, NULL);
+        entries.push_back(text);
+    }
+    return entries;
+}
+
+int entry_index(HWND dialog, const std::string &prefix)
+{
+    std::vector<std::string> entries = combo_entries(dialog);
+    for (size_t i = 0; i < entries.size(); i++)
+        if (entries[i].compare(0, prefix.size(), prefix) == 0)
+            return (int)i;
+    return -1;
+}
+
+int selection(HWND dialog)
+{
+    return (int)SendDlgItemMessageA(dialog, IDC_DRIVE_LIST, CB_GETCURSEL, 0, 0);
+}
+
+std::string ini_value(const Installation &inst, const char *key)
+{
+    char value[64];
+    GetPrivateProfileStringA("global", key, "(none)", value, sizeof value, inst.ini().c_str());
+    return value;
+}
+
+/* A real mouse click at the centre of a window. */
+void mouse_click(HWND window)
+{
+    RECT r;
+    GetWindowRect(window, &r);
+    SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    pause_ms(50);
+    mouse_event(MOUSEEVENTF_LEFTDOWN, 0, 0, 0, 0);
+    pause_ms(30);
+    mouse_event(MOUSEEVENTF_LEFTUP, 0, 0, 0, 0);
+    pause_ms(300);
+}
+
+std::string shot_path(const char *name)
+{
+    static std::string dir = make_scratch_dir("advanced_shots");
+    return dir + "\\" + name + ".png";
+}
+
+
+bool dropped_down(HWND dialog)
+{
+    return SendDlgItemMessageA(dialog, IDC_DRIVE_LIST, CB_GETDROPPEDSTATE, 0, 0) != 0;
+}
+
+/* Clicks a radio button as the mouse does: focus, check, notification. */
+void choose(HWND dialog, int id)
+{
+    PostMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+    pause_ms(400);
+}
+
+void select_entry(HWND dialog, int index)
+{
+    SendDlgItemMessageA(dialog, IDC_DRIVE_LIST, CB_SETCURSEL, index, 0);
+}
+
+/* A box as it was seen before it was answered. */
+struct Seen {
+    std::string text, caption, owner_caption;
+    HWND owner;
+};
+
+/* OK on the Advanced dialog, then the boxes answered in order. */
+std::vector<Seen> press_ok(Session &s, std::vector<int> answers)
+{
+    std::vector<Seen> seen;
+    click(s.advanced, IDC_ADV_OK);
+    for (int answer_with : answers) {
+        MessageBoxSeen box;
+        if (!wait_message_box(s.program.pid, box))
+            break;
+        seen.push_back({ box.text, box.caption, window_text(box.owner), box.owner });
+        answer(box, answer_with);
+    }
+    return seen;
+}
+
+void close_menu(Session &s)
+{
+    click(s.menu, IDC_CLOSE);
+    EXPECT_EQ(0, wait_exit(s.program));
+    s.program.process = NULL;
+}
+
+}  // namespace
+
+TEST(AdvancedGui, DriveListFocusRingAndDropDown)
+{
+    ScopedDrive a('a', DRIVE_REMOVABLE, drive_dir("adv_stick"), "STICK");
+    ScopedDrive r('r', DRIVE_FIXED, drive_dir("adv_fixed"));
+    Session s;
+    s.inst = make_installation("adv_drives", 7, 10327, "nej", "nej", "a:");
+    ASSERT_TRUE(start_menu(s));
+    ASSERT_TRUE(open_advanced(s));
+
+    std::vector<std::string> entries = combo_entries(s.advanced);
+    ASSERT_GE(entries.size(), 3u);
+    EXPECT_EQ("(A:) STICK", entries[0]);
+    EXPECT_NE(-1, entry_index(s.advanced, "(C:) Lokal disk"));
+    EXPECT_NE(-1, entry_index(s.advanced, "(R:) Lokal disk"));
+    EXPECT_EQ(0, selection(s.advanced));
+    EXPECT_TRUE(is_checked(s.advanced, IDC_SEND_SUPPORT));
+    EXPECT_EQ("L&ås KIRO-skema", control_text(s.advanced, IDC_LOCK));
+    EXPECT_FALSE(dropped_down(s.advanced));
+    EXPECT_TRUE(screenshot(shot_path("advanced_opened")));
+
+    // choosing "Flyt&drev" opens the list, moving elsewhere closes it
+    choose(s.advanced, IDC_MOVE_DRIVE);
+    EXPECT_TRUE(is_checked(s.advanced, IDC_MOVE_DRIVE));
+    EXPECT_TRUE(dropped_down(s.advanced));
+    EXPECT_TRUE(screenshot(shot_path("advanced_flytdrev_open")));
+    choose(s.advanced, IDC_LOCK);
+    EXPECT_TRUE(is_checked(s.advanced, IDC_LOCK));
+    EXPECT_FALSE(dropped_down(s.advanced));
+
+    // clicking into the drive list's field checks "Flyt&drev"
+    HWND edit = GetWindow(GetDlgItem(s.advanced, IDC_DRIVE_LIST), GW_CHILD);
+    ASSERT_TRUE(edit);
+    mouse_click(edit);
+    EXPECT_TRUE(is_checked(s.advanced, IDC_MOVE_DRIVE));
+    EXPECT_FALSE(is_checked(s.advanced, IDC_LOCK));
+    EXPECT_FALSE(dropped_down(s.advanced));
+    EXPECT_TRUE(screenshot(shot_path("advanced_field_clicked")));
+
+    // the preselected drive is the configured one: OK writes nothing
+    std::string before = read_file(s.inst.ini());
+    EXPECT_TRUE(press_ok(s, {}).empty());
+    EXPECT_TRUE(wait_gone(s.advanced));
+    EXPECT_EQ(before, read_file(s.inst.ini()));
+    EXPECT_EQ("a:", ini_value(s.inst, "flytdrev"));
+    close_menu(s);
+}
+
+TEST(AdvancedGui, AnotherDriveIsSavedEvenWhenTheActionIsDeclined)
+{
+    ScopedDrive a('a', DRIVE_REMOVABLE, drive_dir("adv_stick"), "STICK");
+    Session s;
+    s.inst = make_installation("adv_save", 7, 10327, "nej", "nej", "a:");
+    ASSERT_TRUE(start_menu(s));
+    ASSERT_TRUE(open_advanced(s));
+    int c = entry_index(s.advanced, "(C:)");
+    ASSERT_NE(-1, c);
+    select_entry(s.advanced, c);
+    choose(s.advanced, IDC_DELETE_DATA);
+    std::vector<Seen> boxes = press_ok(s, { IDNO });
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ("Advarsel!", boxes[0].caption);
+    EXPECT_TRUE(wait_gone(s.advanced));
+    EXPECT_EQ("C:", ini_value(s.inst, "flytdrev"));
+    // the main menu follows: C: is a fixed disk
+    pause_ms(300);
+    EXPECT_EQ("&Flyt data til harddisk", control_text(s.menu, IDC_MOVE));
+    close_menu(s);
+}
+
+TEST(AdvancedGui, FortrydKeepsTheOldDrive)
+{
+    ScopedDrive a('a', DRIVE_REMOVABLE, drive_dir("adv_stick"), "STICK");
+    Session s;
+    s.inst = make_installation("adv_cancel", 7, 10327, "nej", "nej", "a:");
+    ASSERT_TRUE(start_menu(s));
+    ASSERT_TRUE(open_advanced(s));
+    int c = entry_index(s.advanced, "(C:)");
+    ASSERT_NE(-1, c);
+    select_entry(s.advanced, c);
+    click(s.advanced, IDC_ADV_CANCEL);
+    EXPECT_TRUE(wait_gone(s.advanced));
+    EXPECT_EQ("a:", ini_value(s.inst, "flytdrev"));
+    EXPECT_EQ("&Flyt data til enhed", control_text(s.menu, IDC_MOVE));
+    ASSERT_TRUE(open_advanced(s));
+    EXPECT_EQ(entry_index(s.advanced, "(A:)"), selection(s.advanced));
+    click(s.advanced, IDC_ADV_CANCEL);
+    EXPECT_TRUE(wait_gone(s.advanced));
+    close_menu(s);
+}
+
+TEST(AdvancedGui, VanishedDriveIsRefused)
+{
+    ScopedDrive a('a', DRIVE_REMOVABLE, drive_dir("adv_stick"), "STICK");
+    ScopedDrive q('q', DRIVE_REMOVABLE, drive_dir("adv_gone"), "GONE");
+    Session s;
+    s.inst = make_installation("adv_vanished", 7, 10327, "nej", "nej", "a:");
+    ASSERT_TRUE(start_menu(s));
+    ASSERT_TRUE(open_advanced(s));
+    click(s.advanced, IDC_ADV_CANCEL);
+    ASSERT_TRUE(wait_gone(s.advanced));
+    ASSERT_TRUE(remove_drive('q'));
+
+    ASSERT_TRUE(open_advanced(s));   // the list is not built again
+    int q_index = entry_index(s.advanced, "(Q:) GONE");
+    ASSERT_NE(-1, q_index);
+    select_entry(s.advanced, q_index);
+    std::vector<Seen> boxes = press_ok(s, { IDOK });
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ("Flytdrevet er ikke et gyldigt drev bogstav!", boxes[0].text);
+    EXPECT_EQ("Flytdrev", boxes[0].caption);
+    EXPECT_EQ(nullptr, boxes[0].owner);
+    EXPECT_TRUE(wait_gone(s.advanced));
+    EXPECT_EQ("a:", ini_value(s.inst, "flytdrev"));
+    close_menu(s);
+}
+
+TEST(AdvancedGui, LockToggleWritesTheStateAndTheLabelsFollow)
+{
+    Session s;
+    s.inst = make_installation("adv_lock", 7, 10327, "nej", "nej", "c:");
+    ASSERT_TRUE(start_menu(s));
+    EXPECT_EQ("&Start KIRO-skema", control_text(s.menu, IDC_START));
+    ASSERT_TRUE(open_advanced(s));
+    EXPECT_EQ("L&ås KIRO-skema", control_text(s.advanced, IDC_LOCK));
+    choose(s.advanced, IDC_LOCK);
+    std::vector<Seen> boxes = press_ok(s, { IDYES });
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ("Information", boxes[0].caption);
+    EXPECT_NE(std::string::npos, boxes[0].text.find("'låse' skemaet?"));
+    EXPECT_EQ(nullptr, boxes[0].owner);
+    EXPECT_TRUE(wait_gone(s.advanced));
+    EXPECT_EQ("ja", ini_value(s.inst, "skemalåst"));
+    pause_ms(300);
+    EXPECT_EQ("&Start KIRO-skema [LÅST]", control_text(s.menu, IDC_START));
+    EXPECT_EQ("&Flyt data til harddisk", control_text(s.menu, IDC_MOVE));
+
+    ASSERT_TRUE(open_advanced(s));
+    EXPECT_EQ("&Åbn KIRO-skema", control_text(s.advanced, IDC_LOCK));
+    choose(s.advanced, IDC_LOCK);
+    boxes = press_ok(s, { IDYES });
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_NE(std::string::npos, boxes[0].text.find("'åbne' skemaet?"));
+    EXPECT_TRUE(wait_gone(s.advanced));
+    EXPECT_EQ("nej", ini_value(s.inst, "skemalåst"));
+    pause_ms(300);
+    EXPECT_EQ("&Start KIRO-skema", control_text(s.menu, IDC_START));
+    close_menu(s);
+}
+
+TEST(AdvancedGui, LockFilePresentReadOnlyAndMissing)
+{
+    Session s;
+    s.inst = make_installation("adv_lockfile", 7, 10327, "nej", "nej", "c:");
+    std::string lock = s.inst.data_dir + "ini\\kiro.lck";
+    write_file(lock, "");
+    ASSERT_TRUE(start_menu(s));
+
+    // present and writable: the warning, deleted on Yes
+    ASSERT_TRUE(open_advanced(s));
+    choose(s.advanced, IDC_DELETE_LOCKFILE);
+    std::vector<Seen> boxes = press_ok(s, { IDYES });
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ("Advarsel!", boxes[0].caption);
+    EXPECT_EQ(0u, boxes[0].text.find("Bemærk at data'ene tilhørende installation nr. 7 er i brug !!!\n"));
+    EXPECT_EQ(s.advanced, boxes[0].owner);
+    EXPECT_TRUE(wait_gone(s.advanced));
+    EXPECT_FALSE(file_exists(lock));
+
+    // read-only: no question, kept
+    write_file(lock, "");
+    SetFileAttributesA(lock.c_str(), FILE_ATTRIBUTE_READONLY);
+    ASSERT_TRUE(open_advanced(s));
+    choose(s.advanced, IDC_DELETE_LOCKFILE);
+    click(s.advanced, IDC_ADV_OK);
+    EXPECT_TRUE(wait_gone(s.advanced));
+    MessageBoxSeen box;
+    EXPECT_FALSE(wait_message_box(s.program.pid, box, 800));
+    EXPECT_TRUE(file_exists(lock));
+
+    // missing: nothing said
+    SetFileAttributesA(lock.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(lock.c_str());
+    ASSERT_TRUE(open_advanced(s));
+    choose(s.advanced, IDC_DELETE_LOCKFILE);
+    click(s.advanced, IDC_ADV_OK);
+    EXPECT_TRUE(wait_gone(s.advanced));
+    EXPECT_FALSE(wait_message_box(s.program.pid, box, 800));
+    close_menu(s);
+}
+
+TEST(AdvancedGui, DeleteDataRemovesTheTableFilesAndSaysSo)
+{
+    Session s;
+    s.inst = make_installation("adv_delete", 7, 10327, "nej", "nej", "c:");
+    const char *some_tables[] = { "anom", "akti", "epsh", "medaskeprior", "skfalokarel" };
+    const char *kept[] = { "tg", "pp", "la", "lap", "elev", "elti", "ev", "eb" };
+    const char *work[] = { "skemabeg.dat", "timoak.dat", "udplatim.dat", "hontim.dat", "CntLokaleBeg.dat" };
+    std::string data = s.inst.data_dir + "data\\";
+    for (const char *t : some_tables)
+        write_file(data + t + ".DAT", "x");
+    for (const char *t : kept)
+        write_file(data + t + ".DAT", "x");
+    for (const char *w : work)
+        write_file(data + w, "0, 0\n");
+    write_file(data + "exp.dat.gz", "gz");   // an export file: its own question
+    ASSERT_TRUE(start_menu(s));
+    ASSERT_TRUE(open_advanced(s));
+    choose(s.advanced, IDC_DELETE_DATA);
+    std::vector<Seen> boxes = press_ok(s, { IDYES, IDYES, IDOK });
+    ASSERT_EQ(3u, boxes.size());
+    EXPECT_EQ("Bemærk at der er lavet og SENDT en eksportfil !!!\n\nEr du sikker på du vil slette data?", boxes[0].text);
+    EXPECT_EQ("Er du HELT sikker du vil slette skemadata?", boxes[1].text);
+    EXPECT_EQ(s.advanced, boxes[1].owner);
+    EXPECT_EQ("Så er skemadata slettet!", boxes[2].text);
+    EXPECT_EQ("Information", boxes[2].caption);
+    EXPECT_EQ("Sletter filer...", boxes[2].owner_caption);
+    EXPECT_TRUE(wait_gone(s.advanced));
+    for (const char *t : some_tables)
+        EXPECT_FALSE(file_exists(data + t + ".DAT")) << t;
+    for (const char *t : kept)
+        EXPECT_TRUE(file_exists(data + t + ".DAT")) << t;
+    for (const char *w : work)
+        EXPECT_FALSE(file_exists(data + w)) << w;
+    EXPECT_TRUE(file_exists(data + "exp.dat.gz"));
+    EXPECT_TRUE(file_exists(s.inst.ini()));
+    close_menu(s);
+}
