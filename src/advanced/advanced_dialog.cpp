@@ -10,6 +10,7 @@
 #include "advanced/advanced_dialog.h"
 #include "advanced/delete_data.h"
 #include "advanced/schedule_lock.h"
+#include "advanced/send_support.h"
 #include "diagnostics/trace.h"
 #include "shell/main_window.h"
 #include "shell/settings.h"
@@ -166,6 +167,8 @@ static void on_ok(HWND dialog)
 {
     if (validate_move_drive(dialog))
         WritePrivateProfileStringA(KEY_SECTION_GLOBAL, "flytdrev", g_settings.move_drive, g_settings.config_path);
+    if (checked(dialog, IDC_SEND_SUPPORT))
+        run_send_support(dialog);
     if (checked(dialog, IDC_LOCK))
         toggle_schedule_lock();
     if (checked(dialog, IDC_DELETE_DATA) && confirm_delete_data(dialog))
