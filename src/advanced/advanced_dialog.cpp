@@ -138,7 +138,10 @@ static void paint_advanced(HWND dialog)
 static LRESULT CALLBACK drive_list_proc(HWND combo, UINT message, WPARAM wparam, LPARAM lparam)
 {
     trace_record("COMBOBOX: ", message, (long)wparam, (long)lparam);
-    if (message == WM_SETFOCUS || message == WM_PARENTNOTIFY) {
+    bool clicked_into = message == WM_PARENTNOTIFY &&
+                        (LOWORD(wparam) == WM_LBUTTONDOWN || LOWORD(wparam) == WM_RBUTTONDOWN ||
+                         LOWORD(wparam) == WM_MBUTTONDOWN);
+    if (message == WM_SETFOCUS || clicked_into) {
         HWND dialog = GetParent(combo);
         check_choice(dialog, IDC_MOVE_DRIVE);
         SetFocus(combo);

@@ -386,3 +386,26 @@ TEST(AdvancedGui, DeleteDataRemovesTheTableFilesAndSaysSo)
     EXPECT_TRUE(file_exists(s.inst.ini()));
     close_menu(s);
 }
+
+TEST(AdvancedGui, TraceSwitchRecordsTheDriveListMessages)
+{
+    Session s;
+    s.inst = make_installation("adv_trace", 7, 10327, "nej", "nej", "c:");
+    std::string trace = s.inst.root + "\\trace.txt";
+    s.program = start_program(s.inst.program_dir + "kiromenu.exe", s.inst.args() + " \"-t" + trace + "\"");
+    ASSERT_TRUE(s.program.process);
+    s.menu = wait_window(s.program.pid, "#32770", "KIRO-skema");
+    ASSERT_TRUE(s.menu);
+    ASSERT_TRUE(open_advanced(s));
+    choose(s.advanced, IDC_LOCK);
+    mouse_click(GetWindow(GetDlgItem(s.advanced, IDC_DRIVE_LIST), GW_CHILD));
+    EXPECT_TRUE(is_checked(s.advanced, IDC_MOVE_DRIVE));
+    click(s.advanced, IDC_ADV_CANCEL);
+    EXPECT_TRUE(wait_gone(s.advanced));
+    close_menu(s);
+    std::string text = read_file(trace);
+    EXPECT_EQ(0u, text.find("// KIRO-MessageTrace !!!\r\n"));
+    EXPECT_NE(std::string::npos, text.find("\nCOMBOBOX:    WM_SETFOCUS "));
+    EXPECT_NE(std::string::npos, text.find("\nCOMBOBOX:    WM_PARENTNOTIFY "));
+    EXPECT_EQ(std::string::npos, text.find("WM_MOUSEMOVE  "));
+}
