@@ -173,9 +173,19 @@ void close_menu(Session &s)
 
 }  // namespace
 
-TEST(AdvancedGui, DriveListFocusRingAndDropDown)
+/* Drive A: is a stick labelled STICK for the whole suite: defining and
+   removing the same drive between tests races with the mount manager. */
+class AdvancedGui : public ::testing::Test {
+protected:
+    static bool stick_defined;
+    static void SetUpTestSuite() { stick_defined = define_drive('a', DRIVE_REMOVABLE, drive_dir("adv_stick"), "STICK"); }
+    static void TearDownTestSuite() { remove_drive('a'); }
+};
+bool AdvancedGui::stick_defined = false;
+
+TEST_F(AdvancedGui, DriveListFocusRingAndDropDown)
 {
-    ScopedDrive a('a', DRIVE_REMOVABLE, drive_dir("adv_stick"), "STICK");
+    ASSERT_TRUE(stick_defined);
     ScopedDrive r('r', DRIVE_FIXED, drive_dir("adv_fixed"));
     Session s;
     s.inst = make_installation("adv_drives", 7, 10327, "nej", "nej", "a:");
@@ -220,9 +230,9 @@ TEST(AdvancedGui, DriveListFocusRingAndDropDown)
     close_menu(s);
 }
 
-TEST(AdvancedGui, AnotherDriveIsSavedEvenWhenTheActionIsDeclined)
+TEST_F(AdvancedGui, AnotherDriveIsSavedEvenWhenTheActionIsDeclined)
 {
-    ScopedDrive a('a', DRIVE_REMOVABLE, drive_dir("adv_stick"), "STICK");
+    ASSERT_TRUE(stick_defined);
     Session s;
     s.inst = make_installation("adv_save", 7, 10327, "nej", "nej", "a:");
     ASSERT_TRUE(start_menu(s));
@@ -241,9 +251,9 @@ TEST(AdvancedGui, AnotherDriveIsSavedEvenWhenTheActionIsDeclined)
     close_menu(s);
 }
 
-TEST(AdvancedGui, FortrydKeepsTheOldDrive)
+TEST_F(AdvancedGui, FortrydKeepsTheOldDrive)
 {
-    ScopedDrive a('a', DRIVE_REMOVABLE, drive_dir("adv_stick"), "STICK");
+    ASSERT_TRUE(stick_defined);
     Session s;
     s.inst = make_installation("adv_cancel", 7, 10327, "nej", "nej", "a:");
     ASSERT_TRUE(start_menu(s));
@@ -262,9 +272,9 @@ TEST(AdvancedGui, FortrydKeepsTheOldDrive)
     close_menu(s);
 }
 
-TEST(AdvancedGui, VanishedDriveIsRefused)
+TEST_F(AdvancedGui, VanishedDriveIsRefused)
 {
-    ScopedDrive a('a', DRIVE_REMOVABLE, drive_dir("adv_stick"), "STICK");
+    ASSERT_TRUE(stick_defined);
     ScopedDrive q('q', DRIVE_REMOVABLE, drive_dir("adv_gone"), "GONE");
     Session s;
     s.inst = make_installation("adv_vanished", 7, 10327, "nej", "nej", "a:");
@@ -289,7 +299,7 @@ TEST(AdvancedGui, VanishedDriveIsRefused)
     close_menu(s);
 }
 
-TEST(AdvancedGui, LockToggleWritesTheStateAndTheLabelsFollow)
+TEST_F(AdvancedGui, LockToggleWritesTheStateAndTheLabelsFollow)
 {
     Session s;
     s.inst = make_installation("adv_lock", 7, 10327, "nej", "nej", "c:");
@@ -320,7 +330,7 @@ TEST(AdvancedGui, LockToggleWritesTheStateAndTheLabelsFollow)
     close_menu(s);
 }
 
-TEST(AdvancedGui, LockFilePresentReadOnlyAndMissing)
+TEST_F(AdvancedGui, LockFilePresentReadOnlyAndMissing)
 {
     Session s;
     s.inst = make_installation("adv_lockfile", 7, 10327, "nej", "nej", "c:");
@@ -361,7 +371,7 @@ TEST(AdvancedGui, LockFilePresentReadOnlyAndMissing)
     close_menu(s);
 }
 
-TEST(AdvancedGui, DeleteDataRemovesTheTableFilesAndSaysSo)
+TEST_F(AdvancedGui, DeleteDataRemovesTheTableFilesAndSaysSo)
 {
     Session s;
     s.inst = make_installation("adv_delete", 7, 10327, "nej", "nej", "c:");
@@ -399,7 +409,7 @@ TEST(AdvancedGui, DeleteDataRemovesTheTableFilesAndSaysSo)
     close_menu(s);
 }
 
-TEST(AdvancedGui, TraceSwitchRecordsTheDriveListMessages)
+TEST_F(AdvancedGui, TraceSwitchRecordsTheDriveListMessages)
 {
     Session s;
     s.inst = make_installation("adv_trace", 7, 10327, "nej", "nej", "c:");
