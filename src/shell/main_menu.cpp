@@ -8,6 +8,7 @@
 #include "shell/main_menu.h"
 #include "advanced/advanced_dialog.h"
 #include "shell/main_window.h"
+#include "shell/launcher.h"
 #include "shell/settings.h"
 #include "support/drives.h"
 #include "support/file_probe.h"
@@ -144,8 +145,31 @@ static void on_ok_move(HWND dialog)
     }
 }
 
+/* OK with the start or the view choice checked: after the update check,
+   start the schedule program (or let the started update run) and end. */
+static void on_ok_start(HWND dialog)
+{
+    bool view = IsDlgButtonChecked(dialog, IDC_VIEW) == BST_CHECKED;
+    switch (update_check()) {
+    case UPDATE_PROCEED:
+        if (start_schedule_program(view)) {
+            EndDialog(dialog, 2);
+            Sleep(3000);
+        }
+        break;
+    case UPDATE_STARTED:
+        EndDialog(dialog, 2);
+        break;
+    default:
+        break;
+    }
+}
+
 static void on_ok(HWND dialog)
 {
+    if (IsDlgButtonChecked(dialog, IDC_START) == BST_CHECKED ||
+        IsDlgButtonChecked(dialog, IDC_VIEW) == BST_CHECKED)
+        on_ok_start(dialog);
     if (IsDlgButtonChecked(dialog, IDC_MOVE) == BST_CHECKED)
         on_ok_move(dialog);
 }

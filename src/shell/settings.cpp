@@ -5,6 +5,8 @@
  */
 #include "shell/settings.h"
 #include "shell/main_window.h"
+#include "shell/cleanup.h"
+#include "shell/shortcut.h"
 #include "support/file_probe.h"
 #include "support/message_box.h"
 #include "support/text.h"
@@ -315,6 +317,7 @@ int run_menu(HINSTANCE instance)
     GetLocalTime(&now);
     build_footer_line(g_settings.footer, sizeof g_settings.footer, g_settings.program_dir, now.wYear);
     g_settings.banner_font_width = windows_95_family() ? 9 : 10;
+    check_desktop_shortcut();
 
     create_fonts();
 
@@ -329,6 +332,7 @@ int run_menu(HINSTANCE instance)
         read_configuration();
         build_title_line(g_settings.title, sizeof g_settings.title, g_settings.installation,
                          g_settings.super_setting, g_settings.program_dir, g_settings.data_dir);
+        run_cleanup_if_due(g_settings.program_dir, g_settings.version);
         if (create_main_window()) {
             MSG msg;
             while (GetMessageA(&msg, NULL, 0, 0) > 0) {
