@@ -20,6 +20,10 @@ data="$demo/Skoledata"
 rm -rf "$demo"
 mkdir -p "$prog" "$data/ini" "$data/data" "$data/log"
 cp "$run/kiromenu.exe" "$prog/kiromenu.exe"
+# Stand-ins for the schedule program and a pending update: started from the
+# menu, each shows the command line it received.
+cp "$run/standins/standin_schedule.exe" "$prog/10327.exe"
+cp "$run/standins/standin_update.exe" "$prog/opd10328.exe"
 printf '[global]\r\ninsnr=7\r\nversion=10327\r\nskemal\345st=nej\r\nsuperkiro=nej\r\nflytdrev=e:\r\n' > "$data/ini/kiro.ini"
 for t in anom akti loka pers elev kaldag; do
   head -c 4096 /dev/urandom > "$data/data/$t.DAT"
