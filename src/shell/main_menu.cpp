@@ -10,6 +10,10 @@
 #include "shell/main_window.h"
 #include "shell/launcher.h"
 #include "shell/settings.h"
+#include "shell/launcher.h"
+#include "transfer/move_to_device.h"
+#include "transfer/move_to_hard_disk.h"
+#include "transfer/transfer_set.h"
 #include "support/drives.h"
 #include "support/file_probe.h"
 #include "support/message_box.h"
@@ -143,6 +147,30 @@ static void on_ok_move(HWND dialog)
                     "OBS!", MB_OK | MB_ICONWARNING);
         return;
     }
+    if (!set_transfer_paths(g_settings.move_drive, g_settings.installation))
+        return;
+    unsigned char result;
+    if (g_settings.schedule_locked
+        && (int)GetPrivateProfileIntA("global", "version", 0, g_transfer_file) == (int)g_settings.version)
+        result = UPDATE_PROCEED;
+    else
+        result = update_check();
+    if (result == UPDATE_STARTED) {
+        EndDialog(dialog, 2);
+        return;
+    }
+    if (result == UPDATE_PROCEED) {
+        if (g_settings.schedule_locked)
+            run_move_to_hard_disk(dialog);
+        else
+            run_move_to_device(dialog);
+        refresh_labels(dialog);
+    }
+    CheckDlgButton(dialog, IDC_START, BST_CHECKED);
+    CheckDlgButton(dialog, IDC_VIEW, BST_UNCHECKED);
+    CheckDlgButton(dialog, IDC_MOVE, BST_UNCHECKED);
+    SetFocus(GetDlgItem(dialog, IDC_START));
+    repaint(dialog);
 }
 
 /* OK with the start or the view choice checked: after the update check,
