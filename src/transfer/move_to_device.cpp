@@ -113,18 +113,18 @@ bool pack_move_archive(HWND dialog)
                                "Fejl ved pakning af ini-filerne!");
     progress_fill(dialog, IDC_OVERALL_BAR);
     progress_fill(dialog, IDC_FILE_BAR);
-    /* An old Data.zip that could not be deleted must never travel in
-       place of the archive just packed. */
-    if (!MoveFileA(packing, archive)) {
-        if (ini == PASS_OK)
-            error_box(NULL, MB_ICONERROR);
-        DeleteFileA(packing);
-        return false;
-    }
+    bool renamed = MoveFileA(packing, archive) != 0;
     if (ini != PASS_OK) {
         if (ini == PASS_FAILED_REPORTED)
             error_box(message, MB_ICONERROR);
-        DeleteFileA(archive);
+        DeleteFileA(renamed ? archive : packing);
+        return false;
+    }
+    /* An old Data.zip that could not be deleted must never travel in
+       place of the archive just packed. */
+    if (!renamed) {
+        error_box(NULL, MB_ICONERROR);
+        DeleteFileA(packing);
         return false;
     }
     return true;

@@ -723,3 +723,24 @@ TEST_F(Transfer, DisksTooSmallAreRefusedAndTheCountStaysExact)
     EXPECT_EQ("2", ini_value(z_path(unix_file(big, "flyt.ini")), "antaldiske"));
     EXPECT_EQ("2", ini_value(z_path(unix_file(big, "flyt.ini")), "disknr"));
 }
+
+TEST_F(Transfer, WithoutDataFilesNothingIsWritten)
+{
+    Installation a = make_installation("pc_nodata", 7, 10327, "nej", "nej", "e:");
+    write_file(a.data_dir + "data\\notes.txt", "ikke en tabel");
+    Disk disk("nodata", 1024 * 1024);
+    insert(disk);
+    {
+        Menu menu(a);
+        ASSERT_TRUE(menu.window);
+        menu.start_move();
+        menu.expect("Fejl ved pakning af data-filerne!", IDOK);
+        menu.expect_no_box(500);
+        ASSERT_TRUE(menu.idle());
+        EXPECT_EQ("&Start KIRO-skema", menu.label(IDC_START));
+    }
+    EXPECT_EQ("nej", locked_key(a));
+    EXPECT_FALSE(file_exists(a.data_dir + "Data.zip"));
+    EXPECT_FALSE(file_exists(a.data_dir + "Data.tvk"));
+    EXPECT_FALSE(file_exists(TRANSFER_DIR));
+}
