@@ -182,6 +182,21 @@ static bool may_clear_disk(DeviceRun *run)
     return false;
 }
 
+/* After an abort: the disk now in the drive holds a complete live set, one
+   of this run's earlier disks or one the user changed to and then
+   cancelled. It stays as it is, like the earlier disks out of the drive;
+   only a disk whose set was not completed is cleared. */
+static bool live_set_in_drive(void)
+{
+    if (strcmp(g_settings.super_setting, "nej") != 0)
+        return false;
+    if (file_access(g_transfer_file) & ACCESS_MISSING)
+        return false;
+    TransferInfo info;
+    read_transfer_info(g_transfer_file, &info);
+    return set_is_live(&info, g_settings.installation);
+}
+
 /* Previous version and removal of the old transfer directory on the disk
    now in the drive (nothing is removed when the user keeps a live set). */
 static void clear_disk_in_drive(DeviceRun *run)
@@ -455,7 +470,7 @@ bool write_transfer_disks(HWND dialog)
 
     bool completed = !run.abort;
     if (!completed) {
-        if (!run.keep_disk)
+        if (!run.keep_disk && !live_set_in_drive())
             delete_tree(g_transfer_dir);
     } else {
         progress_fill(dialog, IDC_OVERALL_BAR);

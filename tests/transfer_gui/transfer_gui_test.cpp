@@ -744,3 +744,47 @@ TEST_F(Transfer, WithoutDataFilesNothingIsWritten)
     EXPECT_FALSE(file_exists(a.data_dir + "Data.tvk"));
     EXPECT_FALSE(file_exists(TRANSFER_DIR));
 }
+
+TEST_F(Transfer, AnotherPcsLiveDiskOfferedAsALaterDiskIsKept)
+{
+    Installation a = make_installation("pc_later", 7, 10327, "nej", "nej", "e:");
+    fill_data(a, 80000, 18);
+    std::map<std::string, std::string> files = snapshot(a);
+    Disk d1("later1", 65536), d1b("later1b", 65536), foreign("foreign", 262144);
+    ASSERT_TRUE(make_dirs(z_path(foreign.dir() + "/KIRO-Flyt7")));
+    /* the last disk of another PC's three-disk set */
+    ASSERT_TRUE(write_file(z_path(unix_file(foreign, "Data.z03")), random_bytes(5000, 77)));
+    ASSERT_TRUE(write_file(z_path(unix_file(foreign, "flyt.ini")),
+                           "[global]\r\ninsnr=7\r\nversion=10327\r\ndisknr=3\r\nantaldiske=3\r\nskemal\xE5st=nej\r\n"));
+    std::string before = disk_listing(foreign);
+    insert(d1);
+    {
+        /* inserted and then cancelled: the disk is left as it was */
+        Menu menu(a);
+        ASSERT_TRUE(menu.window);
+        menu.start_move();
+        menu.expect("Der skal bruges 2 tomme disk enheder til at flytte dataene!", IDOK);
+        menu.expect("Indsæt flyt-enhed nr. 2. ", IDCANCEL, &foreign);
+        menu.expect_no_box(500);
+        ASSERT_TRUE(menu.idle());
+    }
+    EXPECT_EQ(before, disk_listing(foreign));
+    expect_untouched(a, files, "nej");
+    EXPECT_FALSE(file_exists(a.data_dir + "Data.zip"));
+
+    insert(d1b);   /* a fresh first disk: the first run's disk 1 holds a set now */
+    {
+        /* inserted and confirmed: the guard asks before anything is removed */
+        Menu menu(a);
+        ASSERT_TRUE(menu.window);
+        menu.start_move();
+        menu.expect("Der skal bruges 2 tomme disk enheder til at flytte dataene!", IDOK);
+        menu.expect("Indsæt flyt-enhed nr. 2. ", IDOK, &foreign);
+        menu.expect("Disk enheden indeholder data fra en anden PC", IDNO);
+        menu.expect_no_box(500);
+        ASSERT_TRUE(menu.idle());
+    }
+    EXPECT_EQ(before, disk_listing(foreign));
+    expect_untouched(a, files, "nej");
+    EXPECT_FALSE(file_exists(a.data_dir + "Data.zip"));
+}
