@@ -293,8 +293,14 @@ TEST_F(Transfer, ThreeDiskRoundTripJoinsTheVolumesInOrder)
         ASSERT_TRUE(menu.window);
         menu.start_move();
         menu.expect("Der skal bruges 3 tomme disk enheder til at flytte dataene!\n\nVil du fortsætte?", IDOK);
-        std::string shot = make_scratch_dir("transfer_shots") + "\\three_disks.png";
-        EXPECT_TRUE(screenshot(shot));
+        MessageBoxSeen box;
+        if (wait_message_box(menu.program.pid, box, BOX_WAIT)) {
+            /* the question aside, so the progress dialog shows whole */
+            SetWindowPos(box.window, NULL, 20, 20, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+            pause_ms(300);
+            std::string shot = make_scratch_dir("transfer_shots") + "\\three_disks.png";
+            EXPECT_TRUE(screenshot(shot));
+        }
         menu.expect("Indsæt flyt-enhed nr. 2. ", IDOK);   /* disk 1 still in: refused */
         menu.expect("Disk enheden er ikke nr 2.\nIndsæt disk enhed nr. 2 eller en ny og tryk OK", IDOK);
         menu.expect("Disk enheden er ikke nr 2.", IDOK, &d2);
@@ -314,7 +320,7 @@ TEST_F(Transfer, ThreeDiskRoundTripJoinsTheVolumesInOrder)
     }
     std::string joined = "/tmp/kiro_joined.zip";
     EXPECT_EQ(0, run_unix("cat '" + unix_file(d1, "Data.z01") + "' '" + unix_file(d2, "Data.z02") + "' '" +
-                          unix_file(d3, "Data.z03") + "' > " + joined + " && unzip -tq " + joined));
+                          unix_file(d3, "Data.z03") + "' > " + joined + " && unzip -tq " + joined + " >/dev/null"));
 
     insert(d3);
     {
@@ -718,7 +724,7 @@ TEST_F(Transfer, DisksTooSmallAreRefusedAndTheCountStaysExact)
     EXPECT_FALSE(file_exists(z_path(small.dir() + "/KIRO-Flyt7")));
     std::string joined = "/tmp/kiro_joined2.zip";
     EXPECT_EQ(0, run_unix("cat '" + unix_file(d1, "Data.z01") + "' '" + unix_file(big, "Data.z02") + "' > " +
-                          joined + " && unzip -tq " + joined));
+                          joined + " && unzip -tq " + joined + " >/dev/null"));
     EXPECT_EQ("2", ini_value(z_path(unix_file(d1, "flyt.ini")), "antaldiske"));
     EXPECT_EQ("2", ini_value(z_path(unix_file(big, "flyt.ini")), "antaldiske"));
     EXPECT_EQ("2", ini_value(z_path(unix_file(big, "flyt.ini")), "disknr"));
