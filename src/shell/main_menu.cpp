@@ -10,7 +10,6 @@
 #include "shell/main_window.h"
 #include "shell/launcher.h"
 #include "shell/settings.h"
-#include "shell/launcher.h"
 #include "transfer/move_to_device.h"
 #include "transfer/move_to_hard_disk.h"
 #include "transfer/transfer_set.h"
