@@ -18,15 +18,7 @@ struct Stick {
         : disk1("road_disk1", bytes), disk2("road_disk2", bytes),
           drive(STICK, DRIVE_REMOVABLE, disk1.dir) {}
     void insert(const ScopedTmpfs &disk) { ASSERT_TRUE(define_drive(STICK, DRIVE_REMOVABLE, disk.dir)); }
-    /* Through Z: (the root file system), whichever disk the drive shows. */
-    std::string set_dir(const ScopedTmpfs &disk) const
-    {
-        std::string path = "Z:" + disk.dir + "/KIRO-Flyt7";
-        for (char &c : path)
-            if (c == '/')
-                c = '\\';
-        return path;
-    }
+    std::string set_dir(const ScopedTmpfs &disk) const { return windows_path(disk.dir + "/KIRO-Flyt7"); }
 };
 
 static std::map<std::string, std::string> data_of(const Installation &inst)

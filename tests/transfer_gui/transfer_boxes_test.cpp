@@ -21,15 +21,6 @@ const char *const LIVE_SET =
 const char *const STALE_SET =
     "[global]\r\ninsnr=7\r\nversion=10327\r\ndisknr=1\r\nantaldiske=1\r\nskemal\xE5st=ja\r\n";
 
-std::string z_path(const std::string &unix_path)
-{
-    std::string path = "Z:" + unix_path;
-    for (char &c : path)
-        if (c == '/')
-            c = '\\';
-    return path;
-}
-
 /* This process as a PC of installation 7 with its move drive E:. */
 void become_pc(const char *name, bool locked)
 {
@@ -58,8 +49,8 @@ TEST(TransferBoxes, GuardQuestionsAreWarningsWithNoAsDefault)
 {
     ScopedTmpfs fs("boxes", 1024 * 1024);
     ASSERT_FALSE(fs.dir.empty());
-    ASSERT_TRUE(make_dirs(z_path(fs.dir + "/KIRO-Flyt7")));
-    std::string flyt = z_path(fs.dir + "/KIRO-Flyt7/flyt.ini");
+    ASSERT_TRUE(make_dirs(windows_path(fs.dir + "/KIRO-Flyt7")));
+    std::string flyt = windows_path(fs.dir + "/KIRO-Flyt7/flyt.ini");
     ASSERT_TRUE(write_file(flyt, LIVE_SET));
     ScopedDrive drive('e', DRIVE_REMOVABLE, fs.dir);
 
@@ -93,8 +84,8 @@ TEST(TransferBoxes, RefusalsOnTheWayBackAreErrorsAndNoticesAsWritten)
 {
     ScopedTmpfs fs("boxes_refuse", 1024 * 1024);
     ASSERT_FALSE(fs.dir.empty());
-    ASSERT_TRUE(make_dirs(z_path(fs.dir + "/KIRO-Flyt7")));
-    std::string flyt = z_path(fs.dir + "/KIRO-Flyt7/flyt.ini");
+    ASSERT_TRUE(make_dirs(windows_path(fs.dir + "/KIRO-Flyt7")));
+    std::string flyt = windows_path(fs.dir + "/KIRO-Flyt7/flyt.ini");
     ScopedDrive drive('e', DRIVE_REMOVABLE, fs.dir);
     become_pc("boxes_refuse", true);
 

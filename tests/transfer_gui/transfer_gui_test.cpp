@@ -26,17 +26,6 @@ const char *const DONE_OUT = "Så er filerne kopieret til disk enheden!";
 const char *const DONE_BACK = "Så er filerne kopieret til harddisken!";
 const int BOX_WAIT = 30000;
 
-/* The Windows name of a Unix path through drive Z: (the root), never
-   through the move drive that may point at the same tmpfs. */
-std::string z_path(const std::string &unix_path)
-{
-    std::string path = "Z:" + unix_path;
-    for (char &c : path)
-        if (c == '/')
-            c = '\\';
-    return path;
-}
-
 /* Deterministic incompressible bytes. */
 std::string random_bytes(size_t n, unsigned seed)
 {
@@ -109,9 +98,9 @@ void insert(const Disk &disk)
 /* Contents of a disk (Unix side), for byte-for-byte comparisons. */
 std::string disk_listing(const Disk &disk)
 {
-    std::string out = z_path(disk.dir() + "/.listing");
+    std::string out = windows_path(disk.dir() + "/.listing");
     run_unix("cd '" + disk.dir() + "' && find . -type f ! -name .listing -exec md5sum {} + | sort > /tmp/kiro_listing.txt");
-    std::string listing = read_file(z_path("/tmp/kiro_listing.txt"));
+    std::string listing = read_file(windows_path("/tmp/kiro_listing.txt"));
     return listing;
 }
 
@@ -311,12 +300,12 @@ TEST_F(Transfer, ThreeDiskRoundTripJoinsTheVolumesInOrder)
     EXPECT_EQ("ja", locked_key(a));
     const Disk *disks[] = { &d1, &d2, &d3 };
     for (int k = 0; k < 3; k++) {
-        std::string ini = z_path(unix_file(*disks[k], "flyt.ini"));
+        std::string ini = windows_path(unix_file(*disks[k], "flyt.ini"));
         EXPECT_EQ(std::to_string(k + 1), ini_value(ini, "disknr"));
         EXPECT_EQ("3", ini_value(ini, "antaldiske"));
         char volume[16];
         snprintf(volume, sizeof volume, "Data.z%02d", k + 1);
-        EXPECT_TRUE(file_exists(z_path(unix_file(*disks[k], volume))));
+        EXPECT_TRUE(file_exists(windows_path(unix_file(*disks[k], volume))));
     }
     std::string joined = "/tmp/kiro_joined.zip";
     EXPECT_EQ(0, run_unix("cat '" + unix_file(d1, "Data.z01") + "' '" + unix_file(d2, "Data.z02") + "' '" +
@@ -339,8 +328,8 @@ TEST_F(Transfer, ThreeDiskRoundTripJoinsTheVolumesInOrder)
     EXPECT_EQ(a_files["data\\skema.dat"], b_files["data\\skema.dat"]);
     EXPECT_EQ(a_files["ini\\farver.ini"], b_files["ini\\farver.ini"]);
     EXPECT_EQ("nej", locked_key(b));
-    EXPECT_EQ("ja", ini_value(z_path(unix_file(d3, "flyt.ini")), "skemalåst"));
-    EXPECT_EQ("nej", ini_value(z_path(unix_file(d1, "flyt.ini")), "skemalåst"));
+    EXPECT_EQ("ja", ini_value(windows_path(unix_file(d3, "flyt.ini")), "skemalåst"));
+    EXPECT_EQ("nej", ini_value(windows_path(unix_file(d1, "flyt.ini")), "skemalåst"));
 }
 
 TEST_F(Transfer, MovingOutOverAnotherPcsLiveSetAsksFirst)
@@ -454,7 +443,7 @@ TEST_F(Transfer, NonEmptyFirstDiskForTwoDisksAndWriteProtectedDiskAreRefused)
     fill_data(a, 100000, 11);
     std::map<std::string, std::string> files = snapshot(a);
     Disk full("nonempty", 65536);
-    ASSERT_TRUE(write_file(z_path(full.dir() + "/andet.txt"), "andre filer"));
+    ASSERT_TRUE(write_file(windows_path(full.dir() + "/andet.txt"), "andre filer"));
     insert(full);
     {
         Menu menu(a);
@@ -466,12 +455,12 @@ TEST_F(Transfer, NonEmptyFirstDiskForTwoDisksAndWriteProtectedDiskAreRefused)
         ASSERT_TRUE(menu.idle());
     }
     expect_untouched(a, files, "nej");
-    EXPECT_EQ("andre filer", read_file(z_path(full.dir() + "/andet.txt")));
-    EXPECT_FALSE(file_exists(z_path(full.dir() + "/KIRO-Flyt7")));
+    EXPECT_EQ("andre filer", read_file(windows_path(full.dir() + "/andet.txt")));
+    EXPECT_FALSE(file_exists(windows_path(full.dir() + "/KIRO-Flyt7")));
     EXPECT_FALSE(file_exists(a.data_dir + "Data.zip"));
 
     Disk locked("readonly", 1024 * 1024);
-    ASSERT_TRUE(make_dirs(z_path(locked.dir() + "/KIRO-Flyt7")));
+    ASSERT_TRUE(make_dirs(windows_path(locked.dir() + "/KIRO-Flyt7")));
     ASSERT_TRUE(remount_tmpfs(locked.dir(), true));
     insert(locked);
     {
@@ -493,8 +482,8 @@ TEST_F(Transfer, OlderSetOnTheDiskGivesTheObsLinesAndSuperIsNeverLocked)
     Installation a = make_installation("pc_old", 7, 10327, "ja", "nej", "e:");
     fill_data(a, 5000, 12);
     Disk disk("older", 1024 * 1024);
-    ASSERT_TRUE(make_dirs(z_path(disk.dir() + "/KIRO-Flyt7")));
-    ASSERT_TRUE(write_file(z_path(unix_file(disk, "flyt.ini")),
+    ASSERT_TRUE(make_dirs(windows_path(disk.dir() + "/KIRO-Flyt7")));
+    ASSERT_TRUE(write_file(windows_path(unix_file(disk, "flyt.ini")),
                            "[global]\r\ninsnr=7\r\nversion=10300\r\ndisknr=1\r\nantaldiske=1\r\nskemal\xE5st=ja\r\n"));
     insert(disk);
     {
@@ -523,8 +512,8 @@ TEST_F(Transfer, SetsThatCannotBeTakenBackLeaveThePcLockedAndUnchanged)
     Disk disk("refusals", 1024 * 1024);
     insert(disk);
     move_out_one_disk(a);
-    const std::string ini = z_path(unix_file(disk, "flyt.ini"));
-    const std::string volume = z_path(unix_file(disk, "Data.z01"));
+    const std::string ini = windows_path(unix_file(disk, "flyt.ini"));
+    const std::string volume = windows_path(unix_file(disk, "Data.z01"));
     const std::string good_ini = read_file(ini), good_volume = read_file(volume);
     ASSERT_FALSE(good_volume.empty());
     std::map<std::string, std::string> b_files = snapshot(b);
@@ -588,7 +577,7 @@ TEST_F(Transfer, EntryOutsideTheDataFoldersIsRefusedBeforeAnythingIsWritten)
                           "import zipfile; z = zipfile.ZipFile('Data.z01', 'w', zipfile.ZIP_DEFLATED); "
                           "z.writestr('C:\\\\\\\\pc_a\\\\\\\\data\\\\\\\\skema.dat', 'ny skema'); "
                           "z.writestr('C:\\\\\\\\windows\\\\\\\\kiro_ondt.dat', 'ondt'); z.close()\""));
-    ASSERT_TRUE(write_file(z_path(dir + "/flyt.ini"),
+    ASSERT_TRUE(write_file(windows_path(dir + "/flyt.ini"),
                            "[global]\r\ninsnr=7\r\nversion=10327\r\ndisknr=1\r\nantaldiske=1\r\nskemal\xE5st=nej\r\n"));
     insert(disk);
     {
@@ -601,7 +590,7 @@ TEST_F(Transfer, EntryOutsideTheDataFoldersIsRefusedBeforeAnythingIsWritten)
     }
     expect_untouched(b, b_files, "ja");
     EXPECT_FALSE(file_exists("C:\\windows\\kiro_ondt.dat"));
-    EXPECT_EQ("nej", ini_value(z_path(dir + "/flyt.ini"), "skemalåst"));
+    EXPECT_EQ("nej", ini_value(windows_path(dir + "/flyt.ini"), "skemalåst"));
 }
 
 namespace {
@@ -721,13 +710,13 @@ TEST_F(Transfer, DisksTooSmallAreRefusedAndTheCountStaysExact)
         ASSERT_TRUE(menu.idle());
     }
     EXPECT_EQ("ja", locked_key(a));
-    EXPECT_FALSE(file_exists(z_path(small.dir() + "/KIRO-Flyt7")));
+    EXPECT_FALSE(file_exists(windows_path(small.dir() + "/KIRO-Flyt7")));
     std::string joined = "/tmp/kiro_joined2.zip";
     EXPECT_EQ(0, run_unix("cat '" + unix_file(d1, "Data.z01") + "' '" + unix_file(big, "Data.z02") + "' > " +
                           joined + " && unzip -tq " + joined + " >/dev/null"));
-    EXPECT_EQ("2", ini_value(z_path(unix_file(d1, "flyt.ini")), "antaldiske"));
-    EXPECT_EQ("2", ini_value(z_path(unix_file(big, "flyt.ini")), "antaldiske"));
-    EXPECT_EQ("2", ini_value(z_path(unix_file(big, "flyt.ini")), "disknr"));
+    EXPECT_EQ("2", ini_value(windows_path(unix_file(d1, "flyt.ini")), "antaldiske"));
+    EXPECT_EQ("2", ini_value(windows_path(unix_file(big, "flyt.ini")), "antaldiske"));
+    EXPECT_EQ("2", ini_value(windows_path(unix_file(big, "flyt.ini")), "disknr"));
 }
 
 TEST_F(Transfer, WithoutDataFilesNothingIsWritten)
@@ -757,10 +746,10 @@ TEST_F(Transfer, AnotherPcsLiveDiskOfferedAsALaterDiskIsKept)
     fill_data(a, 80000, 18);
     std::map<std::string, std::string> files = snapshot(a);
     Disk d1("later1", 65536), d1b("later1b", 65536), foreign("foreign", 262144);
-    ASSERT_TRUE(make_dirs(z_path(foreign.dir() + "/KIRO-Flyt7")));
+    ASSERT_TRUE(make_dirs(windows_path(foreign.dir() + "/KIRO-Flyt7")));
     /* the last disk of another PC's three-disk set */
-    ASSERT_TRUE(write_file(z_path(unix_file(foreign, "Data.z03")), random_bytes(5000, 77)));
-    ASSERT_TRUE(write_file(z_path(unix_file(foreign, "flyt.ini")),
+    ASSERT_TRUE(write_file(windows_path(unix_file(foreign, "Data.z03")), random_bytes(5000, 77)));
+    ASSERT_TRUE(write_file(windows_path(unix_file(foreign, "flyt.ini")),
                            "[global]\r\ninsnr=7\r\nversion=10327\r\ndisknr=3\r\nantaldiske=3\r\nskemal\xE5st=nej\r\n"));
     std::string before = disk_listing(foreign);
     insert(d1);

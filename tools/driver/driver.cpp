@@ -287,7 +287,6 @@ std::vector<int> message_box_buttons(const MessageBoxSeen &box)
 
 /* Wine's own conversions between Windows and Unix paths. */
 typedef char *(CDECL *UnixNameFn)(const WCHAR *);
-typedef WCHAR *(CDECL *DosNameFn)(const char *);
 
 std::string unix_path(const std::string &windows_path)
 {
@@ -315,18 +314,9 @@ std::string unix_path(const std::string &windows_path)
 
 std::string windows_path(const std::string &unix_path)
 {
-    DosNameFn to_dos = (DosNameFn)(void *)GetProcAddress(GetModuleHandleA("kernel32.dll"),
-                                                         "wine_get_dos_file_name");
-    if (to_dos) {
-        WCHAR *name = to_dos(unix_path.c_str());
-        if (name) {
-            char ansi[MAX_PATH * 2];
-            int n = WideCharToMultiByte(CP_ACP, 0, name, -1, ansi, sizeof ansi, NULL, NULL);
-            HeapFree(GetProcessHeap(), 0, name);
-            if (n > 0)
-                return ansi;
-        }
-    }
+    /* Always through Z: (the root file system), never through the drive
+       letter Wine would pick: the tests redefine drives while they run, so
+       a path through a drive letter may show another disk a moment later. */
     std::string path = "Z:" + unix_path;
     for (char &c : path)
         if (c == '/')

@@ -68,8 +68,8 @@ std::vector<int> message_box_buttons(const MessageBoxSeen &box);
 /* Runs a command of the machine underneath (/bin/sh -c) and waits for it;
    its exit status, or -1 on time-out. */
 int run_unix(const std::string &command, int timeout_ms = 30000);
-/* The Unix path of a Windows path on drive Z: (the root file system), and
-   back. */
+/* The Unix path of a Windows path, and the Windows path of a Unix path
+   (always through drive Z:, the root file system). */
 std::string unix_path(const std::string &windows_path);
 std::string windows_path(const std::string &unix_path);
 
