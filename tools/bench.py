@@ -50,7 +50,7 @@ def free_port():
 
 
 def main(build, work):
-    wine = os.environ.get("KIRO_WINE", "/usr/lib/wine/wine64")
+    wine = os.environ.get("KIRO_WINE", "/usr/lib/wine/wine")
     bench = win(os.path.join(build, "tools", "bench.exe"))
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work)

@@ -7,8 +7,6 @@ set -e
 here=$(cd "$(dirname "$0")" && pwd)
 action=$1
 build=$(cd "${2:-build}" && pwd)
-wineserver=/usr/lib/wine/wineserver64
-[ -x "$wineserver" ] || wineserver=wineserver
 
 display_alive() {
   [ -f "$build/.display" ] && [ -f "$build/.xvfb.pid" ] &&
@@ -31,13 +29,19 @@ case "$action" in
 start)
   start_xvfb
   kiro_env_build="$build"; . "$here/wine-env.sh"
+  wineserver=$KIRO_WINESERVER
   # A persistent server of an earlier start would never let "wineserver -w"
   # return: end it first; a new one starts below.
   "$wineserver" -k >/dev/null 2>&1 </dev/null || true
+  # A prefix of the other architecture (an earlier machine) is made anew.
+  if [ "$(cat "$WINEPREFIX/.kiro-arch" 2>/dev/null)" != "$WINEARCH" ]; then
+    rm -rf "$WINEPREFIX"
+  fi
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     rm -rf "$WINEPREFIX"
     "$KIRO_WINE" wineboot -i >/dev/null 2>&1 </dev/null
     timeout 120 "$wineserver" -w || "$wineserver" -k || true
+    echo "$WINEARCH" > "$WINEPREFIX/.kiro-arch"
   fi
   # The prefix's settings are applied again whenever they change.
   wanted=$(cksum < "$here/wineprefix.reg")
@@ -57,7 +61,7 @@ start)
 stop)
   if [ -d "$build/wineprefix" ]; then
     kiro_env_build="$build"; . "$here/wine-env.sh"
-    "$wineserver" -k >/dev/null 2>&1 || true
+    "$KIRO_WINESERVER" -k >/dev/null 2>&1 || true
   fi
   if [ -f "$build/.xvfb.pid" ]; then
     kill "$(cat "$build/.xvfb.pid")" 2>/dev/null || true

@@ -8,7 +8,8 @@ build=${1:-build}
 
 packages="cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   libz-mingw-w64-dev wine wine64 wine32:i386 xvfb x11-utils imagemagick
-  googletest python3 python3-pyftpdlib dpkg-dev zip unzip curl"
+  googletest python3 python3-pyftpdlib dpkg-dev zip unzip curl
+  locales fonts-wine fonts-liberation exfatprogs exfat-fuse"
 
 missing=""
 for p in $packages; do
@@ -43,6 +44,14 @@ fi
 if [ -n "$missing" ]; then
   echo "setup: installing$missing"
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
+fi
+
+# The tests and the demo run as a Danish Windows does: Wine takes its
+# system texts (the buttons "Ja", "Nej", "Annuller") from the locale.
+if ! locale -a 2>/dev/null | grep -qix 'da_DK.utf-\?8'; then
+  sed -i 's/^# *\(da_DK.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  grep -q '^da_DK.UTF-8 UTF-8' /etc/locale.gen || echo 'da_DK.UTF-8 UTF-8' >> /etc/locale.gen
+  locale-gen >/dev/null
 fi
 
 mkdir -p "$build/_deps"
