@@ -137,20 +137,21 @@ static void on_init(HWND dialog)
 /* OK with the move choice checked. */
 static void on_ok_move(HWND dialog)
 {
-    char lock_file[KIRO_PATH_SIZE];
-    format_text(lock_file, sizeof lock_file, "%sini\\kiro.lck", g_settings.data_dir);
-    if (file_access(lock_file) == 0) {
-        message_box(dialog,
-                    "Du er ved at flytte data fra en KIRO, som er i brug af en anden bruger\n"
-                    "KIRO skal være afsluttet inden der kan flyttes data!",
-                    "OBS!", MB_OK | MB_ICONWARNING);
+    if (schedule_in_use()) {
+        report_schedule_in_use(dialog);
         return;
     }
     if (!set_transfer_paths(g_settings.move_drive, g_settings.installation))
         return;
     unsigned char result;
-    if (g_settings.schedule_locked
-        && (int)GetPrivateProfileIntA("global", "version", 0, g_transfer_file) == (int)g_settings.version)
+    bool same_version = false;
+    if (g_settings.schedule_locked) {
+        /* The move drive may hold no medium: read quietly. */
+        UINT mode = quiet_drive_begin();
+        same_version = (int)GetPrivateProfileIntA("global", "version", 0, g_transfer_file) == (int)g_settings.version;
+        quiet_drive_end(mode);
+    }
+    if (same_version)
         result = UPDATE_PROCEED;
     else
         result = update_check();

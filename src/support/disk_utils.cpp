@@ -250,6 +250,76 @@ static bool child_path(char *out, size_t size, const char *directory, const char
     return format_text(out, size, "%s\\%s", directory, name);
 }
 
+static bool link_attributes(DWORD attributes)
+{
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+/* path without trailing separators: with one it would name what a link
+   points to rather than the link. */
+static bool without_trailing_separator(char *out, size_t size, const char *path)
+{
+    if (!copy_text(out, size, path))
+        return false;
+    size_t n = strlen(out);
+    while (n > 3 && (out[n - 1] == '\\' || out[n - 1] == '/'))
+        out[--n] = '\0';
+    return true;
+}
+
+bool is_directory_link(const char *path)
+{
+    char name[1040];
+    if (!path || !path[0] || !without_trailing_separator(name, sizeof name, path))
+        return false;
+    UINT error_mode = quiet_drive_begin();
+    DWORD attributes = GetFileAttributesA(name);
+    quiet_drive_end(error_mode);
+    return link_attributes(attributes) && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+/* The native call that marks an open file for deletion: present on every
+   Windows NT, so no newer entry of kernel32 is needed. */
+struct DispositionStatus {
+    union {
+        LONG status;
+        void *pointer;
+    };
+    ULONG_PTR information;
+};
+typedef LONG (WINAPI *SetInformationFileFn)(HANDLE, DispositionStatus *, void *, ULONG, int);
+
+static bool mark_for_deletion(HANDLE file)
+{
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    SetInformationFileFn set_information =
+        ntdll ? (SetInformationFileFn)(void *)GetProcAddress(ntdll, "NtSetInformationFile") : NULL;
+    if (!set_information)
+        return false;
+    DispositionStatus status;
+    BOOLEAN delete_file = TRUE;
+    const int FILE_DISPOSITION_INFORMATION_CLASS = 13;
+    return set_information(file, &status, &delete_file, sizeof delete_file,
+                           FILE_DISPOSITION_INFORMATION_CLASS) >= 0;
+}
+
+/* Removes the directory link at path itself. The handle is opened on the
+   link, not on what it points to, and checked to be the link before it is
+   marked for deletion: a system that opens the target instead (Wine does)
+   leaves the link where it is rather than deleting the target. */
+static void remove_directory_link(const char *path)
+{
+    HANDLE link = CreateFileA(path, DELETE | FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    if (link == INVALID_HANDLE_VALUE)
+        return;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileInformationByHandle(link, &info) && link_attributes(info.dwFileAttributes))
+        mark_for_deletion(link);
+    CloseHandle(link);
+}
+
 static void remove_tree(const char *directory)
 {
     char pattern[1040];
@@ -260,8 +330,8 @@ static void remove_tree(const char *directory)
     if (search != INVALID_HANDLE_VALUE) {
         do {
             char child[1040];
-            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !is_dot_entry(found.cFileName) &&
-                child_path(child, sizeof child, directory, found.cFileName))
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !link_attributes(found.dwFileAttributes) &&
+                !is_dot_entry(found.cFileName) && child_path(child, sizeof child, directory, found.cFileName))
                 remove_tree(child);
         } while (FindNextFileA(search, &found));
         FindClose(search);
@@ -273,10 +343,12 @@ static void remove_tree(const char *directory)
             if (is_dot_entry(found.cFileName) ||
                 !child_path(child, sizeof child, directory, found.cFileName))
                 continue;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveDirectoryA(child);
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                DeleteFileA(child);   /* a file link goes, never what it points to */
+            else if (link_attributes(found.dwFileAttributes))
+                remove_directory_link(child);
             else
-                DeleteFileA(child);
+                RemoveDirectoryA(child);
         } while (FindNextFileA(search, &found));
         FindClose(search);
     }
@@ -288,7 +360,84 @@ int delete_tree(const char *directory)
     if (!directory || !directory[0])
         return 1;
     UINT error_mode = quiet_drive_begin();
-    remove_tree(directory);
+    char name[1040];
+    if (is_directory_link(directory)) {
+        if (without_trailing_separator(name, sizeof name, directory))
+            remove_directory_link(name);
+    } else {
+        remove_tree(directory);
+    }
     quiet_drive_end(error_mode);
     return 1;
+}
+
+bool flush_file(const char *path)
+{
+    if (!path || !path[0])
+        return false;
+    UINT error_mode = quiet_drive_begin();
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    bool flushed = false;
+    if (file != INVALID_HANDLE_VALUE) {
+        flushed = FlushFileBuffers(file) != 0;
+        CloseHandle(file);
+    }
+    quiet_drive_end(error_mode);
+    return flushed;
+}
+
+bool read_volume_serial(const char *path, DWORD *serial)
+{
+    if (!path || !path[0] || !path[1] || !serial)
+        return false;
+    char root[4] = { path[0], path[1], '\\', '\0' };
+    UINT error_mode = quiet_drive_begin();
+    DWORD number = 0;
+    BOOL ok = GetVolumeInformationA(root, NULL, 0, &number, NULL, NULL, NULL, 0);
+    quiet_drive_end(error_mode);
+    if (ok)
+        *serial = number;
+    return ok != 0;
+}
+
+/* What the file system and the system keep in a drive's root themselves. */
+static bool own_root_entry(const char *name)
+{
+    static const char *const own[] = {
+        "System Volume Information", "$RECYCLE.BIN", "RECYCLER", "RECYCLED",
+        ".windows-label", ".windows-serial",
+    };
+    if (is_dot_entry(name))
+        return true;
+    for (size_t k = 0; k < sizeof own / sizeof own[0]; k++)
+        if (_stricmp(name, own[k]) == 0)
+            return true;
+    return false;
+}
+
+bool disk_is_empty(const char *drive)
+{
+    if (!drive || !drive[0])
+        return false;
+    char root[MAX_PATH], pattern[MAX_PATH];
+    if (!drive_root(root, sizeof root, drive) || !format_text(pattern, sizeof pattern, "%s*.*", root))
+        return false;
+    UINT error_mode = quiet_drive_begin();
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    bool empty;
+    if (search == INVALID_HANDLE_VALUE) {
+        /* An empty root has not even "." to show. */
+        empty = GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_NO_MORE_FILES;
+    } else {
+        empty = true;
+        do {
+            if (!own_root_entry(found.cFileName))
+                empty = false;
+        } while (empty && FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    quiet_drive_end(error_mode);
+    return empty;
 }

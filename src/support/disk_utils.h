@@ -33,7 +33,27 @@ DWORD cluster_size(const char *drive);
 
 /* Creates the last component of path; 1 when it exists afterwards. */
 int make_directory(const char *path);
-/* Removes directory and everything below it, as far as possible; 1. */
+/* Removes directory and everything below it, as far as possible; 1. A
+   directory link (symbolic link or junction) below it, or the directory
+   itself being one, is removed as a link where the system allows it and
+   is never followed: nothing outside the tree is ever deleted. */
 int delete_tree(const char *directory);
+/* True when path is a directory link (a reparse point). */
+bool is_directory_link(const char *path);
+
+/* Writes what the system still holds of file in its caches to the device,
+   so that a disk can be taken out; true when it is there. */
+bool flush_file(const char *path);
+
+/* The serial number of the volume of the drive named by path's first two
+   characters; false when no medium can be read. */
+bool read_volume_serial(const char *path, DWORD *serial);
+
+/* A removable disk counts as empty when its root holds nothing but what
+   the file system and Windows keep there themselves ("System Volume
+   Information", the recycle bins, the files in which Wine keeps a drive's
+   label and serial). The file system's own structures take room of their
+   own, so free space never equals capacity on a modern stick. */
+bool disk_is_empty(const char *drive);
 
 #endif

@@ -23,23 +23,6 @@
 #include "zip.h"
 #include "unzip.h"
 
-enum {
-    ZIP_NO_MEMORY      = -4,
-    ZIP_ENTRY_OPEN     = -5,
-    ZIP_FILE_OPEN      = -6,
-    ZIP_FILE_READ      = -7,
-    ZIP_ENTRY_WRITE    = -8,
-    ZIP_ENTRY_CLOSE    = -9,
-    ZIP_ARCHIVE_CLOSE  = -10,
-
-    UNZIP_TARGET_DIR   = -1,
-    UNZIP_DAMAGED      = -2,
-    UNZIP_NO_ARCHIVE   = -3,
-    UNZIP_WRITE        = -9,
-    UNZIP_NOT_WRITTEN  = -11,
-    UNZIP_REFUSED      = -12
-};
-
 enum { ADD_BUFFER = 16384, EXTRACT_BUFFER = 8192 };
 
 /* Archive paths and entry names: at most 255 characters. */
@@ -381,8 +364,10 @@ static int extract_entry(unzFile zip, EntryPlacer placer, void *context)
         make_path(folder);
         out = fopen(target, "wb");
     }
+    DWORD write_error = 0;
     if (!out) {
         code = UNZIP_NOT_WRITTEN;
+        write_error = GetLastError();
     } else {
         for (;;) {
             int got = unzReadCurrentFile(zip, buffer, EXTRACT_BUFFER);
@@ -394,11 +379,14 @@ static int extract_entry(unzFile zip, EntryPlacer placer, void *context)
                 break;
             if (fwrite(buffer, 1, (size_t)got, out) != (size_t)got) {
                 code = UNZIP_WRITE;
+                write_error = GetLastError();
                 break;
             }
         }
-        if (fclose(out) != 0 && code == 0)
+        if (fclose(out) != 0 && code == 0) {
             code = UNZIP_WRITE;
+            write_error = GetLastError();
+        }
         if (code == 0)
             set_entry_time(target, info.dosDate);
     }
@@ -408,6 +396,8 @@ static int extract_entry(unzFile zip, EntryPlacer placer, void *context)
     if (code == 0)
         code = closed;
     free(buffer);
+    if (write_error)
+        SetLastError(write_error);   /* why the file could not be written */
     return code;
 }
 
@@ -444,7 +434,9 @@ int unzip_archive_placed(const char *archive, const char *target_dir, EntryPlace
         }
         code = extract_entry(zip, placer, context);
     }
+    DWORD error = GetLastError();
     unzClose(zip);
+    SetLastError(error);
     return code;
 }
 

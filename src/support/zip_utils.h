@@ -10,6 +10,25 @@
 #include <windows.h>
 #include <stddef.h>
 
+/* Result codes beyond 0 (success). Callers mostly tell only zero from
+   non-zero; the move back tells the user why an entry failed. */
+enum {
+    ZIP_NO_MEMORY      = -4,
+    ZIP_ENTRY_OPEN     = -5,
+    ZIP_FILE_OPEN      = -6,
+    ZIP_FILE_READ      = -7,
+    ZIP_ENTRY_WRITE    = -8,
+    ZIP_ENTRY_CLOSE    = -9,
+    ZIP_ARCHIVE_CLOSE  = -10,
+
+    UNZIP_TARGET_DIR   = -1,    /* the target directory cannot be made current */
+    UNZIP_DAMAGED      = -2,
+    UNZIP_NO_ARCHIVE   = -3,
+    UNZIP_WRITE        = -9,    /* writing an entry's file failed (last error set) */
+    UNZIP_NOT_WRITTEN  = -11,   /* an entry's file cannot be created (last error set) */
+    UNZIP_REFUSED      = -12    /* the entry's name is refused */
+};
+
 /* Adds file as a new entry named entry_name (NULL: the file path, less
    leading slashes) at the end of archive. */
 int zip_add_file(const char *archive, const char *file, const char *entry_name);

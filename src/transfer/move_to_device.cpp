@@ -12,6 +12,15 @@
  * than its volume needs is refused and another asked for, a larger one
  * takes no more than its volume. So the count stays exact and every
  * transfer file states the number of volumes actually written.
+ *
+ * A disk stays the same disk from its identification to its last write:
+ * its volume serial and the volume read back are compared after the volume
+ * and after the transfer file are written, and both are flushed to the
+ * device before the next question. A disk changed in between is asked for
+ * again. When every disk is written this PC is locked first and the user
+ * told afterwards, so a menu that ends while the last box is up leaves the
+ * data live in one place only; a lock that cannot be written takes the
+ * set's claim back.
  */
 #include "transfer/move_to_device.h"
 #include "transfer/transfer_set.h"
@@ -59,6 +68,10 @@ static PassResult pack_pass(HWND dialog, const char *folder, const char *pattern
     do {
         progress_step(dialog, IDC_FILE_BAR);
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            continue;
+        /* The lock file belongs to the station that runs the schedule
+           program; it never travels. */
+        if (strcmp(folder, "ini") == 0 && lstrcmpiA(found.cFileName, "kiro.lck") == 0)
             continue;
         char status[KIRO_PATH_SIZE];
         format_text(status, sizeof status, "Pakker filen: '%s'", found.cFileName);
@@ -137,7 +150,9 @@ struct DeviceRun {
     HWND dialog;
     bool abort;
     bool keep_disk;          /* the disk in the drive holds a set the user chose to keep */
-    bool ask_first_disk;     /* disk 1 could not be read: ask for it */
+    bool restart;            /* disk 1 is asked for and identified anew */
+    const char *restart_question;   /* first line of that question; NULL: no question */
+    const char *ask_reason;  /* first line of the next question for disk i, or NULL */
     bool removable;
     unsigned n;              /* disks of the move */
     unsigned i;              /* disk being written */
@@ -148,8 +163,12 @@ struct DeviceRun {
     ULARGE_INTEGER free;
     ULARGE_INTEGER total;
     int previous_version;
+    bool has_serial;         /* the disk being written, as identified */
+    DWORD serial;
     char archive[KIRO_PATH_SIZE];
 };
+
+static const char *const DISK_CHANGED = "Disk enheden blev skiftet, mens der blev skrevet på den.";
 
 static int ask(DeviceRun *run, const char *text, UINT style)
 {
@@ -248,7 +267,7 @@ static void check_space(DeviceRun *run)
         }
         run->n = n;
         if (n > 1) {
-            if (run->free.QuadPart != run->total.QuadPart) {
+            if (!disk_is_empty(g_settings.move_drive)) {
                 ask(run,
                     "Disk enheden er ikke tom og der er ikke plads nok til data'ene."
                     "\nSlet indholdet på disk enheden eller benyt en anden tom disk enhed.",
@@ -275,6 +294,39 @@ static void check_space(DeviceRun *run)
     }
 }
 
+/* Disk 1, as it is now in the drive: its previous set, its free space and
+   with it the number of disks. Run at the start and whenever disk 1 has to
+   be inserted again, so nothing is taken over from a disk taken out. */
+static void identify_first_disk(DeviceRun *run)
+{
+    run->n = 1;
+    run->i = 1;
+    run->step = 1;
+    run->offset = 0;
+    run->ask_reason = NULL;
+    clear_disk_in_drive(run);
+    wait_for_readable_drive(run);
+    progress_set_phase(run->dialog, PHASE_COPYING);
+    if (!run->abort)
+        check_space(run);
+    progress_set_range(run->dialog, IDC_OVERALL_BAR, 2 * run->n + 2);
+    progress_set_pos(run->dialog, IDC_OVERALL_BAR, 0);
+    progress_step(run->dialog, IDC_OVERALL_BAR);
+}
+
+/* The disk being written has to be inserted again: disk 1 is identified
+   anew from the top, a later disk from its step 1. */
+static int insert_again(DeviceRun *run, const char *reason)
+{
+    if (run->i == 1) {
+        run->restart = true;
+        run->restart_question = reason;
+    } else {
+        run->ask_reason = reason;
+    }
+    return 1;
+}
+
 /* Bytes of volume i. */
 static DWORD volume_length(const DeviceRun *run)
 {
@@ -283,21 +335,27 @@ static DWORD volume_length(const DeviceRun *run)
 
 static int step_identify(DeviceRun *run)
 {
-    if (!run->removable)
+    if (!run->removable) {
+        run->has_serial = read_volume_serial(g_settings.move_drive, &run->serial);
         return 4;
-    if (run->i > 1 || run->ask_first_disk) {
-        char text[64];
-        format_text(text, sizeof text, "Indsæt flyt-enhed nr. %u. ", run->i);
+    }
+    if (run->i > 1) {
+        char text[KIRO_PATH_SIZE];
+        if (run->ask_reason)
+            format_text(text, sizeof text, "%s\nIndsæt flyt-enhed nr. %u. ", run->ask_reason, run->i);
+        else
+            format_text(text, sizeof text, "Indsæt flyt-enhed nr. %u. ", run->i);
+        run->ask_reason = NULL;
         if (ask(run, text, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK) {
             run->abort = true;
             return 1;
         }
     }
     char label[260];
-    if (read_volume_label(label, g_settings.move_drive))
-        return 2;
-    run->ask_first_disk = true;   /* a way out for disk 1 too */
-    return 1;
+    if (!read_volume_label(label, g_settings.move_drive))
+        return insert_again(run, NULL);   /* a way out for disk 1 too */
+    run->has_serial = read_volume_serial(g_settings.move_drive, &run->serial);
+    return 2;
 }
 
 static int step_check_number(DeviceRun *run)
@@ -331,7 +389,7 @@ static int step_check_empty(DeviceRun *run)
         run->abort = true;
         return 3;
     }
-    if (run->free.QuadPart != run->total.QuadPart) {
+    if (!disk_is_empty(g_settings.move_drive)) {
         if (ask(run,
                 "Disk enheden er ikke en tom."
                 "\nSlet indholdet på disk enheden eller benyt en anden tom enhed.",
@@ -351,9 +409,35 @@ static int step_check_empty(DeviceRun *run)
     return 4;
 }
 
+/* The disk cannot be written: OK identifies the disk now in the drive
+   again, Cancel ends the run. */
+static int write_protected(DeviceRun *run)
+{
+    char error[256], text[KIRO_PATH_SIZE];
+    system_error_text(error, sizeof error);
+    format_text(text, sizeof text,
+                "Der kan ikke skrives til disk enheden, fjern evt. skrivebeskyttelsen!\n%s", error);
+    if (error_box(text, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK) {
+        run->abort = true;
+        return 1;
+    }
+    return insert_again(run, NULL);
+}
+
 static int step_make_directory(DeviceRun *run)
 {
-    if (!make_directory(g_transfer_dir)) {
+    bool made = make_directory(g_transfer_dir) != 0;
+    if (made && is_directory_link(g_transfer_dir)) {
+        /* A link that could not be removed: the set would land wherever it
+           points, not on the disk. */
+        SetLastError(ERROR_ALREADY_EXISTS);
+        made = false;
+    } else if (!made && run->removable) {
+        DWORD error = GetLastError();
+        if (error == ERROR_WRITE_PROTECT || error == ERROR_ACCESS_DENIED)
+            return write_protected(run);
+    }
+    if (!made) {
         char error[256], text[2 * KIRO_PATH_SIZE];
         system_error_text(error, sizeof error);
         format_text(text, sizeof text, "Kan ikke oprette kataloget: %s\n%s", g_transfer_dir, error);
@@ -370,49 +454,92 @@ static int step_write_test(DeviceRun *run)
     write_test_path(test_file, sizeof test_file, g_transfer_dir);
     if (run->removable) {
         FILE *f = fopen(test_file, "w");
-        if (!f) {
-            char error[256], text[KIRO_PATH_SIZE];
-            system_error_text(error, sizeof error);
-            format_text(text, sizeof text,
-                        "Der kan ikke skrives til disk enheden, fjern evt. skrivebeskyttelsen!\n%s", error);
-            if (error_box(text, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK)
-                run->abort = true;
-            return 1;
-        }
+        if (!f)
+            return write_protected(run);
         fclose(f);
     }
     DeleteFileA(test_file);
     return 6;
 }
 
+/* Whether the disk in the drive is still the one identified for disk i and
+   holds volume i as written: the same volume serial, the planned length,
+   and the same bytes as the archive at its first and last block. */
+static bool same_disk(const DeviceRun *run, const char *volume, DWORD offset, DWORD length)
+{
+    DWORD serial;
+    if (run->has_serial && (!read_volume_serial(g_settings.move_drive, &serial) || serial != run->serial))
+        return false;
+    if (file_size(volume) != length || length == 0)
+        return false;
+    FILE *written = fopen(volume, "rb");
+    FILE *archive = fopen(run->archive, "rb");
+    bool same = written && archive;
+    static char a[65536], b[65536];
+    DWORD block = length < sizeof a ? length : (DWORD)sizeof a;
+    DWORD starts[2] = { 0, length - block };
+    for (int k = 0; same && k < 2; k++) {
+        same = fseeko64(written, (long long)starts[k], SEEK_SET) == 0
+               && fseeko64(archive, (long long)offset + starts[k], SEEK_SET) == 0
+               && fread(a, 1, block, written) == block && fread(b, 1, block, archive) == block
+               && memcmp(a, b, block) == 0;
+    }
+    if (written)
+        fclose(written);
+    if (archive)
+        fclose(archive);
+    return same;
+}
+
+static void copy_failed(DeviceRun *run)
+{
+    char error[256], text[2 * KIRO_PATH_SIZE];
+    system_error_text(error, sizeof error);
+    format_text(text, sizeof text, "Der opstod en fejl under kopiering af filen: %s\n%s", run->archive, error);
+    error_box(text, MB_ICONWARNING);
+    run->abort = true;
+}
+
+static void transfer_file_failed(DeviceRun *run)
+{
+    char error[256], text[2 * KIRO_PATH_SIZE];
+    system_error_text(error, sizeof error);
+    format_text(text, sizeof text, "Kan ikke skrive filen: %s\n%s", g_transfer_file, error);
+    error_box(text, MB_ICONWARNING);
+    run->abort = true;
+}
+
+/* Volume i and its transfer file, each on the device before the next
+   question. A disk that was changed while it was written is not taken:
+   what landed on the disk now in the drive is removed and disk i is asked
+   for again. */
 static int step_write_volume(DeviceRun *run)
 {
     progress_step(run->dialog, IDC_OVERALL_BAR);
     char volume[KIRO_PATH_SIZE];
     volume_path(volume, sizeof volume, g_transfer_dir, run->i);
+    DWORD offset = run->n > 1 ? run->offset : 0;
     DWORD wanted = run->n > 1 ? volume_length(run) : run->archive_size;
-    DWORD written = copy_with_progress(run->dialog, run->archive, volume,
-                                       run->n > 1 ? run->offset : 0, run->n > 1 ? wanted : 0, "wb");
-    if (written == 0 || written != wanted) {
-        char error[256], text[2 * KIRO_PATH_SIZE];
-        system_error_text(error, sizeof error);
-        format_text(text, sizeof text, "Der opstod en fejl under kopiering af filen: %s\n%s",
-                    run->archive, error);
-        error_box(text, MB_ICONWARNING);
-        run->abort = true;
-    } else {
-        run->offset += written;
-        if (!write_transfer_info(g_transfer_file, g_settings.installation, g_settings.version,
-                                 run->i, run->n)) {
-            char error[256], text[2 * KIRO_PATH_SIZE];
-            system_error_text(error, sizeof error);
-            format_text(text, sizeof text, "Kan ikke skrive filen: %s\n%s", g_transfer_file, error);
-            error_box(text, MB_ICONWARNING);
-            run->abort = true;
-        } else {
-            progress_step(run->dialog, IDC_OVERALL_BAR);
-        }
+    DWORD written = copy_with_progress(run->dialog, run->archive, volume, offset, run->n > 1 ? wanted : 0, "wb");
+    if (!same_disk(run, volume, offset, wanted))
+        return insert_again(run, DISK_CHANGED);
+    if (written != wanted || !flush_file(volume)) {
+        copy_failed(run);
+        return 1;
     }
+    if (!write_transfer_info(g_transfer_file, g_settings.installation, g_settings.version, run->i, run->n)
+        || !flush_file(g_transfer_file)) {
+        if (!same_disk(run, volume, offset, wanted))
+            return insert_again(run, DISK_CHANGED);
+        transfer_file_failed(run);
+        return 1;
+    }
+    if (!same_disk(run, volume, offset, wanted)) {
+        DeleteFileA(g_transfer_file);
+        return insert_again(run, DISK_CHANGED);
+    }
+    progress_step(run->dialog, IDC_OVERALL_BAR);
+    run->offset += written;
     run->i++;
     return 1;
 }
@@ -427,6 +554,54 @@ static void run_disk_step(DeviceRun *run)
     case 5: run->step = step_write_test(run); break;
     default: run->step = step_write_volume(run); break;
     }
+}
+
+/* Disk 1 once more, after the question that says why. */
+static void start_again_with_first_disk(DeviceRun *run)
+{
+    run->restart = false;
+    if (run->restart_question) {
+        char text[KIRO_PATH_SIZE];
+        format_text(text, sizeof text, "%s\nIndsæt flyt-enhed nr. %i. ", run->restart_question, 1);
+        run->restart_question = NULL;
+        if (ask(run, text, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK) {
+            run->abort = true;
+            return;
+        }
+    }
+    identify_first_disk(run);
+}
+
+/* The set just written must not stay live beside this PC's live data: it
+   is marked as taken back, or removed when even that cannot be written. */
+static void withdraw_set(void)
+{
+    if (!write_transfer_locked(g_transfer_file, "ja") || !flush_file(g_transfer_file))
+        delete_tree(g_transfer_dir);
+}
+
+/* Every volume is on its disk: the live data are now those of the set, so
+   this PC is locked (written and read back) before the user is told.
+   Nothing is locked while the schedule program runs on some station. */
+static bool lock_this_pc(DeviceRun *run)
+{
+    if (schedule_in_use()) {
+        withdraw_set();
+        report_schedule_in_use(run->dialog);
+        return false;
+    }
+    if (strcmp(g_settings.super_setting, "nej") == 0 && !write_schedule_locked(true)) {
+        withdraw_set();
+        char text[2 * KIRO_PATH_SIZE];
+        format_text(text, sizeof text,
+                    "Kan ikke skrive til filen: %s\nKIRO-skema er ikke blevet låst på denne PC!\n"
+                    "Dataene på disk enheden er markeret som forældede, og dataene på denne PC er "
+                    "stadig de gældende.",
+                    g_settings.config_path);
+        error_box(text, MB_ICONERROR);
+        return false;
+    }
+    return true;
 }
 
 static void show_completion(const DeviceRun *run)
@@ -447,40 +622,36 @@ bool write_transfer_disks(HWND dialog)
     DeviceRun run;
     memset(&run, 0, sizeof run);
     run.dialog = dialog;
-    run.n = 1;
-    run.i = 1;
-    run.step = 1;
     run.removable = drive_type(g_settings.move_drive) == DRIVE_REMOVABLE;
     move_archive_path(run.archive, sizeof run.archive, g_settings.data_dir);
     progress_status(dialog, "Undersøger disk plads!");
 
-    clear_disk_in_drive(&run);
-    wait_for_readable_drive(&run);
+    /* The schedule program may have been started while the data were packed. */
+    if (schedule_in_use()) {
+        report_schedule_in_use(dialog);
+        DeleteFileA(run.archive);
+        quiet_drive_end(mode);
+        return false;
+    }
 
-    progress_set_phase(dialog, PHASE_COPYING);
-    if (!run.abort)
-        check_space(&run);
-
-    progress_set_range(dialog, IDC_OVERALL_BAR, 2 * run.n + 2);
-    progress_set_pos(dialog, IDC_OVERALL_BAR, 0);
-    progress_step(dialog, IDC_OVERALL_BAR);
-
-    while (run.i <= run.n && !run.abort)
-        run_disk_step(&run);
+    identify_first_disk(&run);
+    while (!run.abort) {
+        while (run.i <= run.n && !run.abort && !run.restart)
+            run_disk_step(&run);
+        if (!run.restart)
+            break;
+        start_again_with_first_disk(&run);
+    }
 
     bool completed = !run.abort;
     if (!completed) {
         if (!run.keep_disk && !live_set_in_drive())
             delete_tree(g_transfer_dir);
     } else {
-        progress_fill(dialog, IDC_OVERALL_BAR);
-        show_completion(&run);
-        if (strcmp(g_settings.super_setting, "nej") == 0 && !write_schedule_locked(true)) {
-            char text[2 * KIRO_PATH_SIZE];
-            format_text(text, sizeof text,
-                        "Kan ikke skrive til filen: %s\nKIRO-skema er ikke blevet låst på denne PC!",
-                        g_settings.config_path);
-            error_box(text, MB_ICONERROR);
+        completed = lock_this_pc(&run);
+        if (completed) {
+            progress_fill(dialog, IDC_OVERALL_BAR);
+            show_completion(&run);
         }
     }
     DeleteFileA(run.archive);

@@ -3,9 +3,18 @@
  *
  * The archive names its entries by the source PC's full paths. Here every
  * entry is placed by its last folder ("data" or "ini") and file name under
- * this PC's data directory instead, and nothing is written before the
- * joined archive has been read whole with every CRC checked and every
- * entry has been found a place.
+ * this PC's data directory instead.
+ *
+ * Nothing of the data directory is touched until the whole set is here:
+ * the volumes are joined, every entry is unpacked into a staging folder on
+ * the same drive with its CRC checked, and the staged files are flushed to
+ * the device. Only then is each put in place by a replacing rename, the
+ * configuration last, so at every moment each file is its old version
+ * whole or its new one whole, and the PC stays locked until the set on the
+ * disk has been marked as taken back. Whatever fails on the way leaves the
+ * PC locked and the set on the disk live, and doing the move again
+ * completes it; a staging folder left by an interrupted run is removed at
+ * the start of the next.
  */
 #include "transfer/move_to_hard_disk.h"
 #include "transfer/transfer_set.h"
@@ -18,49 +27,38 @@
 #include "support/zip_utils.h"
 #include "resource.h"
 
-#include "unzip.h"
-
 #include <string.h>
 
 static bool g_hard_disk_start_pending = false;
+/* The user has agreed to take back a set already taken back once. */
+static bool g_stale_set_accepted = false;
 
 static const char *const INFORMATION = "Information";
 
-bool archive_entries_placeable(const char *archive, const char *data_dir, char *refused,
-                               size_t refused_size)
+/* Asked for every disk of the set as it is joined, before anything is
+   replaced: a disk marked "ja" belongs to a set that has already been
+   taken back somewhere, and its data may be out of date. */
+static bool stale_set_accepted(HWND dialog)
 {
-    copy_text(refused, refused_size, "");
-    unzFile zip = unzOpen(archive);
-    if (!zip)
-        return false;
-    bool placeable = true;
-    int status = unzGoToFirstFile(zip);
-    while (status == UNZ_OK) {
-        char name[KIRO_PATH_SIZE];
-        unz_file_info info;
-        if (unzGetCurrentFileInfo(zip, &info, name, sizeof name, NULL, 0, NULL, 0) != UNZ_OK
-            || info.size_filename >= sizeof name) {
-            placeable = false;
-            break;
-        }
-        char target[KIRO_PATH_SIZE];
-        if (!place_transfer_entry(name, target, sizeof target, (void *)data_dir)) {
-            copy_text(refused, refused_size, name);
-            placeable = false;
-            break;
-        }
-        status = unzGoToNextFile(zip);
-    }
-    if (status != UNZ_OK && status != UNZ_END_OF_LIST_OF_FILE)
-        placeable = false;
-    unzClose(zip);
-    return placeable;
+    if (g_stale_set_accepted)
+        return true;
+    TransferInfo info;
+    read_transfer_info(g_transfer_file, &info);
+    if (!set_is_stale(&info))
+        return true;
+    g_stale_set_accepted =
+        message_box(dialog,
+                    "Data-filerne på disk enheden er allerede flyttet til en harddisk og "
+                    "kan være forældede.\n\nEr du sikker på du vil installere dem?",
+                    "Advarsel!", MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
+    return g_stale_set_accepted;
 }
 
-static void unpack_failed(const char *name)
+static void report_with_error(const char *format, const char *name)
 {
-    char text[KIRO_PATH_SIZE + 64];
-    format_text(text, sizeof text, "Kan ikke udpakke filen: %s", name);
+    char error[256], text[2 * KIRO_PATH_SIZE];
+    system_error_text(error, sizeof error);
+    format_text(text, sizeof text, format, name, error);
     error_box(text, MB_ICONWARNING);
 }
 
@@ -69,23 +67,14 @@ static unsigned char disk_number_in_drive(void)
     return (unsigned char)GetPrivateProfileIntA("global", "disknr", 0, g_transfer_file);
 }
 
-int join_and_unpack(HWND dialog)
+/* Appends every volume to the move archive, asking for each disk by its
+   number; false when the user cancelled or a volume could not be read
+   (reported). */
+static bool join_volumes(HWND dialog, const char *archive)
 {
-    const char *d = g_settings.data_dir;
     unsigned char count =
         (unsigned char)GetPrivateProfileIntA("global", "antaldiske", 0, g_transfer_file);
     unsigned char in_drive = disk_number_in_drive();
-
-    static const char *const work_files[] = { "exp.dat", "exp.dat.gz", "imp.dat", "imp.dat.gz" };
-    char path[KIRO_PATH_SIZE];
-    for (size_t k = 0; k < sizeof work_files / sizeof work_files[0]; k++) {
-        if (format_text(path, sizeof path, "%sdata\\%s", d, work_files[k]))
-            DeleteFileA(path);
-    }
-    char archive[KIRO_PATH_SIZE];
-    move_archive_path(archive, sizeof archive, d);
-    DeleteFileA(archive);
-
     for (unsigned p = 1; p <= count; p++) {
         char volume[KIRO_PATH_SIZE];
         volume_path(volume, sizeof volume, g_transfer_dir, p);
@@ -93,50 +82,200 @@ int join_and_unpack(HWND dialog)
             char text[64];
             format_text(text, sizeof text, "Indsæt disk enhed nr: %u i drevet!", p);
             if (message_box(dialog, text, INFORMATION, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK)
-                return 0;
+                return false;
             in_drive = disk_number_in_drive();
         }
+        if (!stale_set_accepted(dialog))
+            return false;
         SendMessageA(dialog, WM_PAINT, 0, 0);
         progress_step(dialog, IDC_OVERALL_BAR);
         if (copy_with_progress(dialog, volume, archive, 0, 0, "ab") == 0) {
-            char error[256], text[2 * KIRO_PATH_SIZE];
-            system_error_text(error, sizeof error);
-            format_text(text, sizeof text, "Kan ikke kopiere filen: %s\n%s", volume, error);
-            error_box(text, MB_ICONWARNING);
-            return 0;
+            report_with_error("Kan ikke kopiere filen: %s\n%s", volume);
+            return false;
         }
         progress_step(dialog, IDC_OVERALL_BAR);
     }
+    return true;
+}
 
-    progress_set_phase(dialog, PHASE_UNPACKING);
-    /* Nothing of the data directory is touched unless the whole archive
-       reads back intact and every entry has its place here. */
-    if (test_archive(archive) != 0) {
-        unpack_failed(archive);
-        return 0;
+/* Placement of the entries in the staging folder; remembers the entry in
+   hand, so a failure can name it. */
+struct StagingPlace {
+    const char *staging;
+    char entry[KIRO_PATH_SIZE];
+};
+
+static bool place_in_staging(const char *entry_name, char *target, size_t size, void *context)
+{
+    StagingPlace *place = (StagingPlace *)context;
+    copy_text(place->entry, sizeof place->entry, entry_name);
+    return place_transfer_entry(entry_name, target, size, (void *)place->staging);
+}
+
+/* Unpacks the whole archive into the staging folder; false (reported)
+   when any entry is refused, damaged or cannot be written. */
+static bool unpack_to_staging(const char *archive, const char *staging)
+{
+    StagingPlace place;
+    place.staging = staging;
+    place.entry[0] = '\0';
+    char current[KIRO_PATH_SIZE];
+    DWORD kept = GetCurrentDirectoryA(sizeof current, current);
+    int code = make_directory(staging) ? unzip_archive_placed(archive, staging, place_in_staging, &place)
+                                       : UNZIP_TARGET_DIR;
+    DWORD error = GetLastError();
+    /* The staging folder must not stay current, or it could not be removed. */
+    if (kept > 0 && kept < sizeof current)
+        SetCurrentDirectoryA(current);
+    if (code == 0)
+        return true;
+    char text[2 * KIRO_PATH_SIZE];
+    if (code == UNZIP_REFUSED) {
+        format_text(text, sizeof text, "Kan ikke udpakke filen: %s", place.entry);
+        error_box(text, MB_ICONWARNING);
+    } else if (code == UNZIP_WRITE || code == UNZIP_NOT_WRITTEN || code == UNZIP_TARGET_DIR) {
+        SetLastError(error);
+        report_with_error("Kan ikke udpakke filen: %s\n%s", code == UNZIP_TARGET_DIR ? archive : place.entry);
+    } else {
+        format_text(text, sizeof text, "Kan ikke udpakke filen: %s", archive);
+        error_box(text, MB_ICONWARNING);
     }
-    char refused[KIRO_PATH_SIZE];
-    if (!archive_entries_placeable(archive, d, refused, sizeof refused)) {
-        unpack_failed(refused[0] ? refused : archive);
-        return 0;
+    return false;
+}
+
+/* What to do with each staged file of one folder. */
+enum StagedAction { STAGED_FLUSH, STAGED_PUT_IN_PLACE };
+
+static bool is_name(const char *name, const char *wanted)
+{
+    return lstrcmpiA(name, wanted) == 0;
+}
+
+/* Puts one staged file in place of its original by a replacing rename. */
+static bool put_in_place(const char *staged, const char *target)
+{
+    if (MoveFileExA(staged, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    char error[256], text[3 * KIRO_PATH_SIZE];
+    system_error_text(error, sizeof error);
+    format_text(text, sizeof text,
+                "Filen %s kunne ikke erstattes.\n%s\n"
+                "KIRO-skema er stadig låst på denne PC, og dataene på disk enheden er stadig de gældende.\n"
+                "Luk KIRO-skema på alle stationer og flyt data til harddisken igen.",
+                target, error);
+    error_box(text, MB_ICONWARNING);
+    return false;
+}
+
+/* Runs action over the staged files of folder ("data" or "ini"). The lock
+   file of another station is never put in place, and the configuration
+   is left for last. False (reported) at the first failure. */
+static bool each_staged_file(const char *staging, const char *folder, StagedAction action)
+{
+    char pattern[KIRO_PATH_SIZE];
+    if (!format_text(pattern, sizeof pattern, "%s%s\\*.*", staging, folder))
+        return false;
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA(pattern, &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return true;   /* nothing of that folder in the set */
+    bool ok = true;
+    do {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            continue;
+        bool ini = strcmp(folder, "ini") == 0;
+        if (ini && is_name(found.cFileName, "kiro.lck"))
+            continue;
+        char staged[KIRO_PATH_SIZE], target[KIRO_PATH_SIZE];
+        if (!format_text(staged, sizeof staged, "%s%s\\%s", staging, folder, found.cFileName)
+            || !format_text(target, sizeof target, "%s%s\\%s", g_settings.data_dir, folder, found.cFileName)) {
+            ok = false;
+            break;
+        }
+        if (action == STAGED_FLUSH) {
+            if (!flush_file(staged)) {
+                report_with_error("Kan ikke skrive filen: %s\n%s", staged);
+                ok = false;
+            }
+        } else if (!(ini && is_name(found.cFileName, "kiro.ini"))) {
+            ok = put_in_place(staged, target);
+        }
+    } while (ok && FindNextFileA(find, &found));
+    FindClose(find);
+    return ok;
+}
+
+/* The staged files go in place of the data directory's: first everything
+   is flushed to the device, then the tables, the other ini files and the
+   configuration last. The staged configuration is the other PC's: it is
+   marked locked first, so putting it in place does not open the schedule
+   here before the disk's set has been marked as taken back. */
+static bool put_staged_files_in_place(const char *staging)
+{
+    const char *d = g_settings.data_dir;
+    char staged_ini[KIRO_PATH_SIZE], ini_folder[KIRO_PATH_SIZE], data_folder[KIRO_PATH_SIZE];
+    if (!format_text(staged_ini, sizeof staged_ini, "%sini\\kiro.ini", staging)
+        || !format_text(ini_folder, sizeof ini_folder, "%sini", d)
+        || !format_text(data_folder, sizeof data_folder, "%sdata", d))
+        return false;
+    bool has_ini = (file_access(staged_ini) & ACCESS_MISSING) == 0;
+    if (has_ini) {
+        char now[10] = "";
+        WritePrivateProfileStringA(KEY_SECTION_GLOBAL, KEY_SCHEDULE_LOCKED, "ja", staged_ini);
+        GetPrivateProfileStringA(KEY_SECTION_GLOBAL, KEY_SCHEDULE_LOCKED, "", now, sizeof now, staged_ini);
+        if (strcmp(now, "ja") != 0) {
+            report_with_error("Kan ikke skrive filen: %s\n%s", staged_ini);
+            return false;
+        }
     }
-    if (unzip_archive_placed(archive, d, place_transfer_entry, (void *)d) != 0) {
-        unpack_failed(archive);
-        return 0;
+    if (!each_staged_file(staging, "data", STAGED_FLUSH) || !each_staged_file(staging, "ini", STAGED_FLUSH))
+        return false;
+
+    /* The export and import work files of this PC belong to its old data. */
+    static const char *const work_files[] = { "exp.dat", "exp.dat.gz", "imp.dat", "imp.dat.gz" };
+    char path[KIRO_PATH_SIZE];
+    for (size_t k = 0; k < sizeof work_files / sizeof work_files[0]; k++) {
+        if (format_text(path, sizeof path, "%sdata\\%s", d, work_files[k]))
+            DeleteFileA(path);
     }
+    make_directory(data_folder);
+    make_directory(ini_folder);
+    if (!each_staged_file(staging, "data", STAGED_PUT_IN_PLACE)
+        || !each_staged_file(staging, "ini", STAGED_PUT_IN_PLACE))
+        return false;
+    if (has_ini) {
+        char target[KIRO_PATH_SIZE];
+        if (!format_text(target, sizeof target, "%sini\\kiro.ini", d) || !put_in_place(staged_ini, target))
+            return false;
+    }
+    return true;
+}
+
+int join_and_unpack(HWND dialog)
+{
+    const char *d = g_settings.data_dir;
+    char archive[KIRO_PATH_SIZE], staging[KIRO_PATH_SIZE];
+    move_archive_path(archive, sizeof archive, d);
+    staging_dir_path(staging, sizeof staging, d);
+    delete_tree(staging);   /* left by an interrupted run */
     DeleteFileA(archive);
+
+    bool done = join_volumes(dialog, archive);
+    if (done) {
+        progress_set_phase(dialog, PHASE_UNPACKING);
+        done = unpack_to_staging(archive, staging) && put_staged_files_in_place(staging);
+    }
+    delete_tree(staging);
+    DeleteFileA(archive);
+    if (!done)
+        return 0;
     progress_fill(dialog, IDC_OVERALL_BAR);
 
     if (strcmp(g_settings.super_setting, "nej") == 0
-        && !write_transfer_locked(g_transfer_file, "ja")) {
-        /* The disk would keep claiming to hold the live data: stay locked
-           so that the data stay live in one place only (the configuration
-           just unpacked is the other PC's, which is not locked). */
-        char error[256], text[2 * KIRO_PATH_SIZE];
-        system_error_text(error, sizeof error);
-        write_schedule_locked(true);
-        format_text(text, sizeof text, "Kan ikke skrive filen: %s\n%s", g_transfer_file, error);
-        error_box(text, MB_ICONWARNING);
+        && !(write_transfer_locked(g_transfer_file, "ja") && flush_file(g_transfer_file))) {
+        /* The disk keeps its claim on the live data, and this PC stays
+           locked (its configuration says so until it is opened below). */
+        report_with_error("Kan ikke skrive filen: %s\n%s", g_transfer_file);
         return 0;
     }
     return 1;
@@ -146,6 +285,7 @@ bool take_back_transfer_set(HWND dialog)
 {
     UINT mode = quiet_drive_begin();
     bool done = false;
+    g_stale_set_accepted = false;
     progress_bar_backgrounds(dialog);
     progress_set_phase(dialog, g_progress_phase);
 
@@ -175,11 +315,7 @@ bool take_back_transfer_set(HWND dialog)
                     "Du kan derfor ikke installere denne version af data!",
                     info.version, (int)g_settings.version);
         message_box(dialog, text, "Fejl", MB_OK | MB_ICONERROR);
-    } else if (set_is_stale(&info)
-               && message_box(dialog,
-                              "Data-filerne på disk enheden er allerede flyttet til en harddisk og "
-                              "kan være forældede.\n\nEr du sikker på du vil installere dem?",
-                              "Advarsel!", MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES) {
+    } else if (!stale_set_accepted(dialog)) {
         /* the user keeps the data that are here */
     } else if (join_and_unpack(dialog) == 1) {
         if (write_schedule_locked(false)) {
@@ -189,8 +325,9 @@ bool take_back_transfer_set(HWND dialog)
         } else {
             /* The schedule stays locked here: give the disk its claim on the
                live data back, so that they stay live in one place. */
-            if (strcmp(g_settings.super_setting, "nej") == 0)
-                write_transfer_locked(g_transfer_file, "nej");
+            if (strcmp(g_settings.super_setting, "nej") == 0
+                && write_transfer_locked(g_transfer_file, "nej"))
+                flush_file(g_transfer_file);
             format_text(text, sizeof text,
                         "Kan ikke skrive til filen: %s\nKIRO-skema er stadig låst på denne PC!",
                         g_settings.config_path);

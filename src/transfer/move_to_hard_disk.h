@@ -2,11 +2,11 @@
  * "Flyt data til harddisk": the PC whose schedule is locked takes its data
  * back from the move drive. It checks that the set on the drive belongs to
  * this installation and program version, joins the volumes disk by disk
- * into the move archive, checks the joined archive whole, unpacks it into
- * this PC's data directory, marks the set on the disk as taken back and
- * opens the local schedule again. It runs in the progress dialog on start
- * message 3028. Whatever fails leaves the schedule locked and the data
- * directory as it was.
+ * into the move archive, unpacks it whole into a staging folder, puts the
+ * files in place of the data directory's, marks the set on the disk as
+ * taken back and opens the local schedule again. It runs in the progress
+ * dialog on start message 3028. Whatever fails leaves the schedule locked
+ * and the set on the disk live; doing the move again completes it.
  */
 #ifndef KIRO_MOVE_TO_HARD_DISK_H
 #define KIRO_MOVE_TO_HARD_DISK_H
@@ -24,13 +24,11 @@ void run_move_to_hard_disk(HWND owner);
 bool take_back_transfer_set(HWND dialog);
 
 /* Joins the volumes into the move archive, asking for each disk by its
-   number, checks it and unpacks it; 1 when the data are in place, 0
-   otherwise (reported to the user by then). */
+   number (and once, when any of them is marked as taken back, whether to
+   go on), unpacks it into the staging folder and puts the files in place;
+   1 when the data are in place and the disk's set is marked as taken
+   back, 0 otherwise (reported to the user by then; the PC is still
+   locked). */
 int join_and_unpack(HWND dialog);
-
-/* Every entry of archive has a place under data_dir; the first refused
-   entry's name is copied into refused. */
-bool archive_entries_placeable(const char *archive, const char *data_dir, char *refused,
-                               size_t refused_size);
 
 #endif

@@ -5,6 +5,8 @@
  * this PC's data directory.
  */
 #include "transfer/transfer_set.h"
+#include "support/file_probe.h"
+#include "support/message_box.h"
 #include "support/text.h"
 
 #include <string.h>
@@ -164,19 +166,38 @@ static bool is_separator(char c)
     return c == '\\' || c == '/';
 }
 
-/* A file name the file system takes as one plain file in the folder. */
+/* A name Windows takes as a device wherever it appears, with or without
+   an extension: "NUL", "con.dat", "LPT1.txt". */
+static bool device_name(const char *name, size_t length)
+{
+    static const char *const devices[] = { "CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$" };
+    size_t base = 0;
+    while (base < length && name[base] != '.')
+        base++;
+    while (base > 0 && name[base - 1] == ' ')
+        base--;
+    for (size_t k = 0; k < sizeof devices / sizeof devices[0]; k++)
+        if (strlen(devices[k]) == base && _strnicmp(name, devices[k], base) == 0)
+            return true;
+    return base == 4 && (_strnicmp(name, "COM", 3) == 0 || _strnicmp(name, "LPT", 3) == 0) &&
+           name[3] >= '1' && name[3] <= '9';
+}
+
+/* A file name the file system takes as one plain file in the folder, under
+   exactly that name: no device, no separators or wildcards, no trailing
+   dot or blank (which Windows would silently drop). */
 static bool safe_file_name(const char *name, size_t length)
 {
     if (length == 0 || length >= MAX_PATH)
         return false;
-    if ((length == 1 && name[0] == '.') || (length == 2 && name[0] == '.' && name[1] == '.'))
+    if (name[length - 1] == '.' || name[length - 1] == ' ')
         return false;
     for (size_t i = 0; i < length; i++) {
         unsigned char c = (unsigned char)name[i];
         if (c < 32 || strchr(":*?\"<>|", c))
             return false;
     }
-    return true;
+    return !device_name(name, length);
 }
 
 bool place_transfer_entry(const char *entry_name, char *target, size_t size, void *data_dir)
@@ -205,6 +226,28 @@ bool place_transfer_entry(const char *entry_name, char *target, size_t size, voi
         folder = "ini";
     if (!folder)
         return false;
+    /* The whole path must be one the system can open as it stands. */
     return format_text(target, size, "%s%s\\%s", (const char *)data_dir, folder,
-                       entry_name + name_start);
+                       entry_name + name_start)
+           && strlen(target) < MAX_PATH;
+}
+
+bool schedule_in_use(void)
+{
+    char lock_file[KIRO_PATH_SIZE];
+    return format_text(lock_file, sizeof lock_file, "%sini\\kiro.lck", g_settings.data_dir)
+           && file_access(lock_file) == 0;
+}
+
+void report_schedule_in_use(HWND owner)
+{
+    message_box(owner,
+                "Du er ved at flytte data fra en KIRO, som er i brug af en anden bruger\n"
+                "KIRO skal være afsluttet inden der kan flyttes data!",
+                "OBS!", MB_OK | MB_ICONWARNING);
+}
+
+bool staging_dir_path(char *out, size_t size, const char *data_dir)
+{
+    return format_text(out, size, "%s%s\\", data_dir, "Flyt.tmp");
 }

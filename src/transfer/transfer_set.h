@@ -91,8 +91,22 @@ bool set_is_stale(const TransferInfo *info);
 
 /* Where an entry of the move archive lands on this PC: its last folder
    ("data" or "ini", any case) and file name under data_dir. Entries in
-   any other folder, or with an unsafe file name, are refused (false).
-   Matches EntryPlacer of the zip helpers with data_dir as context. */
+   any other folder, with an unsafe file name (a device such as "NUL", a
+   trailing dot) or a path too long to open are refused (false). Matches
+   EntryPlacer of the zip helpers with data_dir as context. */
 bool place_transfer_entry(const char *entry_name, char *target, size_t size, void *data_dir);
+
+/* The schedule program is running on some station: the lock file
+   ini\kiro.lck of the data directory is present. Checked when a move is
+   chosen, again after packing and once more just before this PC is
+   locked; the lock file is never packed. */
+bool schedule_in_use(void);
+/* The "OBS!" refusal of a move while the schedule program is in use. */
+void report_schedule_in_use(HWND owner);
+
+/* The staging folder of a move back, "<data dir>Flyt.tmp\": the archive
+   is unpacked there whole before any file of the data directory is
+   replaced. Ends with a backslash. */
+bool staging_dir_path(char *out, size_t size, const char *data_dir);
 
 #endif

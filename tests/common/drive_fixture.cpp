@@ -190,3 +190,35 @@ ScopedTmpfs::~ScopedTmpfs()
 {
     unmount_dir(dir);
 }
+
+ScopedExfat::ScopedExfat(const std::string &name, unsigned long bytes)
+{
+    std::string mount_point = drive_dir(name);
+    image = build_unix_dir() + "/drives/" + name + ".img";
+    std::string log = image + ".log";
+    std::string img = shell_quote(image);
+    /* Loop devices of an earlier run over the same image go first. */
+    std::string command =
+        "for d in $(losetup -n -O NAME -j " + img + " 2>/dev/null); do losetup -d $d; done; rm -f " + img +
+        " && truncate -s " + std::to_string(bytes) + " " + img + " && mkfs.exfat -c 4K -b 4K " + img +
+        " >/dev/null && dev=$(losetup -f --show " + img + ") && mount.exfat-fuse $dev " +
+        shell_quote(mount_point) + " && chmod 0777 " + shell_quote(mount_point);
+    int status = run_unix("(" + command + ") >" + shell_quote(log) + " 2>&1", 60000);
+    if (status != 0) {
+        std::string why = read_file(windows_path(log));
+        ADD_FAILURE() << "could not mount an exFAT disk of " << bytes << " bytes on " << mount_point
+                      << " (status " << status << "); this machine needs exfatprogs, exfat-fuse, loop "
+                      << "devices and /dev/fuse:\n" << why;
+        return;
+    }
+    dir = mount_point;
+}
+
+ScopedExfat::~ScopedExfat()
+{
+    if (!dir.empty() && run_unix("umount " + shell_quote(dir) + " || fusermount -u " + shell_quote(dir)) != 0)
+        ADD_FAILURE() << "could not unmount " << dir;
+    if (!image.empty())
+        run_unix("for d in $(losetup -n -O NAME -j " + shell_quote(image) + " 2>/dev/null); do losetup -d $d; "
+                 "done; rm -f " + shell_quote(image) + " " + shell_quote(image + ".log"));
+}

@@ -57,4 +57,17 @@ struct ScopedTmpfs {
     ~ScopedTmpfs();
 };
 
+/* A real stick: an exFAT image of bytes with 4 KiB clusters (exfatprogs'
+   mkfs.exfat) attached to a loop device and mounted through FUSE
+   (exfat-fuse) on build/drives/<name>, as a USB stick's file system is.
+   Its own structures take clusters of their own: an empty 4 MiB disk has
+   4,161,536 bytes free. A machine that cannot mount one records a test
+   failure that says why (dir is then empty); such a test never passes. */
+struct ScopedExfat {
+    std::string dir;
+    std::string image;
+    ScopedExfat(const std::string &name, unsigned long bytes);
+    ~ScopedExfat();
+};
+
 #endif

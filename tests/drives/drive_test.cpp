@@ -67,6 +67,31 @@ TEST(DriveFixture, TmpfsDriveHasKnownSizeAndIsEmpty)
     EXPECT_LT(available.QuadPart, total.QuadPart);
 }
 
+TEST(DriveFixture, EmptyStickFileSystemsCountAsEmpty)
+{
+    /* exFAT as a stick carries it: its own structures take room, so free
+       space never equals capacity, yet the disk is empty. */
+    ScopedExfat stick("exfat_empty", 4 * 1024 * 1024);
+    ASSERT_FALSE(stick.dir.empty());
+    ScopedDrive drive('p', DRIVE_REMOVABLE, stick.dir, "STICK");
+    ASSERT_TRUE(drive.ok);
+    ULARGE_INTEGER available = {}, total = {};
+    ASSERT_EQ(1, free_space("p:", &available, &total));
+    EXPECT_EQ(4194304ull, total.QuadPart);
+    EXPECT_EQ(4161536ull, available.QuadPart);
+    EXPECT_EQ(4096u, cluster_size("p:"));
+    EXPECT_TRUE(disk_is_empty("p:"));
+
+    ASSERT_TRUE(make_dirs("p:\\System Volume Information"));
+    ASSERT_TRUE(write_file("p:\\System Volume Information\\IndexerVolumeGuid", "{...}"));
+    EXPECT_TRUE(disk_is_empty("p:"));
+    ASSERT_TRUE(make_dirs("p:\\Billeder"));
+    EXPECT_FALSE(disk_is_empty("p:"));
+    RemoveDirectoryA("p:\\Billeder");
+    ASSERT_TRUE(write_file("p:\\noter.txt", "x"));
+    EXPECT_FALSE(disk_is_empty("p:"));
+}
+
 TEST(DriveFixture, DriveWithoutMediumFailsQuietly)
 {
     ASSERT_TRUE(define_drive_without_medium('q', DRIVE_REMOVABLE));

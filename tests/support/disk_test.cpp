@@ -10,6 +10,7 @@
 #include "resource.h"
 #include "test_support.h"
 #include "dialog_runner.h"
+#include "driver.h"
 
 #include <gtest/gtest.h>
 #include <commctrl.h>
@@ -178,5 +179,31 @@ TEST(DeleteTree, RemovesAllButAReadOnlyFileAndItsDirectories)
     EXPECT_EQ(1, delete_tree(top.c_str()));
     EXPECT_FALSE(file_exists(top));
     EXPECT_EQ(1, delete_tree(top.c_str()));   /* a missing tree is no error */
+    remove_tree(dir);
+}
+
+TEST(DeleteTree, LinksAreNeverFollowed)
+{
+    /* A folder of the PC, reached through a directory link inside the tree
+       and through the tree itself being a link. */
+    std::string dir = make_scratch_dir("deltree_links");
+    make_dirs(dir + "\\pc\\skema");
+    write_file(dir + "\\pc\\skema\\elev.dat", "elever");
+    make_dirs(dir + "\\pc\\tom");
+    make_dirs(dir + "\\top\\sub");
+    write_file(dir + "\\top\\sub\\x.dat", "x");
+    std::string pc = unix_path(dir + "\\pc");
+    std::string top = unix_path(dir + "\\top");
+    ASSERT_EQ(0, run_unix("ln -s '" + pc + "/skema' '" + top + "/link' && ln -s '" + pc + "/tom' '" + top +
+                          "/sub/empty' && ln -s '" + pc + "' '" + unix_path(dir) + "/toplink'"));
+    EXPECT_TRUE(is_directory_link((dir + "\\top\\link").c_str()));
+    EXPECT_FALSE(is_directory_link((dir + "\\top\\sub").c_str()));
+
+    EXPECT_EQ(1, delete_tree((dir + "\\top").c_str()));
+    EXPECT_EQ(1, delete_tree((dir + "\\toplink\\").c_str()));
+    EXPECT_EQ("elever", read_file(dir + "\\pc\\skema\\elev.dat"));
+    EXPECT_TRUE(file_exists(dir + "\\pc\\tom"));   /* an empty target too */
+    EXPECT_FALSE(file_exists(dir + "\\top\\sub\\x.dat"));
+    run_unix("rm -rf '" + top + "' '" + unix_path(dir) + "/toplink'");
     remove_tree(dir);
 }

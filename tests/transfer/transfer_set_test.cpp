@@ -188,4 +188,13 @@ TEST(Placement, EntriesOutsideTheDataFoldersAreRefused)
     EXPECT_EQ("refused", placed("C:\\pc_a\\data\\x.dat:stream"));
     EXPECT_EQ("refused", placed("C:\\pc_a\\mydata\\x.dat"));
     EXPECT_EQ("refused", placed(""));
+    /* names Windows would take as a device or change on the way */
+    EXPECT_EQ("refused", placed("C:\\pc_a\\data\\NUL"));
+    EXPECT_EQ("refused", placed("C:\\pc_a\\data\\con.dat"));
+    EXPECT_EQ("refused", placed("C:\\pc_a\\ini\\lpt1 .ini"));
+    EXPECT_EQ("refused", placed("C:\\pc_a\\data\\elev.dat."));
+    EXPECT_EQ("refused", placed("C:\\pc_a\\data\\elev.dat "));
+    EXPECT_EQ("refused", placed(("C:\\pc_a\\data\\" + std::string(250, 'x') + ".dat").c_str()));
+    EXPECT_EQ("C:\\pc_b\\data\\COM10.dat", placed("C:\\pc_a\\data\\COM10.dat"));
+    EXPECT_EQ("C:\\pc_b\\data\\console.dat", placed("C:\\pc_a\\data\\console.dat"));
 }
