@@ -150,9 +150,9 @@ struct DeviceRun {
     HWND dialog;
     bool abort;
     bool keep_disk;          /* the disk in the drive holds a set the user chose to keep */
-    bool restart;            /* disk 1 is asked for and identified anew */
-    const char *restart_question;   /* first line of that question; NULL: no question */
-    const char *ask_reason;  /* first line of the next question for disk i, or NULL */
+    bool restart;            /* disk 1 is identified anew ... */
+    bool restart_ask;        /* ... after asking for it */
+    const char *ask_reason;  /* first line of the next question for a disk, or NULL */
     bool removable;
     unsigned n;              /* disks of the move */
     unsigned i;              /* disk being written */
@@ -314,15 +314,15 @@ static void identify_first_disk(DeviceRun *run)
     progress_step(run->dialog, IDC_OVERALL_BAR);
 }
 
-/* The disk being written has to be inserted again: disk 1 is identified
-   anew from the top, a later disk from its step 1. */
-static int insert_again(DeviceRun *run, const char *reason)
+/* The disk being written has to be inserted again (asked for, with a
+   first line saying why when reason is given): disk 1 is identified anew
+   from the top, a later disk from its step 1, where it is asked for. */
+static int insert_again(DeviceRun *run, bool ask, const char *reason)
 {
+    run->ask_reason = reason;
     if (run->i == 1) {
         run->restart = true;
-        run->restart_question = reason;
-    } else {
-        run->ask_reason = reason;
+        run->restart_ask = ask;
     }
     return 1;
 }
@@ -333,27 +333,33 @@ static DWORD volume_length(const DeviceRun *run)
     return planned_volume_size(run->archive_size, run->room, run->n, run->i);
 }
 
+/* Asks for disk i, with the first line of the reason when there is one;
+   false when the user cancels. */
+static bool ask_for_disk(DeviceRun *run)
+{
+    char text[KIRO_PATH_SIZE];
+    if (run->ask_reason)
+        format_text(text, sizeof text, "%s\nIndsæt flyt-enhed nr. %u. ", run->ask_reason, run->i);
+    else
+        format_text(text, sizeof text, "Indsæt flyt-enhed nr. %u. ", run->i);
+    run->ask_reason = NULL;
+    if (ask(run, text, MB_OKCANCEL | MB_ICONINFORMATION) == IDOK)
+        return true;
+    run->abort = true;
+    return false;
+}
+
 static int step_identify(DeviceRun *run)
 {
     if (!run->removable) {
         run->has_serial = read_volume_serial(g_settings.move_drive, &run->serial);
         return 4;
     }
-    if (run->i > 1) {
-        char text[KIRO_PATH_SIZE];
-        if (run->ask_reason)
-            format_text(text, sizeof text, "%s\nIndsæt flyt-enhed nr. %u. ", run->ask_reason, run->i);
-        else
-            format_text(text, sizeof text, "Indsæt flyt-enhed nr. %u. ", run->i);
-        run->ask_reason = NULL;
-        if (ask(run, text, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK) {
-            run->abort = true;
-            return 1;
-        }
-    }
+    if (run->i > 1 && !ask_for_disk(run))
+        return 1;
     char label[260];
     if (!read_volume_label(label, g_settings.move_drive))
-        return insert_again(run, NULL);   /* a way out for disk 1 too */
+        return insert_again(run, true, NULL);   /* a way out for disk 1 too */
     run->has_serial = read_volume_serial(g_settings.move_drive, &run->serial);
     return 2;
 }
@@ -421,7 +427,7 @@ static int write_protected(DeviceRun *run)
         run->abort = true;
         return 1;
     }
-    return insert_again(run, NULL);
+    return insert_again(run, false, NULL);   /* OK was the answer for the disk now in */
 }
 
 static int step_make_directory(DeviceRun *run)
@@ -433,9 +439,9 @@ static int step_make_directory(DeviceRun *run)
         SetLastError(ERROR_ALREADY_EXISTS);
         made = false;
     } else if (!made && run->removable) {
-        DWORD error = GetLastError();
-        if (error == ERROR_WRITE_PROTECT || error == ERROR_ACCESS_DENIED)
-            return write_protected(run);
+        /* The disk can be read but takes nothing: write-protected, as far
+           as the user can do anything about it. Another disk may be put in. */
+        return write_protected(run);
     }
     if (!made) {
         char error[256], text[2 * KIRO_PATH_SIZE];
@@ -522,7 +528,7 @@ static int step_write_volume(DeviceRun *run)
     DWORD wanted = run->n > 1 ? volume_length(run) : run->archive_size;
     DWORD written = copy_with_progress(run->dialog, run->archive, volume, offset, run->n > 1 ? wanted : 0, "wb");
     if (!same_disk(run, volume, offset, wanted))
-        return insert_again(run, DISK_CHANGED);
+        return insert_again(run, true, DISK_CHANGED);
     if (written != wanted || !flush_file(volume)) {
         copy_failed(run);
         return 1;
@@ -530,13 +536,13 @@ static int step_write_volume(DeviceRun *run)
     if (!write_transfer_info(g_transfer_file, g_settings.installation, g_settings.version, run->i, run->n)
         || !flush_file(g_transfer_file)) {
         if (!same_disk(run, volume, offset, wanted))
-            return insert_again(run, DISK_CHANGED);
+            return insert_again(run, true, DISK_CHANGED);
         transfer_file_failed(run);
         return 1;
     }
     if (!same_disk(run, volume, offset, wanted)) {
         DeleteFileA(g_transfer_file);
-        return insert_again(run, DISK_CHANGED);
+        return insert_again(run, true, DISK_CHANGED);
     }
     progress_step(run->dialog, IDC_OVERALL_BAR);
     run->offset += written;
@@ -556,19 +562,12 @@ static void run_disk_step(DeviceRun *run)
     }
 }
 
-/* Disk 1 once more, after the question that says why. */
+/* Disk 1 once more, from its identification on. */
 static void start_again_with_first_disk(DeviceRun *run)
 {
     run->restart = false;
-    if (run->restart_question) {
-        char text[KIRO_PATH_SIZE];
-        format_text(text, sizeof text, "%s\nIndsæt flyt-enhed nr. %i. ", run->restart_question, 1);
-        run->restart_question = NULL;
-        if (ask(run, text, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK) {
-            run->abort = true;
-            return;
-        }
-    }
+    if (run->restart_ask && !ask_for_disk(run))
+        return;
     identify_first_disk(run);
 }
 
@@ -649,12 +648,12 @@ bool write_transfer_disks(HWND dialog)
             delete_tree(g_transfer_dir);
     } else {
         completed = lock_this_pc(&run);
-        if (completed) {
-            progress_fill(dialog, IDC_OVERALL_BAR);
-            show_completion(&run);
-        }
     }
     DeleteFileA(run.archive);
+    if (completed) {
+        progress_fill(dialog, IDC_OVERALL_BAR);
+        show_completion(&run);
+    }
     quiet_drive_end(mode);
     return completed;
 }

@@ -33,18 +33,25 @@ struct UnixDriveRequest {
     USHORT label_offset;
 };
 
-static bool send_define(char letter, UINT type, const char *mount_point)
+static bool send_define(char letter, UINT type, const char *mount_point, const char *device = NULL)
 {
-    std::vector<char> buffer(sizeof(UnixDriveRequest) + (mount_point ? strlen(mount_point) + 1 : 0));
-    UnixDriveRequest *request = (UnixDriveRequest *)buffer.data();
-    memset(request, 0, sizeof *request);
-    request->size = (ULONG)buffer.size();
-    request->type = type;
-    request->letter = (WCHAR)(letter | 0x20);
+    size_t mount_size = mount_point ? strlen(mount_point) + 1 : 0;
+    size_t device_size = device ? strlen(device) + 1 : 0;
+    std::vector<char> buffer(sizeof(UnixDriveRequest) + mount_size + device_size);
+    UnixDriveRequest request;
+    memset(&request, 0, sizeof request);
+    request.size = (ULONG)buffer.size();
+    request.type = type;
+    request.letter = (WCHAR)(letter | 0x20);
     if (mount_point) {
-        request->mount_point_offset = (USHORT)sizeof(UnixDriveRequest);
-        memcpy(buffer.data() + sizeof(UnixDriveRequest), mount_point, strlen(mount_point) + 1);
+        request.mount_point_offset = (USHORT)sizeof(UnixDriveRequest);
+        memcpy(buffer.data() + request.mount_point_offset, mount_point, mount_size);
     }
+    if (device) {
+        request.device_offset = (USHORT)(sizeof(UnixDriveRequest) + mount_size);
+        memcpy(buffer.data() + request.device_offset, device, device_size);
+    }
+    memcpy(buffer.data(), &request, sizeof request);
     HANDLE manager = CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
     if (manager == INVALID_HANDLE_VALUE)
@@ -92,6 +99,25 @@ std::string drive_dir(const std::string &name)
     return dir;
 }
 
+/* The block device mounted on unix_dir ("/dev/loop3"), or "" for a file
+   system without one (tmpfs, a plain folder). */
+static std::string mounted_device(const std::string &unix_dir)
+{
+    FILE *mounts = fopen("Z:\\proc\\mounts", "r");
+    if (!mounts)
+        return "";
+    std::string device;
+    char line[1024];
+    while (fgets(line, sizeof line, mounts)) {
+        char source[512], target[512];
+        if (sscanf(line, "%511s %511s", source, target) == 2 && unix_dir == target &&
+            strncmp(source, "/dev/", 5) == 0)
+            device = source;
+    }
+    fclose(mounts);
+    return device;
+}
+
 bool define_drive(char letter, UINT type, const std::string &unix_dir, const char *label)
 {
     std::string label_file = windows_path(unix_dir + "/.windows-label");
@@ -104,7 +130,11 @@ bool define_drive(char letter, UINT type, const std::string &unix_dir, const cha
     /* Remove first: redefining a drive in place keeps what the mount
        manager knew of the old medium, the label included. */
     send_define(letter, DRIVE_NO_ROOT_DIR, NULL);
-    bool ok = send_define(letter, type, unix_dir.c_str());
+    /* A stick's file system is defined with its device, as Wine's mount
+       manager does for a medium it finds itself: the volume's details are
+       looked up by that device. */
+    std::string device = mounted_device(unix_dir);
+    bool ok = send_define(letter, type, unix_dir.c_str(), device.empty() ? NULL : device.c_str());
     /* The label has been read; without its file the drive is empty again,
        as a fresh stick is. */
     if (label)

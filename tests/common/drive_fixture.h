@@ -16,7 +16,8 @@
 /* Defines drive letter (a..z) of type DRIVE_REMOVABLE, DRIVE_FIXED,
    DRIVE_REMOTE, DRIVE_CDROM or DRIVE_RAMDISK over the Unix directory
    unix_dir, with volume label label (NULL: none). A drive that exists is
-   replaced. The label file is written into unix_dir only while the drive
+   replaced. A directory on which a block device is mounted (an exFAT
+   stick) is defined with that device, as Wine does for a stick it finds. The label file is written into unix_dir only while the drive
    is defined and removed again, so the drive stays empty. */
 bool define_drive(char letter, UINT type, const std::string &unix_dir, const char *label = NULL);
 /* A drive of type whose link points nowhere: a drive without a medium. */

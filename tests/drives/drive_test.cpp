@@ -81,6 +81,9 @@ TEST(DriveFixture, EmptyStickFileSystemsCountAsEmpty)
     EXPECT_EQ(4161536ull, available.QuadPart);
     EXPECT_EQ(4096u, cluster_size("p:"));
     EXPECT_TRUE(disk_is_empty("p:"));
+    char label[260];
+    EXPECT_EQ(1, read_volume_label(label, "p:")) << GetLastError();
+    EXPECT_STREQ("STICK", label);
 
     ASSERT_TRUE(make_dirs("p:\\System Volume Information"));
     ASSERT_TRUE(write_file("p:\\System Volume Information\\IndexerVolumeGuid", "{...}"));

@@ -111,3 +111,27 @@ TEST(TransferBoxes, RefusalsOnTheWayBackAreErrorsAndNoticesAsWritten)
         EXPECT_TRUE(g_settings.schedule_locked);
     }
 }
+
+TEST(TransferBoxes, LockFileIsNeverPackedAndStopsTheMoveAfterPacking)
+{
+    /* The schedule program started on another station while the data were
+       packed: its lock file stays out of the archive, and the move stops
+       before anything is written to the disk. */
+    ScopedTmpfs fs("boxes_lock", 1024 * 1024);
+    ASSERT_FALSE(fs.dir.empty());
+    ScopedDrive drive('e', DRIVE_REMOVABLE, fs.dir);
+    become_pc("boxes_lock", false);
+    std::string d = g_settings.data_dir;
+    ASSERT_TRUE(write_file(d + "ini\\kiro.lck", ""));
+    ScriptedBoxes boxes;
+    ASSERT_TRUE(pack_move_archive(NULL));
+    EXPECT_EQ(0, run_unix("unzip -l '" + unix_path(d + "Data.zip") + "' | grep -q kiro.ini && ! unzip -l '" +
+                          unix_path(d + "Data.zip") + "' | grep -qi kiro.lck"));
+    EXPECT_FALSE(write_transfer_disks(NULL));
+    ASSERT_EQ(1u, boxes.shown.size());
+    EXPECT_EQ("OBS!", boxes.shown[0].caption);
+    EXPECT_EQ((UINT)(MB_OK | MB_ICONWARNING), boxes.shown[0].style);
+    EXPECT_FALSE(file_exists(d + "Data.zip"));
+    EXPECT_FALSE(file_exists(windows_path(fs.dir + "/KIRO-Flyt7")));
+    EXPECT_FALSE(g_settings.schedule_locked);
+}

@@ -7,11 +7,7 @@
  * the live data are: on the PC (unlocked) or on the disk ("skemalåst"="nej")
  * and never both or neither.
  */
-#include <gtest/gtest.h>
-#include "driver.h"
-#include "drive_fixture.h"
-#include "test_support.h"
-#include "resource.h"
+#include "move_support.h"
 #include "support/disk_utils.h"
 #include "support/zip_utils.h"
 #include "transfer/transfer_set.h"
@@ -20,174 +16,6 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-const char *const DONE_OUT = "Så er filerne kopieret til disk enheden!";
-const char *const DONE_BACK = "Så er filerne kopieret til harddisken!";
-const int BOX_WAIT = 30000;
-
-/* Deterministic incompressible bytes. */
-std::string random_bytes(size_t n, unsigned seed)
-{
-    std::string s(n, '\0');
-    unsigned x = seed * 2654435761u + 1;
-    for (size_t i = 0; i < n; i++) {
-        x = x * 1103515245u + 12345u;
-        s[i] = (char)(x >> 16);
-    }
-    return s;
-}
-
-/* Schedule data of a PC: two tables, a work file, an extra ini file. */
-void fill_data(const Installation &pc, size_t big, unsigned seed)
-{
-    write_file(pc.data_dir + "data\\elev.dat", random_bytes(big, seed));
-    write_file(pc.data_dir + "data\\skema.dat", "skema " + std::to_string(seed) + "\r\n");
-    write_file(pc.data_dir + "ini\\farver.ini", "[farver]\r\nbaggrund=" + std::to_string(seed) + "\r\n");
-}
-
-/* Every file of data\ and ini\ by name. */
-std::map<std::string, std::string> snapshot(const Installation &pc)
-{
-    std::map<std::string, std::string> files;
-    for (const char *folder : { "data", "ini" }) {
-        std::string pattern = pc.data_dir + folder + "\\*";
-        WIN32_FIND_DATAA found;
-        HANDLE find = FindFirstFileA(pattern.c_str(), &found);
-        if (find == INVALID_HANDLE_VALUE)
-            continue;
-        do {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                files[std::string(folder) + "\\" + found.cFileName] =
-                    read_file(pc.data_dir + folder + "\\" + found.cFileName);
-        } while (FindNextFileA(find, &found));
-        FindClose(find);
-    }
-    return files;
-}
-
-std::string ini_value(const std::string &file, const char *key)
-{
-    char value[64];
-    GetPrivateProfileStringA("global", key, "", value, sizeof value, file.c_str());
-    return value;
-}
-
-std::string locked_key(const Installation &pc)
-{
-    return ini_value(pc.ini(), "skemalåst");
-}
-
-const std::string TRANSFER_DIR = "E:\\KIRO-Flyt7";
-const std::string TRANSFER_FILE = TRANSFER_DIR + "\\flyt.ini";
-
-/* A disk: a tmpfs of bytes, unmounted when the test ends. */
-struct Disk {
-    ScopedTmpfs fs;
-    Disk(const std::string &name, unsigned long bytes, bool read_only = false)
-        : fs(name, bytes, read_only) {}
-    const std::string &dir() const { return fs.dir; }
-};
-
-void insert(const Disk &disk)
-{
-    ASSERT_FALSE(disk.dir().empty());
-    ASSERT_TRUE(define_drive('e', DRIVE_REMOVABLE, disk.dir()));
-}
-
-/* Contents of a disk (Unix side), for byte-for-byte comparisons. */
-std::string disk_listing(const Disk &disk)
-{
-    std::string out = windows_path(disk.dir() + "/.listing");
-    run_unix("cd '" + disk.dir() + "' && find . -type f ! -name .listing -exec md5sum {} + | sort > /tmp/kiro_listing.txt");
-    std::string listing = read_file(windows_path("/tmp/kiro_listing.txt"));
-    return listing;
-}
-
-/* The menu of one PC. */
-struct Menu {
-    Program program;
-    HWND window = NULL;
-    explicit Menu(const Installation &pc)
-    {
-        program = start_program(pc.program_dir + "kiromenu.exe", pc.args());
-        if (program.process)
-            window = wait_window(program.pid, "#32770", "KIRO-skema", 20000);
-    }
-    ~Menu()
-    {
-        if (program.process) {
-            if (window && IsWindow(window))
-                click(window, IDC_CLOSE);
-            if (wait_exit(program, 10000) == -1)
-                ADD_FAILURE() << "the menu did not end";
-        }
-    }
-    void start_move()
-    {
-        SendMessageA(GetDlgItem(window, IDC_START), BM_SETCHECK, BST_UNCHECKED, 0);
-        SendMessageA(GetDlgItem(window, IDC_MOVE), BM_SETCHECK, BST_CHECKED, 0);
-        click(window, IDC_OK);
-    }
-    /* Waits for the next box; records a failure when none comes or its text
-       does not start with text. Answers it with button. */
-    std::string expect(const std::string &text, int button, const Disk *swap_to = NULL)
-    {
-        MessageBoxSeen box;
-        if (!wait_message_box(program.pid, box, BOX_WAIT)) {
-            ADD_FAILURE() << "no message box; expected: " << text;
-            return "";
-        }
-        EXPECT_EQ(text, box.text.substr(0, text.size())) << "whole text: " << box.text;
-        std::string seen = box.text;
-        if (swap_to)
-            insert(*swap_to);   /* the user changes disks while the question waits */
-        answer(box, button);
-        return seen;
-    }
-    /* No box may come while the progress dialog closes. */
-    void expect_no_box(int ms = 1500)
-    {
-        MessageBoxSeen box;
-        if (wait_message_box(program.pid, box, ms)) {
-            ADD_FAILURE() << "unexpected box: " << box.text;
-            answer(box, IDCANCEL);
-        }
-    }
-    /* Waits until the progress dialog has gone. */
-    bool idle(int ms = 20000)
-    {
-        DWORD start = GetTickCount();
-        do {
-            int dialogs = 0;
-            for (HWND w : top_windows(program.pid))
-                if (class_name(w) == "#32770" && w != window)
-                    dialogs++;
-            if (dialogs == 0)
-                return true;
-            pause_ms(50);
-        } while ((int)(GetTickCount() - start) < ms);
-        return false;
-    }
-    std::string label(int id) { return control_text(window, id); }
-};
-
-/* PC A moves its data out onto the disks given, one per request. */
-void move_out_one_disk(const Installation &pc)
-{
-    Menu menu(pc);
-    ASSERT_TRUE(menu.window);
-    menu.start_move();
-    menu.expect(DONE_OUT, IDOK);
-    ASSERT_TRUE(menu.idle());
-}
-
-class Transfer : public ::testing::Test {
-protected:
-    void TearDown() override { remove_drive('e'); }
-};
-
-}  // namespace
 
 TEST_F(Transfer, OneDiskRoundTrip)
 {
@@ -250,23 +78,6 @@ TEST_F(Transfer, OneDiskRoundTrip)
     EXPECT_EQ(a_files["data\\elev.dat"], read_file(a.data_dir + "data\\elev.dat"));
 }
 
-namespace {
-
-std::string unix_file(const Disk &disk, const std::string &name)
-{
-    return disk.dir() + "/KIRO-Flyt7/" + name;
-}
-
-/* B's state after a refused or aborted take-back: data as before, still
-   locked, no archive left that the next run would not remove anyway. */
-void expect_untouched(const Installation &pc, const std::map<std::string, std::string> &before,
-                      const char *lock)
-{
-    EXPECT_EQ(before, snapshot(pc));
-    EXPECT_EQ(lock, locked_key(pc));
-}
-
-}  // namespace
 
 TEST_F(Transfer, ThreeDiskRoundTripJoinsTheVolumesInOrder)
 {
@@ -300,7 +111,7 @@ TEST_F(Transfer, ThreeDiskRoundTripJoinsTheVolumesInOrder)
     EXPECT_EQ("ja", locked_key(a));
     const Disk *disks[] = { &d1, &d2, &d3 };
     for (int k = 0; k < 3; k++) {
-        std::string ini = windows_path(unix_file(*disks[k], "flyt.ini"));
+        std::string ini = flyt_ini(*disks[k]);
         EXPECT_EQ(std::to_string(k + 1), ini_value(ini, "disknr"));
         EXPECT_EQ("3", ini_value(ini, "antaldiske"));
         char volume[16];
@@ -328,8 +139,8 @@ TEST_F(Transfer, ThreeDiskRoundTripJoinsTheVolumesInOrder)
     EXPECT_EQ(a_files["data\\skema.dat"], b_files["data\\skema.dat"]);
     EXPECT_EQ(a_files["ini\\farver.ini"], b_files["ini\\farver.ini"]);
     EXPECT_EQ("nej", locked_key(b));
-    EXPECT_EQ("ja", ini_value(windows_path(unix_file(d3, "flyt.ini")), "skemalåst"));
-    EXPECT_EQ("nej", ini_value(windows_path(unix_file(d1, "flyt.ini")), "skemalåst"));
+    EXPECT_EQ("ja", ini_value(flyt_ini(d3), "skemalåst"));
+    EXPECT_EQ("nej", ini_value(flyt_ini(d1), "skemalåst"));
 }
 
 TEST_F(Transfer, MovingOutOverAnotherPcsLiveSetAsksFirst)
@@ -483,7 +294,7 @@ TEST_F(Transfer, OlderSetOnTheDiskGivesTheObsLinesAndSuperIsNeverLocked)
     fill_data(a, 5000, 12);
     Disk disk("older", 1024 * 1024);
     ASSERT_TRUE(make_dirs(windows_path(disk.dir() + "/KIRO-Flyt7")));
-    ASSERT_TRUE(write_file(windows_path(unix_file(disk, "flyt.ini")),
+    ASSERT_TRUE(write_file(flyt_ini(disk),
                            "[global]\r\ninsnr=7\r\nversion=10300\r\ndisknr=1\r\nantaldiske=1\r\nskemal\xE5st=ja\r\n"));
     insert(disk);
     {
@@ -512,7 +323,7 @@ TEST_F(Transfer, SetsThatCannotBeTakenBackLeaveThePcLockedAndUnchanged)
     Disk disk("refusals", 1024 * 1024);
     insert(disk);
     move_out_one_disk(a);
-    const std::string ini = windows_path(unix_file(disk, "flyt.ini"));
+    const std::string ini = flyt_ini(disk);
     const std::string volume = windows_path(unix_file(disk, "Data.z01"));
     const std::string good_ini = read_file(ini), good_volume = read_file(volume);
     ASSERT_FALSE(good_volume.empty());
@@ -600,21 +411,7 @@ namespace {
 DWORD packed_size(const Installation &pc)
 {
     std::string archive = pc.root + "\\probe.zip";
-    DeleteFileA(archive.c_str());
-    for (const char *folder : { "data", "ini" }) {
-        std::string pattern = pc.data_dir + folder + (std::string(folder) == "data" ? "\\*.dat" : "\\*.*");
-        WIN32_FIND_DATAA found;
-        HANDLE find = FindFirstFileA(pattern.c_str(), &found);
-        if (find == INVALID_HANDLE_VALUE)
-            continue;
-        do {
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                continue;
-            std::string file = pc.data_dir + folder + "\\" + found.cFileName;
-            zip_add_file(archive.c_str(), file.c_str(), NULL);
-        } while (FindNextFileA(find, &found));
-        FindClose(find);
-    }
+    pack_like_the_menu(pc, archive);
     DWORD size = file_size(archive.c_str());
     DeleteFileA(archive.c_str());
     return size;
@@ -714,9 +511,9 @@ TEST_F(Transfer, DisksTooSmallAreRefusedAndTheCountStaysExact)
     std::string joined = "/tmp/kiro_joined2.zip";
     EXPECT_EQ(0, run_unix("cat '" + unix_file(d1, "Data.z01") + "' '" + unix_file(big, "Data.z02") + "' > " +
                           joined + " && unzip -tq " + joined + " >/dev/null"));
-    EXPECT_EQ("2", ini_value(windows_path(unix_file(d1, "flyt.ini")), "antaldiske"));
-    EXPECT_EQ("2", ini_value(windows_path(unix_file(big, "flyt.ini")), "antaldiske"));
-    EXPECT_EQ("2", ini_value(windows_path(unix_file(big, "flyt.ini")), "disknr"));
+    EXPECT_EQ("2", ini_value(flyt_ini(d1), "antaldiske"));
+    EXPECT_EQ("2", ini_value(flyt_ini(big), "antaldiske"));
+    EXPECT_EQ("2", ini_value(flyt_ini(big), "disknr"));
 }
 
 TEST_F(Transfer, WithoutDataFilesNothingIsWritten)
@@ -749,7 +546,7 @@ TEST_F(Transfer, AnotherPcsLiveDiskOfferedAsALaterDiskIsKept)
     ASSERT_TRUE(make_dirs(windows_path(foreign.dir() + "/KIRO-Flyt7")));
     /* the last disk of another PC's three-disk set */
     ASSERT_TRUE(write_file(windows_path(unix_file(foreign, "Data.z03")), random_bytes(5000, 77)));
-    ASSERT_TRUE(write_file(windows_path(unix_file(foreign, "flyt.ini")),
+    ASSERT_TRUE(write_file(flyt_ini(foreign),
                            "[global]\r\ninsnr=7\r\nversion=10327\r\ndisknr=3\r\nantaldiske=3\r\nskemal\xE5st=nej\r\n"));
     std::string before = disk_listing(foreign);
     insert(d1);
