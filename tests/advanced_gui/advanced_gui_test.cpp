@@ -1,9 +1,9 @@
 /*
  * The Advanced dialog through the real kiromenu.exe: the drive list with
  * the prefix's drives, the move drive preselected, saved and kept, a drive
- * that has vanished, the drive list checking "Flyt&drev", the focus ring and
- * the drop-down, the lock choice and the lock toggle with the main menu's
- * labels, the lock file, and deleting the data.
+ * that has vanished (the chosen action still runs), the drive list checking
+ * "Flyt&drev", the focus ring and the drop-down, the lock choice and the lock
+ * toggle with the main menu's labels, the lock file, and deleting the data.
  */
 #include <gtest/gtest.h>
 #include "driver.h"
@@ -288,14 +288,17 @@ TEST_F(AdvancedGui, VanishedDriveIsRefused)
     int q_index = entry_index(s.advanced, "(Q:) GONE");
     ASSERT_NE(-1, q_index);
     select_entry(s.advanced, q_index);
-    choose(s.advanced, IDC_DELETE_LOCKFILE);   // no lock file: an action that does nothing
-    std::vector<Seen> boxes = press_ok(s, { IDOK });
-    ASSERT_EQ(1u, boxes.size());
+    choose(s.advanced, IDC_LOCK);
+    // the refusal, and then the chosen action still goes on
+    std::vector<Seen> boxes = press_ok(s, { IDOK, IDYES });
+    ASSERT_EQ(2u, boxes.size());
     EXPECT_EQ("Flytdrevet er ikke et gyldigt drev bogstav!", boxes[0].text);
     EXPECT_EQ("Flytdrev", boxes[0].caption);
     EXPECT_EQ(nullptr, boxes[0].owner);
+    EXPECT_NE(std::string::npos, boxes[1].text.find("'låse' skemaet?"));
     EXPECT_TRUE(wait_gone(s.advanced));
     EXPECT_EQ("a:", ini_value(s.inst, "flytdrev"));
+    EXPECT_EQ("ja", ini_value(s.inst, "skemalåst"));
     close_menu(s);
 }
 
