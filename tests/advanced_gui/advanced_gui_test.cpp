@@ -3,7 +3,8 @@
  * the prefix's drives, the move drive preselected, saved and kept, a drive
  * that has vanished (the chosen action still runs), the drive list checking
  * "Flyt&drev", the focus ring and the drop-down, the lock choice and the lock
- * toggle with the main menu's labels, the lock file, and deleting the data.
+ * toggle with the main menu's labels, also in a super installation, the lock
+ * file, and deleting the data.
  */
 #include <gtest/gtest.h>
 #include "driver.h"
@@ -330,6 +331,24 @@ TEST_F(AdvancedGui, LockToggleWritesTheStateAndTheLabelsFollow)
     EXPECT_TRUE(wait_gone(s.advanced));
     EXPECT_EQ("nej", ini_value(s.inst, "skemalåst"));
     EXPECT_EQ("&Start KIRO-skema", wait_text(s.menu, IDC_START, "&Start KIRO-skema"));
+    close_menu(s);
+}
+
+TEST_F(AdvancedGui, SuperInstallationLockedByHandReadsLockedOnTheNextOpening)
+{
+    Session s;
+    s.inst = make_installation("adv_super_lock", 7, 10327, "ja", "nej", "c:");
+    ASSERT_TRUE(start_menu(s));
+    ASSERT_TRUE(open_advanced(s));
+    EXPECT_EQ("L&ås KIRO-skema", control_text(s.advanced, IDC_LOCK));
+    choose(s.advanced, IDC_LOCK);
+    ASSERT_EQ(1u, press_ok(s, { IDYES }).size());
+    EXPECT_TRUE(wait_gone(s.advanced));
+    EXPECT_EQ("ja", ini_value(s.inst, "skemalåst"));
+    ASSERT_TRUE(open_advanced(s));
+    EXPECT_EQ("&Åbn KIRO-skema", control_text(s.advanced, IDC_LOCK));
+    click(s.advanced, IDC_ADV_CANCEL);
+    EXPECT_TRUE(wait_gone(s.advanced));
     close_menu(s);
 }
 
