@@ -347,6 +347,7 @@ TEST_F(AdvancedGui, SuperInstallationLockedByHandReadsLockedOnTheNextOpening)
     EXPECT_EQ("ja", ini_value(s.inst, "skemalåst"));
     ASSERT_TRUE(open_advanced(s));
     EXPECT_EQ("&Åbn KIRO-skema", control_text(s.advanced, IDC_LOCK));
+    EXPECT_TRUE(screenshot(shot_path("advanced_super_locked")));
     click(s.advanced, IDC_ADV_CANCEL);
     EXPECT_TRUE(wait_gone(s.advanced));
     close_menu(s);
