@@ -166,18 +166,39 @@ static bool checked(HWND dialog, int id)
     return IsDlgButtonChecked(dialog, id) == BST_CHECKED;
 }
 
+/* The checked choice, 0 when none is. */
+static int checked_choice(HWND dialog)
+{
+    for (int choice : CHOICES)
+        if (checked(dialog, choice))
+            return choice;
+    return 0;
+}
+
 static void on_ok(HWND dialog)
 {
+    /* The action is taken before the move drive is validated: an invalid
+       drive gives the drive list the focus, and the list then checks
+       "Flyt&drev" in place of the chosen action. */
+    int action = checked_choice(dialog);
     if (validate_move_drive(dialog))
         WritePrivateProfileStringA(KEY_SECTION_GLOBAL, "flytdrev", g_settings.move_drive, g_settings.config_path);
-    if (checked(dialog, IDC_SEND_SUPPORT))
+    switch (action) {
+    case IDC_SEND_SUPPORT:
         run_send_support(dialog);
-    if (checked(dialog, IDC_LOCK))
+        break;
+    case IDC_LOCK:
         toggle_schedule_lock();
-    if (checked(dialog, IDC_DELETE_DATA) && confirm_delete_data(dialog))
-        run_delete_data(dialog);
-    if (checked(dialog, IDC_DELETE_LOCKFILE) && confirm_delete_lock_file(dialog))
-        delete_lock_file();
+        break;
+    case IDC_DELETE_DATA:
+        if (confirm_delete_data(dialog))
+            run_delete_data(dialog);
+        break;
+    case IDC_DELETE_LOCKFILE:
+        if (confirm_delete_lock_file(dialog))
+            delete_lock_file();
+        break;
+    }
     EndDialog(dialog, IDC_ADV_OK);
 }
 

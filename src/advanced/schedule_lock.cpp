@@ -15,7 +15,7 @@ void toggle_schedule_lock(void)
         : "Er du sikker på at du vil 'låse' skemaet?\n Dette bør normalt gøres ved at Flytte skemaet til enhed!";
     if (message_box(NULL, question, "Information", MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON1) != IDYES)
         return;
-    if (!write_schedule_locked(!locked)) {
+    if (!set_schedule_locked(!locked)) {
         char text[KIRO_PATH_SIZE + 200];
         format_text(text, sizeof text,
                     "Skemaet kunne ikke %s, fordi filen '%s' ikke kunne skrives!\n"

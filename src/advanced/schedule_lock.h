@@ -11,8 +11,9 @@
 #include <stddef.h>
 
 /* Asks whether to open (locked) or lock (open) the schedule and, on Yes,
-   writes the other state. A failed write is reported, and the flag keeps
-   what the configuration file says. */
+   writes the other state and sets the flag to it (a super installation is
+   locked this way too). A failed write is reported, and the flag stays as
+   it was. */
 void toggle_schedule_lock(void);
 
 /* The data directory's lock file path. */

@@ -32,7 +32,7 @@ extern char g_ftp_line[FTP_LINE_CAPACITY + 1];
    nothing, or -1 on failure (also when the time-out passes). */
 int sock_send(ftp_socket s, const char *bytes, int count);
 int sock_send_str(ftp_socket s, const char *text);
-/* Reads one line, one byte per receive, up to and including its line feed;
+/* Reads one line up to and including its line feed and nothing beyond it;
    stores at most n characters (CR and LF never), drops the rest of an
    over-long line, terminates with a zero (buffer of n + 1 bytes). Answers
    the number of characters stored. */

@@ -65,7 +65,7 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         break;
     case WM_PAINT:
         paint_main_window(window);
-        return 0;
+        break;
     case WM_DESTROY:
         release_drive_list(&g_drive_list);
         PostQuitMessage(0);

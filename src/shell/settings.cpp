@@ -174,16 +174,34 @@ void read_configuration(void)
     g_settings.schedule_locked = derive_schedule_locked(locked, g_settings.super_setting);
 }
 
+/* Writes value under "skemalåst" and reads back into now what the file
+   then says; false when the write failed (now is left alone). */
+static bool write_locked_text(const char *value, char *now, DWORD size)
+{
+    if (!WritePrivateProfileStringA(KEY_SECTION_GLOBAL, KEY_SCHEDULE_LOCKED, value, g_settings.config_path))
+        return false;
+    GetPrivateProfileStringA(KEY_SECTION_GLOBAL, KEY_SCHEDULE_LOCKED, "nej", now, size, g_settings.config_path);
+    return true;
+}
+
 bool write_schedule_locked(bool locked)
 {
     const char *value = locked ? "ja" : "nej";
-    if (!WritePrivateProfileStringA(KEY_SECTION_GLOBAL, KEY_SCHEDULE_LOCKED, value, g_settings.config_path))
-        return false;   /* the file still says what it said, and so does the flag */
     char now[10];
-    GetPrivateProfileStringA(KEY_SECTION_GLOBAL, KEY_SCHEDULE_LOCKED, "nej", now, sizeof now,
-                             g_settings.config_path);
+    if (!write_locked_text(value, now, sizeof now))
+        return false;   /* the file still says what it said, and so does the flag */
     g_settings.schedule_locked = derive_schedule_locked(now, g_settings.super_setting);
     return strcmp(now, value) == 0;
+}
+
+bool set_schedule_locked(bool locked)
+{
+    const char *value = locked ? "ja" : "nej";
+    char now[10];
+    if (!write_locked_text(value, now, sizeof now) || strcmp(now, value) != 0)
+        return false;   /* the flag keeps the state the menu shows */
+    g_settings.schedule_locked = locked;
+    return true;
 }
 
 void build_title_line(char *out, size_t size, int installation, const char *super_setting,

@@ -60,9 +60,14 @@ void version_string(const char *file, const char *name, char *out, size_t size);
 void read_configuration(void);
 /* True when "skemalåst" is "ja" and the super setting is "nej". */
 bool derive_schedule_locked(const char *locked_text, const char *super_setting);
-/* Writes "skemalåst" and keeps the flag equal to what the file says.
-   Answers false (and leaves the flag as the file has it) on failure. */
+/* Writes "skemalåst" and keeps the flag equal to what the file says (so a
+   super installation never counts as locked). Answers false (and leaves
+   the flag as the file has it) on failure. Used by the moves. */
 bool write_schedule_locked(bool locked);
+/* The lock set by hand: writes "skemalåst" and sets the flag to locked, also
+   in a super installation. Answers false, the flag unchanged, when the file
+   could not be written. */
+bool set_schedule_locked(bool locked);
 
 void build_title_line(char *out, size_t size, int installation, const char *super_setting,
                       const char *program_dir, const char *data_dir);

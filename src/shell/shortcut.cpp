@@ -75,7 +75,7 @@ bool desktop_folder(char *out, size_t size)
                       0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return false;
     char value[KIRO_PATH_SIZE];
-    DWORD type = 0, bytes = sizeof value - 1;
+    DWORD type = 0, bytes = sizeof value;
     LONG status = RegQueryValueExA(key, "Desktop", NULL, &type, (BYTE *)value, &bytes);
     RegCloseKey(key);
     if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))

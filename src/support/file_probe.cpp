@@ -118,6 +118,9 @@ char *system_error_text(char *buffer, size_t size)
 int error_box(const char *text, UINT style)
 {
     char shown[1024];
+    /* A given text is shown exactly as it is, never run through the
+       message formatter: a file name holding "%0" would cut the text there,
+       and "%n" would break the line. */
     if (text)
         copy_text(shown, sizeof shown, text);
     else

@@ -69,9 +69,10 @@ TEST(LockToggle, SuperInstallationStartsOpenAndCanBeLocked)
     ASSERT_EQ(1u, boxes.shown.size());
     EXPECT_NE(std::string::npos, boxes.shown[0].text.find("'låse'"));
     EXPECT_EQ("ja", locked_value());
+    EXPECT_TRUE(g_settings.schedule_locked) << "locked by hand, a super installation is locked too";
 }
 
-TEST(LockToggle, FailedWriteIsReportedAndTheFlagFollowsTheFile)
+TEST(LockToggle, FailedWriteIsReportedAndTheFlagStays)
 {
     use_data_dir("toggle_readonly", "nej");
     HANDLE held = CreateFileA(g_ini.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);

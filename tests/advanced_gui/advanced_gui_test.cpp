@@ -1,9 +1,10 @@
 /*
  * The Advanced dialog through the real kiromenu.exe: the drive list with
  * the prefix's drives, the move drive preselected, saved and kept, a drive
- * that has vanished, the drive list checking "Flyt&drev", the focus ring and
- * the drop-down, the lock choice and the lock toggle with the main menu's
- * labels, the lock file, and deleting the data.
+ * that has vanished (the chosen action still runs), the drive list checking
+ * "Flyt&drev", the focus ring and the drop-down, the lock choice and the lock
+ * toggle with the main menu's labels, also in a super installation, the lock
+ * file, and deleting the data.
  */
 #include <gtest/gtest.h>
 #include "driver.h"
@@ -288,14 +289,17 @@ TEST_F(AdvancedGui, VanishedDriveIsRefused)
     int q_index = entry_index(s.advanced, "(Q:) GONE");
     ASSERT_NE(-1, q_index);
     select_entry(s.advanced, q_index);
-    choose(s.advanced, IDC_DELETE_LOCKFILE);   // no lock file: an action that does nothing
-    std::vector<Seen> boxes = press_ok(s, { IDOK });
-    ASSERT_EQ(1u, boxes.size());
+    choose(s.advanced, IDC_LOCK);
+    // the refusal, and then the chosen action still goes on
+    std::vector<Seen> boxes = press_ok(s, { IDOK, IDYES });
+    ASSERT_EQ(2u, boxes.size());
     EXPECT_EQ("Flytdrevet er ikke et gyldigt drev bogstav!", boxes[0].text);
     EXPECT_EQ("Flytdrev", boxes[0].caption);
     EXPECT_EQ(nullptr, boxes[0].owner);
+    EXPECT_NE(std::string::npos, boxes[1].text.find("'låse' skemaet?"));
     EXPECT_TRUE(wait_gone(s.advanced));
     EXPECT_EQ("a:", ini_value(s.inst, "flytdrev"));
+    EXPECT_EQ("ja", ini_value(s.inst, "skemalåst"));
     close_menu(s);
 }
 
@@ -327,6 +331,25 @@ TEST_F(AdvancedGui, LockToggleWritesTheStateAndTheLabelsFollow)
     EXPECT_TRUE(wait_gone(s.advanced));
     EXPECT_EQ("nej", ini_value(s.inst, "skemalåst"));
     EXPECT_EQ("&Start KIRO-skema", wait_text(s.menu, IDC_START, "&Start KIRO-skema"));
+    close_menu(s);
+}
+
+TEST_F(AdvancedGui, SuperInstallationLockedByHandReadsLockedOnTheNextOpening)
+{
+    Session s;
+    s.inst = make_installation("adv_super_lock", 7, 10327, "ja", "nej", "c:");
+    ASSERT_TRUE(start_menu(s));
+    ASSERT_TRUE(open_advanced(s));
+    EXPECT_EQ("L&ås KIRO-skema", control_text(s.advanced, IDC_LOCK));
+    choose(s.advanced, IDC_LOCK);
+    ASSERT_EQ(1u, press_ok(s, { IDYES }).size());
+    EXPECT_TRUE(wait_gone(s.advanced));
+    EXPECT_EQ("ja", ini_value(s.inst, "skemalåst"));
+    ASSERT_TRUE(open_advanced(s));
+    EXPECT_EQ("&Åbn KIRO-skema", control_text(s.advanced, IDC_LOCK));
+    EXPECT_TRUE(screenshot(shot_path("advanced_super_locked")));
+    click(s.advanced, IDC_ADV_CANCEL);
+    EXPECT_TRUE(wait_gone(s.advanced));
     close_menu(s);
 }
 

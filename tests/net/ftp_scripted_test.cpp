@@ -2,7 +2,7 @@
  * The FTP client against a scripted server on 127.0.0.1 that gives exact
  * replies: multi-line and over-long replies, the login variants, passive
  * replies good and bad, the upload's confirmations, a server that hangs up
- * at once and one that goes silent.
+ * at once, one that goes silent and one that stops reading the data.
  */
 #include <gtest/gtest.h>
 
@@ -49,7 +49,9 @@ TEST_F(FtpScripted, MultiLineGreetingEndsAtTheFinalLine)
 {
     ScriptedServer server;
     server.run([](ServerSide &side) {
-        side.say("220-Welcome\r\n220-Second line\r\n000 not final either\r\n220 Ready\r\n");
+        side.say("220-Welcome\r\n220-Sec");
+        Sleep(100);   /* a line that arrives in two pieces */
+        side.say("ond line\r\n000 not final either\r\n220 Ready\r\n");
         side.hear();
     });
     SOCKET s = connect_loopback(server.port);
@@ -406,6 +408,38 @@ TEST_F(FtpScripted, ServerSilentAfterTheDataEndsTheUploadAsFailed)
     EXPECT_EQ(-1, run.result);
     EXPECT_EQ("abc", run.received);
     EXPECT_LT(GetTickCount() - start, 8000u);
+}
+
+TEST_F(FtpScripted, ServerThatStopsReadingTheDataIsGivenUpAfterTheTimeout)
+{
+    ftp_set_timeout(1000);
+    std::string dir = make_scratch_dir("ftp_stalled");
+    std::string local = dir + "\\big.zip";
+    ASSERT_TRUE(write_file(local, std::string(32 * 1024 * 1024, 'k')));
+    ScriptedServer server;
+    server.run([](ServerSide &side) {
+        greet_and_login(side);
+        if (side.hear() != "PASV" || !side.open_data_port())
+            return;
+        side.say(passive_reply("127,0,0,1", side.data_port));
+        side.hear();   /* STOR */
+        SOCKET data = accept(side.data_listener, NULL, NULL);
+        side.say("150 Ok\r\n");
+        side.hear(8000);   /* the data are never read */
+        closesocket(data);
+    });
+    ftp_socket s = ftp_connect(server.address().c_str(), "kirodata", "4monbek");
+    ASSERT_GE(s, 0);
+    CaptureStderr();
+    DWORD start = GetTickCount();
+    EXPECT_EQ(-1, ftp_put(NULL, s, local.c_str(), "big.zip"));
+    DWORD elapsed = GetTickCount() - start;
+    GetCapturedStderr();
+    EXPECT_GE(elapsed, 900u);
+    EXPECT_LT(elapsed, 6000u);
+    ftp_quit(s);
+    server.finish();
+    remove_tree(dir);
 }
 
 TEST_F(FtpScripted, RefusedConnectionIsTracedAndFails)

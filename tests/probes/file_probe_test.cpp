@@ -1,5 +1,6 @@
 /*
- * The file-access check on real files and the attribute reset of a tree.
+ * The file-access check on real files, the attribute reset of a tree, and
+ * the error texts.
  */
 #include <gtest/gtest.h>
 #include "support/file_probe.h"
@@ -80,7 +81,7 @@ TEST(AttributeReset, EmptyDirectoryMeansTheCurrentOneNotTheDriveRoot)
     remove_tree(dir);
 }
 
-TEST(ErrorTexts, ErrorBoxShowsTheSystemTextWhenNoTextIsGiven)
+TEST(ErrorTexts, ErrorBoxShowsTheSystemTextWhenNoTextIsGivenElseTheTextAsItIs)
 {
     ScriptedBoxes boxes({ IDOK });
     SetLastError(ERROR_FILE_NOT_FOUND);
@@ -97,7 +98,9 @@ TEST(ErrorTexts, ErrorBoxShowsTheSystemTextWhenNoTextIsGiven)
     EXPECT_EQ((UINT)MB_ICONWARNING, boxes.shown[0].style & MB_ICONMASK);
     EXPECT_EQ(NULL, boxes.shown[0].owner);
 
-    error_box("Kan ikke 100% kopiere", MB_ICONERROR | MB_OKCANCEL);
-    EXPECT_EQ("Kan ikke 100% kopiere", boxes.shown[1].text);
+    /* A given text is shown as it is: no inserts, line breaks or ends. */
+    const char *given = "Kan ikke 100% kopiere 'C:\\data\\uge%0%n%1.dat'";
+    error_box(given, MB_ICONERROR | MB_OKCANCEL);
+    EXPECT_EQ(given, boxes.shown[1].text);
     EXPECT_EQ((UINT)MB_OKCANCEL, boxes.shown[1].style & MB_TYPEMASK);
 }

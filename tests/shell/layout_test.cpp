@@ -1,12 +1,56 @@
 /*
  * Geometry of the main window and the shared placement and drawing helpers,
- * the main menu's labels and version banner, title and footer lines, fonts.
+ * the main window passing its paint message on, the main menu's labels and
+ * version banner, title and footer lines, fonts.
  */
 #include <gtest/gtest.h>
 #include "shell/main_menu.h"
 #include "shell/main_window.h"
 #include "shell/settings.h"
 #include "test_support.h"
+
+#include <vector>
+
+/* The test program's import slot of DefWindowProcA, through which the
+   main window procedure calls it. */
+static void **default_proc_slot(void)
+{
+    void *real = (void *)GetProcAddress(GetModuleHandleA("user32.dll"), "DefWindowProcA");
+    BYTE *base = (BYTE *)GetModuleHandleA(NULL);
+    IMAGE_NT_HEADERS *nt = (IMAGE_NT_HEADERS *)(base + ((IMAGE_DOS_HEADER *)base)->e_lfanew);
+    IMAGE_DATA_DIRECTORY imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (IMAGE_IMPORT_DESCRIPTOR *d = (IMAGE_IMPORT_DESCRIPTOR *)(base + imports.VirtualAddress); d->Name; d++)
+        for (void **slot = (void **)(base + d->FirstThunk); *slot; slot++)
+            if (*slot == real)
+                return slot;
+    return NULL;
+}
+
+static WNDPROC g_real_default_proc;
+static std::vector<UINT> g_passed_on;
+
+static LRESULT CALLBACK recording_default_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    g_passed_on.push_back(message);
+    return g_real_default_proc(window, message, wparam, lparam);
+}
+
+TEST(MainWindowProc, PaintIsPassedOnToTheDefaultProcedureToo)
+{
+    void **slot = default_proc_slot();
+    ASSERT_TRUE(slot);
+    HWND window = CreateWindowA("STATIC", "", WS_POPUP, 0, 0, 200, 200, NULL, NULL, NULL, NULL);
+    ASSERT_TRUE(window);
+    DWORD protection;
+    ASSERT_TRUE(VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &protection));
+    g_real_default_proc = (WNDPROC)*slot;
+    *slot = (void *)recording_default_proc;
+    main_window_proc(window, WM_PAINT, 0, 0);
+    *slot = (void *)g_real_default_proc;
+    VirtualProtect(slot, sizeof *slot, protection, &protection);
+    DestroyWindow(window);
+    EXPECT_EQ(std::vector<UINT>{ WM_PAINT }, g_passed_on);
+}
 
 TEST(MainWindowLayout, TextsFollowTheClientHeight)
 {

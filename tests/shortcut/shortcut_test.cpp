@@ -1,8 +1,8 @@
 /*
  * The desktop shortcut check, on shortcuts this test creates in the
- * prefix's desktop folder: which shortcut belongs to the installation, the
- * icon index that follows the super setting, and that only the first
- * matching shortcut is written.
+ * prefix's desktop folder: the desktop folder's registry value, which
+ * shortcut belongs to the installation, the icon index that follows the
+ * super setting, and that only the first matching shortcut is written.
  */
 #include <gtest/gtest.h>
 #include "driver.h"
@@ -159,6 +159,29 @@ TEST(ShortcutRules, WhichShortcutBelongs)
     EXPECT_FALSE(shortcut_belongs("", "", "", ""));
     /* Danish letters compare without case as well. */
     EXPECT_TRUE(shortcut_belongs("C:\\Skema\\kiromenu.exe", "-dD:\\SKOLEÅR", p, "D:\\skoleår\\"));
+}
+
+TEST(DesktopFolder, ValueOfUpTo520BytesIsRead)
+{
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER,
+                                           "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+                                           0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key));
+    char saved[KIRO_PATH_SIZE];
+    DWORD saved_size = sizeof saved;
+    ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "Desktop", NULL, NULL, (BYTE *)saved, &saved_size));
+    for (size_t length : { 519, 520 }) {   /* with its end: 520 and 521 bytes */
+        std::string folder = "C:\\" + std::string(length - 3, 'd');
+        RegSetValueExA(key, "Desktop", 0, REG_SZ, (const BYTE *)folder.c_str(), (DWORD)folder.size() + 1);
+        char read[2 * KIRO_PATH_SIZE] = "";
+        bool found = desktop_folder(read, sizeof read);
+        EXPECT_EQ(length == 519, found) << length;
+        if (found) {
+            EXPECT_EQ(folder, read);
+        }
+    }
+    RegSetValueExA(key, "Desktop", 0, REG_SZ, (const BYTE *)saved, saved_size);
+    RegCloseKey(key);
 }
 
 TEST_F(Desktop, SuperSettingJaTurnsIndexZeroIntoOne)
