@@ -212,7 +212,7 @@ static void move_out_and_back(HWND menu, bool two_sticks)
     if (two_sticks) {
         /* Disk 2 is still in the drive: the menu asks for disk 1 first. */
         box("take_back_insert_disk_1.png", "Indsæt disk enhed nr: 1 i drevet!", IDOK, put_stick_1);
-        box("take_back_insert_disk_2.png", "Indsæt disk enhed nr: 2 i drevet!", IDOK, put_stick_2);
+        box(NULL, "Indsæt disk enhed nr: 2 i drevet!", IDOK, put_stick_2);
     }
     progress_shot("Udpakker filer...", "move_to_hard_disk_progress.png");
     box("move_to_hard_disk_done.png", "Så er filerne kopieret til harddisken!", IDOK);
