@@ -2,9 +2,10 @@
 # and tested under Wine.
 #   make demo   run the menu on a ready demo installation
 #   make test   build and run every test
+#   make dist   the release to hand out: dist/kiromenu-<FileVersion>.zip
 BUILD ?= build
 
-.PHONY: all setup build test demo bench clean
+.PHONY: all setup build test demo bench dist clean
 
 all: build
 
@@ -22,6 +23,9 @@ demo: build
 
 bench: build
 	@tools/bench.sh $(BUILD)
+
+dist: build
+	@tools/dist.sh $(BUILD)
 
 clean:
 	-@tools/services.sh stop $(BUILD) 2>/dev/null

@@ -50,6 +50,16 @@ start)
     timeout 60 "$wineserver" -w || "$wineserver" -k || true
     echo "$wanted" > "$WINEPREFIX/.kiro-configured"
   fi
+  # Wine's own fonts (MS Sans Serif of the dialogs, Tahoma, Marlett of the
+  # caption buttons) go where Windows keeps its fonts: Debian's Wine looks
+  # for them in its data folder by a path it never resolves, and without
+  # them the dialogs get another face and the caption buttons show letters.
+  mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+  for font in /usr/share/wine/fonts/*; do
+    if [ -f "$font" ] && [ ! -f "$WINEPREFIX/drive_c/windows/Fonts/${font##*/}" ]; then
+      cp "$font" "$WINEPREFIX/drive_c/windows/Fonts/"
+    fi
+  done
   # E: is a removable drive backed by a folder of the build (tests that
   # need other drives define them themselves).
   mkdir -p "$build/drives/e"

@@ -8,6 +8,9 @@
 #include "shell/main_window.h"
 #include "shell/settings.h"
 #include "test_support.h"
+#include "resource.h"
+
+#include <string.h>
 
 #include <vector>
 
@@ -227,4 +230,44 @@ TEST(Fonts, SizesByScreenHeight)
         font_sizes_for_screen(h, &th, &tw, &hh, &hw);
         EXPECT_EQ(0, th); EXPECT_EQ(0, tw); EXPECT_EQ(0, hh); EXPECT_EQ(0, hw);
     }
+}
+
+static INT_PTR CALLBACK plain_dialog(HWND, UINT, WPARAM, LPARAM)
+{
+    return FALSE;
+}
+
+/* The layout was made for "Arial" with Arial's widths and for the dialogs'
+   "MS Sans Serif": with the faces the system gives, the banner of a
+   three-digit installation lies whole inside the bevel of dialog 102. */
+TEST(Fonts, BannerOfAThreeDigitInstallationFitsTheMainMenu)
+{
+    g_settings.banner_font_width = 10;
+    create_fonts();
+    HWND dialog = CreateDialogParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDD_MAIN_MENU), NULL,
+                                     plain_dialog, 0);
+    ASSERT_TRUE(dialog);
+    HDC dc = GetDC(dialog);
+    char face[LF_FACESIZE] = "";
+    HGDIOBJ previous = SelectObject(dc, (HFONT)SendMessageA(dialog, WM_GETFONT, 0, 0));
+    GetTextFaceA(dc, sizeof face, face);
+    EXPECT_STREQ("MS Sans Serif", face);
+    SelectObject(dc, g_settings.banner_font);
+    GetTextFaceA(dc, sizeof face, face);
+    EXPECT_STREQ("Arial", face);
+
+    char text[80];
+    version_banner(text, sizeof text, 123, 10327);
+    SIZE extent;
+    GetTextExtentPoint32A(dc, text, (int)strlen(text), &extent);
+    SelectObject(dc, previous);
+    ReleaseDC(dialog, dc);
+    RECT d, g;
+    GetClientRect(dialog, &d);
+    GetClientRect(GetDlgItem(dialog, IDC_MENU_GROUP), &g);
+    int margin = (d.right - g.right) / 2;
+    int inside = d.right - 2 * margin - 2 * 4;   /* within the bevel's four lines */
+    EXPECT_LE(extent.cx, inside) << text;
+    DestroyWindow(dialog);
+    release_fonts();
 }
