@@ -6,7 +6,8 @@ cp, the FTP upload against curl -T to the same loopback server, and the time
 to the main menu against a minimal Win32 dialog program under the same Wine.
 Prints median times, their ratios against the targets, and peak memory.
     bench.py <build dir that runs under this Wine> <work dir> [name ...]
-Names (pack, unpack, copy, upload, start) run only those measurements."""
+Names (pack, unpack, copy, upload, move, takeback, start) run only those
+measurements."""
 import os
 import resource
 import shutil
@@ -132,6 +133,49 @@ def main(build, work, only=()):
     finally:
         server.terminate()
         server.wait()
+
+    # The moves: drive E: of the prefix is a removable drive over build/drives/e,
+    # here a tmpfs with room for the whole set on one disk.
+    stick = os.path.join(build, "drives", "e")
+    os.makedirs(stick, exist_ok=True)
+    subprocess.run(["mount", "-t", "tmpfs", "-o", "size=512m", "tmpfs", stick], check=True)
+    try:
+        config = "[global]\r\ninsnr=7\r\nversion=10327\r\nskemal\xe5st={}\r\nsuperkiro=nej\r\nflytdrev=e:\r\n"
+        with open(os.path.join(data, "ini", "kiro.ini"), "wb") as f:
+            f.write(config.format("nej").encode("cp1252"))
+        by_hand = os.path.join(work, "by_hand.zip")
+        volume = os.path.join(stick, "KIRO-Flyt7", "Data.z01")
+
+        def move_theirs():
+            if os.path.exists(by_hand):
+                os.remove(by_hand)
+            ms1, kib1, _ = run(["zip", "-6", "-q", "-r", by_hand, "data", "ini"], cwd=data)
+            ms2, kib2, _ = run(["cp", by_hand, os.path.join(stick, "by_hand.zip")])
+            return ms1 + ms2, max(kib1, kib2)
+        measure("move out (whole move vs zip -6 + cp)", 1.2,
+                lambda: ours(wine, bench, "moveout", win(data)), move_theirs)
+        if not os.path.exists(volume):   # the move out not measured: the set is still needed
+            ours(wine, bench, "moveout", win(data))
+
+        target = os.path.join(work, "takeback")
+
+        def takeback_ours():
+            os.makedirs(os.path.join(target, "ini"), exist_ok=True)
+            with open(os.path.join(target, "ini", "kiro.ini"), "wb") as f:
+                f.write(config.format("ja").encode("cp1252"))
+            return ours(wine, bench, "takeback", win(target))
+
+        def takeback_theirs():
+            by_hand_target = os.path.join(work, "takeback_by_hand")
+            shutil.rmtree(by_hand_target, ignore_errors=True)
+            os.makedirs(by_hand_target)
+            copied = os.path.join(by_hand_target, "Data.zip")
+            ms1, kib1, _ = run(["cp", volume, copied])
+            ms2, kib2, _ = run(["unzip", "-q", "-o", copied, "-d", by_hand_target], ok=(0, 1))
+            return ms1 + ms2, max(kib1, kib2)
+        measure("takeback (whole move vs cp + unzip)", 1.2, takeback_ours, takeback_theirs)
+    finally:
+        subprocess.run(["umount", stick])
 
     program = os.path.join(work, "program")
     os.makedirs(os.path.join(program, "ini"))

@@ -8,11 +8,21 @@
  *   bench copy <source> <target>
  *   bench upload <host[:port]> <file>         as the support upload does
  *   bench start <exe> <caption> [arguments]   ms until a window with caption shows
+ *   bench moveout <data folder>               the whole move out onto drive E:
+ *   bench takeback <data folder>              the whole take-back from drive E:
+ * The moves run as installation 7, version 10327, with every question
+ * answered Yes or OK.
  */
 #include "driver.h"
 #include "net/ftp.h"
+#include "shell/settings.h"
 #include "support/disk_utils.h"
+#include "support/message_box.h"
+#include "support/text.h"
 #include "support/zip_utils.h"
+#include "transfer/move_to_device.h"
+#include "transfer/move_to_hard_disk.h"
+#include "transfer/transfer_set.h"
 
 #include <psapi.h>
 #include <stdio.h>
@@ -44,10 +54,30 @@ static int report(double start, int status)
     return status;
 }
 
+static int answer_yes(HWND, const char *, const char *, UINT style)
+{
+    return (style & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK;
+}
+
+/* This process as the PC of installation 7 whose data lie in folder. */
+static void become_installation(const char *folder, bool locked)
+{
+    format_text(g_settings.data_dir, sizeof g_settings.data_dir, "%s%s", folder,
+                folder[strlen(folder) - 1] == '\\' ? "" : "\\");
+    format_text(g_settings.config_path, sizeof g_settings.config_path, "%sini\\kiro.ini", g_settings.data_dir);
+    g_settings.installation = 7;
+    g_settings.version = 10327;
+    copy_text(g_settings.super_setting, sizeof g_settings.super_setting, "nej");
+    copy_text(g_settings.move_drive, sizeof g_settings.move_drive, "e:");
+    g_settings.schedule_locked = locked;
+    set_transfer_paths(g_settings.move_drive, g_settings.installation);
+    set_message_box_hook(answer_yes);
+}
+
 int main(int argc, char **argv)
 {
     if (argc < 3) {
-        fprintf(stderr, "usage: bench pack|unpack|copy|upload|start ...\n");
+        fprintf(stderr, "usage: bench pack|unpack|copy|upload|start|moveout|takeback ...\n");
         return 2;
     }
     std::string command = argv[1];
@@ -87,6 +117,18 @@ int main(int argc, char **argv)
         }
         WSACleanup();
         return report(t, status);
+    }
+    if (command == "moveout" && argc == 3) {
+        become_installation(argv[2], false);
+        double t = now_ms();
+        bool moved = pack_move_archive(NULL) && write_transfer_disks(NULL);
+        return report(t, moved ? 0 : 1);
+    }
+    if (command == "takeback" && argc == 3) {
+        become_installation(argv[2], true);
+        double t = now_ms();
+        bool taken = take_back_transfer_set(NULL);
+        return report(t, taken ? 0 : 1);
     }
     if (command == "start" && argc >= 4) {
         std::string args;
