@@ -153,18 +153,6 @@ std::vector<Seen> press_ok(Session &s, std::vector<int> answers)
     return seen;
 }
 
-/* The text of a control once it reads expected, or what it reads after the
-   time limit. */
-std::string wait_text(HWND dialog, int id, const std::string &expected, int timeout_ms = 5000)
-{
-    std::string text = control_text(dialog, id);
-    for (int waited = 0; text != expected && waited < timeout_ms; waited += 50) {
-        pause_ms(50);
-        text = control_text(dialog, id);
-    }
-    return text;
-}
-
 void close_menu(Session &s)
 {
     click(s.menu, IDC_CLOSE);

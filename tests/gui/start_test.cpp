@@ -23,6 +23,8 @@ static Running start_menu(const Installation &inst)
     if (r.program.process) {
         r.menu = wait_window(r.program.pid, "#32770", "KIRO-skema");
         r.main = wait_window(r.program.pid, "MenuWndClass", NULL, 2000);
+        if (r.menu)
+            wait_text(r.menu, IDC_START, "");   /* the labels come with the first paint */
     }
     return r;
 }

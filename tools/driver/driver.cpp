@@ -112,6 +112,17 @@ std::string control_text(HWND dialog, int id)
     return control ? window_text(control) : std::string();
 }
 
+std::string wait_text(HWND dialog, int id, const std::string &expected, int timeout_ms)
+{
+    std::string text = control_text(dialog, id);
+    for (int waited = 0; (expected.empty() ? text.empty() : text != expected) && waited < timeout_ms;
+         waited += 50) {
+        pause_ms(50);
+        text = control_text(dialog, id);
+    }
+    return text;
+}
+
 std::string class_name(HWND window)
 {
     char name[256];

@@ -35,6 +35,10 @@ std::vector<HWND> top_windows(DWORD pid);
 
 std::string window_text(HWND window);
 std::string control_text(HWND dialog, int id);
+/* The text of a control once it reads expected (any text at all when
+   expected is empty), or what it reads after the time limit: labels set
+   when a dialog first paints are there only a moment after it shows. */
+std::string wait_text(HWND dialog, int id, const std::string &expected, int timeout_ms = 5000);
 std::string class_name(HWND window);
 bool is_checked(HWND dialog, int id);
 
