@@ -48,18 +48,6 @@ Installation locked_pc(const char *name, unsigned seed)
     return pc;
 }
 
-/* Takes the set in the drive back on pc, answering the boxes that come. */
-void take_back(const Installation &pc, const std::vector<std::pair<std::string, int>> &boxes)
-{
-    Menu menu(pc);
-    ASSERT_TRUE(menu.window);
-    menu.start_move();
-    for (const auto &b : boxes)
-        menu.expect(b.first, b.second);
-    menu.expect_no_box(500);
-    ASSERT_TRUE(menu.idle());
-}
-
 /* Runs a watcher of the machine underneath in the background: when the
    file `when` appears, `then` is run (bounded to 60 s). */
 void on_file_appearing(const std::string &when, const std::string &then)
@@ -103,7 +91,7 @@ TEST_F(Transfer, TakeBackWithATableHeldOpenStaysLockedAndCompletesWhenDoneAgain)
     insert(disk);
     {
         HeldFile held(b.data_dir + "data\\skema.dat");
-        take_back(b, { { "Filen " + b.data_dir + "data\\skema.dat kunne ikke erstattes.", IDOK } });
+        run_move(b, { Step("Filen " + b.data_dir + "data\\skema.dat kunne ikke erstattes.", IDOK) });
     }
     EXPECT_EQ("ja", locked_key(b));
     EXPECT_EQ("nej", ini_value(TRANSFER_FILE, "skemalåst"));
@@ -111,7 +99,7 @@ TEST_F(Transfer, TakeBackWithATableHeldOpenStaysLockedAndCompletesWhenDoneAgain)
     EXPECT_TRUE(old_files["data\\skema.dat"] == read_file(b.data_dir + "data\\skema.dat"));
     EXPECT_FALSE(file_exists(b.data_dir + "Flyt.tmp"));
     EXPECT_FALSE(file_exists(b.data_dir + "Data.zip"));
-    take_back(b, { { DONE_BACK, IDOK } });
+    run_move(b, { Step(DONE_BACK, IDOK) });
     expect_same_files(new_files, snapshot(b), true);
     EXPECT_EQ("nej", locked_key(b));
     EXPECT_EQ("ja", ini_value(TRANSFER_FILE, "skemalåst"));
@@ -136,14 +124,14 @@ TEST_F(Transfer, TakeBackOntoAFullDataDriveChangesNothingAndCompletesWithRoom)
     write_set(a, { &disk }, { "nej" });
     insert(disk);
 
-    take_back(b, { { "Kan ikke udpakke filen: ", IDOK } });
+    run_move(b, { Step("Kan ikke udpakke filen: ", IDOK) });
     expect_same_files(old_files, snapshot(b));
     EXPECT_EQ("ja", locked_key(b));
     EXPECT_EQ("nej", ini_value(TRANSFER_FILE, "skemalåst"));
     EXPECT_FALSE(file_exists(b.data_dir + "Flyt.tmp"));
 
     ASSERT_EQ(0, run_unix("mount -o remount,size=16m '" + data_drive.dir + "'"));
-    take_back(b, { { DONE_BACK, IDOK } });
+    run_move(b, { Step(DONE_BACK, IDOK) });
     expect_same_files(new_files, snapshot(b), true);
     EXPECT_EQ("nej", locked_key(b));
     EXPECT_EQ("ja", ini_value(TRANSFER_FILE, "skemalåst"));
@@ -161,15 +149,8 @@ TEST_F(Transfer, ASetTakenBackIsCaughtOnWhicheverDiskSaysSo)
     write_set(a, { &d1, &d2 }, { "nej", "ja" });
     std::string before1 = disk_listing(d1), before2 = disk_listing(d2);
     insert(d1);
-    {
-        Menu menu(c);
-        ASSERT_TRUE(menu.window);
-        menu.start_move();
-        menu.expect("Indsæt disk enhed nr: 2 i drevet!", IDOK, &d2);
-        menu.expect(STALE_QUESTION, IDNO);
-        menu.expect_no_box(500);
-        ASSERT_TRUE(menu.idle());
-    }
+    run_move(c, { Step("Indsæt disk enhed nr: 2 i drevet!", IDOK, &d2),
+                  Step(STALE_QUESTION, IDNO) });
     expect_untouched(c, c_files, "ja");
     EXPECT_FALSE(file_exists(c.data_dir + "Data.zip"));
     EXPECT_EQ(before1, disk_listing(d1));
@@ -185,15 +166,9 @@ TEST_F(Transfer, StickSwappedWhileItsVolumeIsWrittenIsAskedForAgain)
     /* The user pulls the stick the moment its volume is started and puts
        in another one. */
     on_file_appearing(unix_file(x, "Data.z01"), "ln -sfn \"" + y.dir() + "\" \"$WINEPREFIX/dosdevices/e:\"");
-    {
-        Menu menu(a);
-        ASSERT_TRUE(menu.window);
-        menu.start_move();
-        menu.expect("Disk enheden blev skiftet, mens der blev skrevet på den.\nIndsæt flyt-enhed nr. 1. ", IDOK,
-                    &x);
-        menu.expect(DONE_OUT, IDOK);
-        ASSERT_TRUE(menu.idle());
-    }
+    run_move(a, { Step("Disk enheden blev skiftet, mens der blev skrevet på den.\nIndsæt flyt-enhed nr. 1. ",
+                       IDOK, &x),
+                  Step(DONE_OUT, IDOK) });
     EXPECT_EQ("ja", locked_key(a));
     EXPECT_FALSE(file_exists(windows_path(unix_file(y, "flyt.ini"))));   /* nothing landed on the other */
     EXPECT_EQ("1", ini_value(flyt_ini(x), "disknr"));
@@ -229,17 +204,11 @@ TEST_F(Transfer, DisksAskedForAgainAreIdentifiedAnew)
     set_ini(a, "skemalåst", "nej");
     Disk d1("again_d1", 65536), ro2("again_ro2", 131072, true), d2("again_d2", 131072);
     insert(d1);
-    {
-        Menu menu(a);
-        ASSERT_TRUE(menu.window);
-        menu.start_move();
-        menu.expect("Der skal bruges 2 tomme disk enheder", IDOK);
-        menu.expect("Indsæt flyt-enhed nr. 2. ", IDOK, &ro2);
-        menu.expect("Der kan ikke skrives til disk enheden, fjern evt. skrivebeskyttelsen!", IDOK);
-        menu.expect("Indsæt flyt-enhed nr. 2. ", IDOK, &d2);
-        menu.expect(DONE_OUT, IDOK);
-        ASSERT_TRUE(menu.idle());
-    }
+    run_move(a, { Step("Der skal bruges 2 tomme disk enheder", IDOK),
+                  Step("Indsæt flyt-enhed nr. 2. ", IDOK, &ro2),
+                  Step("Der kan ikke skrives til disk enheden, fjern evt. skrivebeskyttelsen!", IDOK),
+                  Step("Indsæt flyt-enhed nr. 2. ", IDOK, &d2),
+                  Step(DONE_OUT, IDOK) });
     EXPECT_EQ("2", ini_value(flyt_ini(d2), "disknr"));
     EXPECT_EQ("ja", locked_key(a));
 }
@@ -294,16 +263,10 @@ TEST_F(Transfer, MoveOutThatCannotLockThisPcLeavesNoLiveSet)
     expect_untouched(a, files, "nej");
 
     insert(d1);
-    {
-        Menu menu(a);
-        ASSERT_TRUE(menu.window);
-        menu.start_move();
-        menu.expect(GUARD, IDYES);
-        menu.expect("Der skal bruges 2 tomme disk enheder", IDOK);
-        menu.expect("Indsæt flyt-enhed nr. 2. ", IDOK, &d2);
-        menu.expect(DONE_OUT, IDOK);
-        ASSERT_TRUE(menu.idle());
-    }
+    run_move(a, { Step(GUARD, IDYES),
+                  Step("Der skal bruges 2 tomme disk enheder", IDOK),
+                  Step("Indsæt flyt-enhed nr. 2. ", IDOK, &d2),
+                  Step(DONE_OUT, IDOK) });
     EXPECT_EQ("ja", locked_key(a));
     EXPECT_EQ("nej", ini_value(flyt_ini(d2), "skemalåst"));
 }
@@ -332,14 +295,7 @@ TEST_F(Transfer, DirectoryLinksOnTheStickAreNeverFollowed)
     Disk other("link_top", 1024 * 1024);
     ASSERT_EQ(0, run_unix("ln -s '" + target + "' '" + other.dir() + "/KIRO-Flyt7'"));
     insert(other);
-    {
-        Menu menu(a);
-        ASSERT_TRUE(menu.window);
-        menu.start_move();
-        menu.expect("Kan ikke oprette kataloget: e:\\KIRO-Flyt7", IDOK);
-        menu.expect_no_box(500);
-        ASSERT_TRUE(menu.idle());
-    }
+    run_move(a, { Step("Kan ikke oprette kataloget: e:\\KIRO-Flyt7", IDOK) });
     EXPECT_EQ("skema 2026", read_file(folder + "\\2026.dat"));
     EXPECT_FALSE(file_exists(folder + "\\Data.z01"));
     EXPECT_EQ("nej", locked_key(a));
@@ -354,7 +310,7 @@ TEST_F(Transfer, RoundTripsOnExfatSticks)
     Disk one(Exfat(), "exfat_one", 4 * 1024 * 1024);
     insert(one);
     move_out_one_disk(a);
-    take_back(b, { { DONE_BACK, IDOK } });
+    run_move(b, { Step(DONE_BACK, IDOK) });
     std::map<std::string, std::string> b_files = snapshot(b);
     expect_same_files(snapshot(a), b_files, true);
 
@@ -364,27 +320,16 @@ TEST_F(Transfer, RoundTripsOnExfatSticks)
     Disk s1(Exfat(), "exfat_1", 4 * 1024 * 1024), s2(Exfat(), "exfat_2", 4 * 1024 * 1024),
         s3(Exfat(), "exfat_3", 4 * 1024 * 1024);
     insert(s1);
-    {
-        Menu menu(b);
-        ASSERT_TRUE(menu.window);
-        menu.start_move();
-        menu.expect("Der skal bruges 3 tomme disk enheder til at flytte dataene!", IDOK);
-        menu.expect("Indsæt flyt-enhed nr. 2. ", IDOK, &s2);
-        menu.expect("Indsæt flyt-enhed nr. 3. ", IDOK, &s3);
-        menu.expect(DONE_OUT, IDOK);
-        ASSERT_TRUE(menu.idle());
-    }
+    run_move(b, { Step("Der skal bruges 3 tomme disk enheder til at flytte dataene!", IDOK),
+                  Step("Indsæt flyt-enhed nr. 2. ", IDOK, &s2),
+                  Step("Indsæt flyt-enhed nr. 3. ", IDOK, &s3),
+                  Step(DONE_OUT, IDOK) });
     EXPECT_EQ("ja", locked_key(b));
-    {
-        Menu menu(a);   /* locked since its own data went out */
-        ASSERT_TRUE(menu.window);
-        menu.start_move();
-        menu.expect("Indsæt disk enhed nr: 1 i drevet!", IDOK, &s1);
-        menu.expect("Indsæt disk enhed nr: 2 i drevet!", IDOK, &s2);
-        menu.expect("Indsæt disk enhed nr: 3 i drevet!", IDOK, &s3);
-        menu.expect(DONE_BACK, IDOK);
-        ASSERT_TRUE(menu.idle());
-    }
+    /* A, locked since its own data went out, takes them back. */
+    run_move(a, { Step("Indsæt disk enhed nr: 1 i drevet!", IDOK, &s1),
+                  Step("Indsæt disk enhed nr: 2 i drevet!", IDOK, &s2),
+                  Step("Indsæt disk enhed nr: 3 i drevet!", IDOK, &s3),
+                  Step(DONE_BACK, IDOK) });
     expect_same_files(b_files, snapshot(a), true);
     EXPECT_EQ("nej", locked_key(a));
     EXPECT_EQ("ja", ini_value(flyt_ini(s3), "skemalåst"));

@@ -173,14 +173,32 @@ struct Menu {
     std::string label(int id) { return control_text(window, id); }
 };
 
-/* PC A moves its data out onto the disks given, one per request. */
-inline void move_out_one_disk(const Installation &pc)
+/* One box of a move as the user meets it: its text (the start of it), the
+   button pressed, and the disk put in while it is up (NULL: none). */
+struct Step {
+    std::string text;
+    int button;
+    const Disk *swap_to;
+    Step(const std::string &t, int b, const Disk *d = NULL) : text(t), button(b), swap_to(d) {}
+};
+
+/* Runs the move of pc's main menu and answers exactly these boxes, in this
+   order; no other box may come. */
+inline void run_move(const Installation &pc, const std::vector<Step> &steps)
 {
     Menu menu(pc);
     ASSERT_TRUE(menu.window);
     menu.start_move();
-    menu.expect(DONE_OUT, IDOK);
+    for (const Step &step : steps)
+        menu.expect(step.text, step.button, step.swap_to);
+    menu.expect_no_box(500);
     ASSERT_TRUE(menu.idle());
+}
+
+/* PC A moves its data out onto the disk in the drive. */
+inline void move_out_one_disk(const Installation &pc)
+{
+    run_move(pc, { Step(DONE_OUT, IDOK) });
 }
 
 class Transfer : public ::testing::Test {
