@@ -468,15 +468,20 @@ static int step_write_test(DeviceRun *run)
     return 6;
 }
 
-/* Whether the disk in the drive is still the one identified for disk i and
-   holds volume i as written: the same volume serial, the planned length,
-   and the same bytes as the archive at its first and last block. */
-static bool same_disk(const DeviceRun *run, const char *volume, DWORD offset, DWORD length)
+/* The disk in the drive shows another volume serial than the one
+   identified for disk i (when the system tells serials at all). */
+static bool serial_changed(const DeviceRun *run)
 {
     DWORD serial;
-    if (run->has_serial && (!read_volume_serial(g_settings.move_drive, &serial) || serial != run->serial))
-        return false;
-    if (file_size(volume) != length || length == 0)
+    return run->has_serial && (!read_volume_serial(g_settings.move_drive, &serial) || serial != run->serial);
+}
+
+/* The disk in the drive holds volume i as written: the planned length and
+   the same bytes as the archive at its first and last block. A disk
+   changed under the same serial (or where none can be read) shows here. */
+static bool volume_as_written(const DeviceRun *run, const char *volume, DWORD offset, DWORD length)
+{
+    if (length == 0 || file_size(volume) != length)
         return false;
     FILE *written = fopen(volume, "rb");
     FILE *archive = fopen(run->archive, "rb");
@@ -527,22 +532,28 @@ static int step_write_volume(DeviceRun *run)
     DWORD offset = run->n > 1 ? run->offset : 0;
     DWORD wanted = run->n > 1 ? volume_length(run) : run->archive_size;
     DWORD written = copy_with_progress(run->dialog, run->archive, volume, offset, run->n > 1 ? wanted : 0, "wb");
-    if (!same_disk(run, volume, offset, wanted))
+    if (serial_changed(run))
         return insert_again(run, true, DISK_CHANGED);
-    if (written != wanted || !flush_file(volume)) {
+    if (written != wanted) {
         copy_failed(run);
         return 1;
     }
-    if (!write_transfer_info(g_transfer_file, g_settings.installation, g_settings.version, run->i, run->n)
-        || !flush_file(g_transfer_file)) {
-        if (!same_disk(run, volume, offset, wanted))
-            return insert_again(run, true, DISK_CHANGED);
-        transfer_file_failed(run);
+    if (!volume_as_written(run, volume, offset, wanted))
+        return insert_again(run, true, DISK_CHANGED);
+    if (!flush_file(volume)) {
+        copy_failed(run);
         return 1;
     }
-    if (!same_disk(run, volume, offset, wanted)) {
-        DeleteFileA(g_transfer_file);
+    bool transfer_file_written =
+        write_transfer_info(g_transfer_file, g_settings.installation, g_settings.version, run->i, run->n)
+        && flush_file(g_transfer_file);
+    if (serial_changed(run) || !volume_as_written(run, volume, offset, wanted)) {
+        DeleteFileA(g_transfer_file);   /* it went onto the disk now in the drive */
         return insert_again(run, true, DISK_CHANGED);
+    }
+    if (!transfer_file_written) {
+        transfer_file_failed(run);
+        return 1;
     }
     progress_step(run->dialog, IDC_OVERALL_BAR);
     run->offset += written;
