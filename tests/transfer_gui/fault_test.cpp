@@ -91,7 +91,8 @@ TEST_F(Transfer, TakeBackWithATableHeldOpenStaysLockedAndCompletesWhenDoneAgain)
     insert(disk);
     {
         HeldFile held(b.data_dir + "data\\skema.dat");
-        run_move(b, { Step("Filen " + b.data_dir + "data\\skema.dat kunne ikke erstattes.", IDOK) });
+        run_move(b, { Step("Filen " + b.data_dir + "data\\skema.dat kunne ikke erstattes.", IDOK, NULL,
+                           "take_back_file_held.png") });
     }
     EXPECT_EQ("ja", locked_key(b));
     EXPECT_EQ("nej", ini_value(TRANSFER_FILE, "skemalåst"));
@@ -167,7 +168,7 @@ TEST_F(Transfer, StickSwappedWhileItsVolumeIsWrittenIsAskedForAgain)
        in another one. */
     on_file_appearing(unix_file(x, "Data.z01"), "ln -sfn \"" + y.dir() + "\" \"$WINEPREFIX/dosdevices/e:\"");
     run_move(a, { Step("Disk enheden blev skiftet, mens der blev skrevet på den.\nIndsæt flyt-enhed nr. 1. ",
-                       IDOK, &x),
+                       IDOK, &x, "move_disk_changed.png"),
                   Step(DONE_OUT, IDOK) });
     EXPECT_EQ("ja", locked_key(a));
     EXPECT_FALSE(file_exists(windows_path(unix_file(y, "flyt.ini"))));   /* nothing landed on the other */

@@ -179,7 +179,9 @@ struct Step {
     std::string text;
     int button;
     const Disk *swap_to;
-    Step(const std::string &t, int b, const Disk *d = NULL) : text(t), button(b), swap_to(d) {}
+    const char *screenshot;   /* a picture of the box to look at, in the build's screenshots */
+    Step(const std::string &t, int b, const Disk *d = NULL, const char *shot = NULL)
+        : text(t), button(b), swap_to(d), screenshot(shot) {}
 };
 
 /* Runs the move of pc's main menu and answers exactly these boxes, in this
@@ -189,8 +191,14 @@ inline void run_move(const Installation &pc, const std::vector<Step> &steps)
     Menu menu(pc);
     ASSERT_TRUE(menu.window);
     menu.start_move();
-    for (const Step &step : steps)
+    for (const Step &step : steps) {
+        MessageBoxSeen box;
+        if (step.screenshot && wait_message_box(menu.program.pid, box, BOX_WAIT)) {
+            pause_ms(300);
+            EXPECT_TRUE(screenshot(screenshot_path(step.screenshot)));
+        }
         menu.expect(step.text, step.button, step.swap_to);
+    }
     menu.expect_no_box(500);
     ASSERT_TRUE(menu.idle());
 }
