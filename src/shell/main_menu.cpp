@@ -148,7 +148,7 @@ static void on_ok_move(HWND dialog)
     if (g_settings.schedule_locked) {
         /* The move drive may hold no medium: read quietly. */
         UINT mode = quiet_drive_begin();
-        same_version = (int)GetPrivateProfileIntA("global", "version", 0, g_transfer_file) == (int)g_settings.version;
+        same_version = read_transfer_number(g_transfer_file, "version") == (int)g_settings.version;
         quiet_drive_end(mode);
     }
     if (same_version)

@@ -174,12 +174,30 @@ void read_configuration(void)
     g_settings.schedule_locked = derive_schedule_locked(locked, g_settings.super_setting);
 }
 
+void forget_cached_profile(const char *file)
+{
+    /* All three names absent: the documented way to flush the cache. */
+    WritePrivateProfileStringA(NULL, NULL, NULL, file);
+}
+
+bool write_profile_checked(const char *file, const char *section, const char *key, const char *value)
+{
+    forget_cached_profile(file);
+    if (!WritePrivateProfileStringA(section, key, value, file))
+        return false;
+    forget_cached_profile(file);
+    char now[64] = "";
+    GetPrivateProfileStringA(section, key, "", now, sizeof now, file);
+    return strcmp(now, value) == 0;
+}
+
 /* Writes value under "skemalåst" and reads back into now what the file
    then says; false when the write failed (now is left alone). */
 static bool write_locked_text(const char *value, char *now, DWORD size)
 {
     if (!WritePrivateProfileStringA(KEY_SECTION_GLOBAL, KEY_SCHEDULE_LOCKED, value, g_settings.config_path))
         return false;
+    forget_cached_profile(g_settings.config_path);
     GetPrivateProfileStringA(KEY_SECTION_GLOBAL, KEY_SCHEDULE_LOCKED, "nej", now, size, g_settings.config_path);
     return true;
 }

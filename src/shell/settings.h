@@ -60,6 +60,16 @@ void version_string(const char *file, const char *name, char *out, size_t size);
 void read_configuration(void);
 /* True when "skemalåst" is "ja" and the super setting is "nej". */
 bool derive_schedule_locked(const char *locked_text, const char *super_setting);
+/* The system may keep the profile file it read last in memory and tell a
+   changed file by its time stamp alone: the flyt.ini of two sticks, of the
+   same size and written within the same two seconds, look the same to it.
+   Called before a file that may lie on another disk by now is read or
+   written, and before a write is read back. */
+void forget_cached_profile(const char *file);
+/* Writes key = value into section of file and reads it back from the file
+   itself; true when it arrived. */
+bool write_profile_checked(const char *file, const char *section, const char *key, const char *value);
+
 /* Writes "skemalåst" and keeps the flag equal to what the file says (so a
    super installation never counts as locked). Answers false (and leaves
    the flag as the file has it) on failure. Used by the moves. */

@@ -64,7 +64,7 @@ static void report_with_error(const char *format, const char *name)
 
 static unsigned char disk_number_in_drive(void)
 {
-    return (unsigned char)GetPrivateProfileIntA("global", "disknr", 0, g_transfer_file);
+    return (unsigned char)read_transfer_number(g_transfer_file, "disknr");
 }
 
 /* Appends every volume to the move archive, asking for each disk by its
@@ -73,7 +73,7 @@ static unsigned char disk_number_in_drive(void)
 static bool join_volumes(HWND dialog, const char *archive)
 {
     unsigned char count =
-        (unsigned char)GetPrivateProfileIntA("global", "antaldiske", 0, g_transfer_file);
+        (unsigned char)read_transfer_number(g_transfer_file, "antaldiske");
     unsigned char in_drive = disk_number_in_drive();
     for (unsigned p = 1; p <= count; p++) {
         char volume[KIRO_PATH_SIZE];
@@ -219,14 +219,9 @@ static bool put_staged_files_in_place(const char *staging)
         || !format_text(data_folder, sizeof data_folder, "%sdata", d))
         return false;
     bool has_ini = (file_access(staged_ini) & ACCESS_MISSING) == 0;
-    if (has_ini) {
-        char now[10] = "";
-        WritePrivateProfileStringA(KEY_SECTION_GLOBAL, KEY_SCHEDULE_LOCKED, "ja", staged_ini);
-        GetPrivateProfileStringA(KEY_SECTION_GLOBAL, KEY_SCHEDULE_LOCKED, "", now, sizeof now, staged_ini);
-        if (strcmp(now, "ja") != 0) {
-            report_with_error("Kan ikke skrive filen: %s\n%s", staged_ini);
-            return false;
-        }
+    if (has_ini && !write_profile_checked(staged_ini, KEY_SECTION_GLOBAL, KEY_SCHEDULE_LOCKED, "ja")) {
+        report_with_error("Kan ikke skrive filen: %s\n%s", staged_ini);
+        return false;
     }
     if (!each_staged_file(staging, "data", STAGED_FLUSH) || !each_staged_file(staging, "ini", STAGED_FLUSH))
         return false;

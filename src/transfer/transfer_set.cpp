@@ -53,6 +53,7 @@ bool write_test_path(char *out, size_t size, const char *transfer_dir)
 
 void read_transfer_info(const char *transfer_file, TransferInfo *info)
 {
+    forget_cached_profile(transfer_file);   /* another disk may be in the drive now */
     info->installation = (int)GetPrivateProfileIntA(SECTION, "Insnr", 0, transfer_file);
     info->version = (int)GetPrivateProfileIntA(SECTION, "version", 0, transfer_file);
     info->disk_number = (int)GetPrivateProfileIntA(SECTION, "disknr", 0, transfer_file);
@@ -65,11 +66,13 @@ void read_transfer_info(const char *transfer_file, TransferInfo *info)
    take the call without keeping the value. */
 static bool write_key(const char *file, const char *key, const char *value)
 {
-    if (!WritePrivateProfileStringA(SECTION, key, value, file))
-        return false;
-    char now[32];
-    GetPrivateProfileStringA(SECTION, key, "", now, sizeof now, file);
-    return strcmp(now, value) == 0;
+    return write_profile_checked(file, SECTION, key, value);
+}
+
+int read_transfer_number(const char *transfer_file, const char *key)
+{
+    forget_cached_profile(transfer_file);
+    return (int)GetPrivateProfileIntA(SECTION, key, 0, transfer_file);
 }
 
 bool write_transfer_info(const char *transfer_file, int installation, int version,

@@ -46,8 +46,11 @@ struct TransferInfo {
     char locked[10];    /* "skemalåst": "nej" live, "ja" already taken back */
 };
 
-/* Reads the transfer file (integers default to 0, the lock text to ""). */
+/* Reads the transfer file (integers default to 0, the lock text to ""),
+   always from the disk now in the drive. */
 void read_transfer_info(const char *transfer_file, TransferInfo *info);
+/* One integer key of the transfer file, read likewise (default 0). */
+int read_transfer_number(const char *transfer_file, const char *key);
 /* Writes "insnr", "version", "disknr", "antaldiske" and "skemalåst"="nej" in
    that order and reads them back. False as soon as one did not arrive. */
 bool write_transfer_info(const char *transfer_file, int installation, int version,

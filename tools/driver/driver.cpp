@@ -257,26 +257,34 @@ UINT message_box_icon(const MessageBoxSeen &box)
     HWND control = GetDlgItem(box.window, 0x440);
     if (!control)
         control = GetDlgItem(box.window, 0x14);
-    if (!control || !box.icon)
+    DWORD_PTR icon = 0;
+    if (control)
+        SendMessageTimeoutA(control, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 2000, &icon);
+    if (!control || !icon)
         return 0;
     RECT r;
     GetWindowRect(control, &r);
-    std::vector<DWORD> seen;
-    for (int attempt = 0; attempt < 10; attempt++) {
-        seen = pixels_32(NULL, 0, r.left, r.top);
-        pause_ms(30);
-        if (seen == pixels_32(NULL, 0, r.left, r.top))
-            break;
-    }
-    DWORD corner = seen[0];
-    COLORREF background = RGB((corner >> 16) & 0xFF, (corner >> 8) & 0xFF, corner & 0xFF);
     struct { LPCSTR id; UINT style; } icons[] = {
         { IDI_HAND, MB_ICONERROR }, { IDI_EXCLAMATION, MB_ICONWARNING },
         { IDI_ASTERISK, MB_ICONINFORMATION }, { IDI_QUESTION, MB_ICONQUESTION },
     };
-    for (auto &i : icons)
-        if (pixels_32(LoadIconA(NULL, i.id), background, 0, 0) == seen)
-            return i.style;
+    /* A box that has just appeared may not have drawn its icon yet: look
+       again for a while before saying it shows none. */
+    for (int look = 0; look < 20; look++) {
+        std::vector<DWORD> seen;
+        for (int attempt = 0; attempt < 10; attempt++) {
+            seen = pixels_32(NULL, 0, r.left, r.top);
+            pause_ms(30);
+            if (seen == pixels_32(NULL, 0, r.left, r.top))
+                break;
+        }
+        DWORD corner = seen[0];
+        COLORREF background = RGB((corner >> 16) & 0xFF, (corner >> 8) & 0xFF, corner & 0xFF);
+        for (auto &i : icons)
+            if (pixels_32(LoadIconA(NULL, i.id), background, 0, 0) == seen)
+                return i.style;
+        pause_ms(50);
+    }
     return 0;
 }
 
