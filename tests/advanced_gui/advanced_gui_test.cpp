@@ -34,7 +34,7 @@ bool start_menu(Session &s)
     s.program = start_program(s.inst.program_dir + "kiromenu.exe", s.inst.args());
     if (!s.program.process)
         return false;
-    s.menu = wait_window(s.program.pid, "#32770", "KIRO-skema");
+    s.menu = wait_main_menu(s.program.pid);
     return s.menu != NULL;
 }
 
@@ -427,7 +427,7 @@ TEST_F(AdvancedGui, TraceSwitchRecordsTheDriveListMessages)
     std::string trace = s.inst.root + "\\trace.txt";
     s.program = start_program(s.inst.program_dir + "kiromenu.exe", s.inst.args() + " \"-t" + trace + "\"");
     ASSERT_TRUE(s.program.process);
-    s.menu = wait_window(s.program.pid, "#32770", "KIRO-skema");
+    s.menu = wait_main_menu(s.program.pid);
     ASSERT_TRUE(s.menu);
     ASSERT_TRUE(open_advanced(s));
     choose(s.advanced, IDC_LOCK);

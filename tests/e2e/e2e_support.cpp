@@ -11,7 +11,7 @@ Menu open_menu(const Installation &inst)
     Menu m;
     m.program = start_program(inst.program_dir + "kiromenu.exe", inst.args());
     if (m.program.process)
-        m.dialog = wait_window(m.program.pid, "#32770", "KIRO-skema");
+        m.dialog = wait_main_menu(m.program.pid);
     return m;
 }
 

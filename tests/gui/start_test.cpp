@@ -21,10 +21,8 @@ static Running start_menu(const Installation &inst)
     Running r;
     r.program = start_program(inst.program_dir + "kiromenu.exe", inst.args());
     if (r.program.process) {
-        r.menu = wait_window(r.program.pid, "#32770", "KIRO-skema");
+        r.menu = wait_main_menu(r.program.pid);
         r.main = wait_window(r.program.pid, "MenuWndClass", NULL, 2000);
-        if (r.menu)
-            wait_text(r.menu, IDC_START, "");   /* the labels come with the first paint */
     }
     return r;
 }

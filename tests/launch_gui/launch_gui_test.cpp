@@ -32,7 +32,7 @@ static Menu open_menu(const Installation &inst)
 {
     Menu menu;
     menu.program = start_program(inst.program_dir + "kiromenu.exe", inst.args());
-    menu.dialog = menu.program.process ? wait_window(menu.program.pid, "#32770", "KIRO-skema") : NULL;
+    menu.dialog = menu.program.process ? wait_main_menu(menu.program.pid) : NULL;
     return menu;
 }
 

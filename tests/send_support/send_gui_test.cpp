@@ -39,7 +39,7 @@ protected:
         program = start_program(inst.program_dir + "kiromenu.exe", inst.args());
         if (!program.process)
             return false;
-        menu = wait_window(program.pid, "#32770", "KIRO-skema");
+        menu = wait_main_menu(program.pid);
         if (!menu)
             return false;
         click(menu, IDC_ADVANCED);
@@ -57,7 +57,7 @@ protected:
     void close(const MessageBoxSeen &box)
     {
         answer(box, IDOK);
-        HWND again = wait_window(program.pid, "#32770", "KIRO-skema");
+        HWND again = wait_main_menu(program.pid);
         ASSERT_TRUE(again);
         click(again, IDC_CLOSE);
         EXPECT_EQ(0, wait_exit(program));

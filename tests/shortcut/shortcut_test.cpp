@@ -281,7 +281,7 @@ TEST_F(Desktop, StartUpOfTheRealMenuUpdatesTheShortcut)
     std::string path = add("gui", inst.program_dir + "kiromenu.exe", inst.args(), 0);
     Program p = start_program(inst.program_dir + "kiromenu.exe", inst.args());
     ASSERT_TRUE(p.process);
-    HWND menu = wait_window(p.pid, "#32770", "KIRO-skema");
+    HWND menu = wait_main_menu(p.pid);
     ASSERT_TRUE(menu);
     Link link = load_link(path);
     EXPECT_EQ(1, link.icon_index);

@@ -113,7 +113,7 @@ struct Menu {
     {
         program = start_program(pc.program_dir + "kiromenu.exe", pc.args());
         if (program.process)
-            window = wait_window(program.pid, "#32770", "KIRO-skema", 20000);
+            window = wait_main_menu(program.pid);
     }
     ~Menu()
     {

@@ -269,7 +269,7 @@ int main(int argc, char **argv)
         return 1;
     }
     g_pid = menu_program.pid;
-    HWND menu = wait_window(g_pid, "#32770", "KIRO-skema", 20000);
+    HWND menu = wait_main_menu(g_pid);
     if (!menu) {
         fprintf(stderr, "demo_tour: the main menu did not appear\n");
         kill_program(menu_program);

@@ -154,6 +154,15 @@ HWND wait_window(DWORD pid, const char *wanted_class, const char *caption, int t
     return NULL;
 }
 
+HWND wait_main_menu(DWORD pid, int timeout_ms)
+{
+    const int START_CHOICE = 1001;   /* labelled by the first paint */
+    HWND menu = wait_window(pid, "#32770", "KIRO-skema", timeout_ms);
+    if (menu)
+        wait_text(menu, START_CHOICE, "");
+    return menu;
+}
+
 void click(HWND dialog, int id)
 {
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(dialog, id));

@@ -30,6 +30,9 @@ bool is_running(const Program &program);
 /* A visible top-level window of pid whose class and caption match (NULL
    matches any); NULL after timeout_ms. */
 HWND wait_window(DWORD pid, const char *class_name, const char *caption, int timeout_ms = 10000);
+/* The main menu dialog of pid ("KIRO-skema") once it has painted for the
+   first time, which is when its labels are set; NULL after timeout_ms. */
+HWND wait_main_menu(DWORD pid, int timeout_ms = 20000);
 /* All visible top-level windows of pid. */
 std::vector<HWND> top_windows(DWORD pid);
 
