@@ -545,8 +545,7 @@ static int step_write_volume(DeviceRun *run)
         return 1;
     }
     bool transfer_file_written =
-        write_transfer_info(g_transfer_file, g_settings.installation, g_settings.version, run->i, run->n)
-        && flush_file(g_transfer_file);
+        write_transfer_info(g_transfer_file, g_settings.installation, g_settings.version, run->i, run->n);
     if (serial_changed(run) || !volume_as_written(run, volume, offset, wanted)) {
         DeleteFileA(g_transfer_file);   /* it went onto the disk now in the drive */
         return insert_again(run, true, DISK_CHANGED);
@@ -586,7 +585,7 @@ static void start_again_with_first_disk(DeviceRun *run)
    is marked as taken back, or removed when even that cannot be written. */
 static void withdraw_set(void)
 {
-    if (!write_transfer_locked(g_transfer_file, "ja") || !flush_file(g_transfer_file))
+    if (!write_transfer_locked(g_transfer_file, "ja"))
         delete_tree(g_transfer_dir);
 }
 

@@ -267,7 +267,7 @@ int join_and_unpack(HWND dialog)
     progress_fill(dialog, IDC_OVERALL_BAR);
 
     if (strcmp(g_settings.super_setting, "nej") == 0
-        && !(write_transfer_locked(g_transfer_file, "ja") && flush_file(g_transfer_file))) {
+        && !write_transfer_locked(g_transfer_file, "ja")) {
         /* The disk keeps its claim on the live data, and this PC stays
            locked (its configuration says so until it is opened below). */
         report_with_error("Kan ikke skrive filen: %s\n%s", g_transfer_file);
@@ -320,9 +320,8 @@ bool take_back_transfer_set(HWND dialog)
         } else {
             /* The schedule stays locked here: give the disk its claim on the
                live data back, so that they stay live in one place. */
-            if (strcmp(g_settings.super_setting, "nej") == 0
-                && write_transfer_locked(g_transfer_file, "nej"))
-                flush_file(g_transfer_file);
+            if (strcmp(g_settings.super_setting, "nej") == 0)
+                write_transfer_locked(g_transfer_file, "nej");
             format_text(text, sizeof text,
                         "Kan ikke skrive til filen: %s\nKIRO-skema er stadig låst på denne PC!",
                         g_settings.config_path);

@@ -5,6 +5,7 @@
  * this PC's data directory.
  */
 #include "transfer/transfer_set.h"
+#include "support/disk_utils.h"
 #include "support/file_probe.h"
 #include "support/message_box.h"
 #include "support/text.h"
@@ -91,12 +92,13 @@ bool write_transfer_info(const char *transfer_file, int installation, int versio
     snprintf(number, sizeof number, "%u", disk_count);
     if (!write_key(transfer_file, "antaldiske", number))
         return false;
-    return write_key(transfer_file, KEY_LOCKED, "nej");
+    /* The disk may be taken out after the next question: on the device now. */
+    return write_key(transfer_file, KEY_LOCKED, "nej") && flush_file(transfer_file);
 }
 
 bool write_transfer_locked(const char *transfer_file, const char *value)
 {
-    return write_key(transfer_file, KEY_LOCKED, value);
+    return write_key(transfer_file, KEY_LOCKED, value) && flush_file(transfer_file);
 }
 
 DWORD disk_reserve(DWORD cluster)

@@ -52,10 +52,12 @@ void read_transfer_info(const char *transfer_file, TransferInfo *info);
 /* One integer key of the transfer file, read likewise (default 0). */
 int read_transfer_number(const char *transfer_file, const char *key);
 /* Writes "insnr", "version", "disknr", "antaldiske" and "skemalåst"="nej" in
-   that order and reads them back. False as soon as one did not arrive. */
+   that order, reads them back and flushes the file to the device. False as
+   soon as one did not arrive. */
 bool write_transfer_info(const char *transfer_file, int installation, int version,
                          unsigned disk_number, unsigned disk_count);
-/* Sets "skemalåst" of the transfer file; false when it did not arrive. */
+/* Sets "skemalåst" of the transfer file, flushed to the device; false when
+   it did not arrive. */
 bool write_transfer_locked(const char *transfer_file, const char *value);
 
 /* Bytes kept free on every disk beside its volume: 3000, or three
