@@ -271,6 +271,9 @@ UINT message_box_icon(const MessageBoxSeen &box)
         SendMessageTimeoutA(control, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 2000, &icon);
     if (!control || !icon)
         return 0;
+    /* Other tests show windows on the same display: the box comes to the
+       top first, so what is read off the screen is its icon. */
+    SetWindowPos(box.window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     RECT r;
     GetWindowRect(control, &r);
     struct { LPCSTR id; UINT style; } icons[] = {
