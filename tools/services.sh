@@ -15,14 +15,18 @@ display_alive() {
 
 start_xvfb() {
   display_alive && return 0
-  n=90
-  while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  # Xvfb picks a free display itself and writes its number once it listens,
+  # so two builds on one machine never race for the same one.
+  rm -f "$build/.display" "$build/.display.new"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$build/.display.new" >/dev/null 2>&1 &
   echo $! > "$build/.xvfb.pid"
-  echo "$n" > "$build/.display"
   i=0
-  while [ ! -e "/tmp/.X11-unix/X$n" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
-  [ -e "/tmp/.X11-unix/X$n" ] || { echo "services: Xvfb did not start" >&2; exit 1; }
+  while ! grep -q '^[0-9][0-9]*$' "$build/.display.new" 2>/dev/null && [ $i -lt 200 ]; do
+    sleep 0.1; i=$((i + 1))
+  done
+  grep -q '^[0-9][0-9]*$' "$build/.display.new" 2>/dev/null ||
+    { echo "services: Xvfb did not report a display within 20 s" >&2; exit 1; }
+  mv "$build/.display.new" "$build/.display"
 }
 
 case "$action" in
