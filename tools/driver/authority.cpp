@@ -2,7 +2,8 @@
  * Test certificate authorities (see authority.h). The keys and
  * certificates are made by openssl through run_unix; the certificate is
  * read back, decoded from PEM with CryptStringToBinaryA and put into the
- * Root store of the local machine with CertAddEncodedCertificateToStore.
+ * Root store of the local machine with CertAddEncodedCertificateToStore,
+ * which keeps it in the registry under its thumbprint.
  */
 #include "authority.h"
 #include "driver.h"
@@ -112,13 +113,17 @@ bool distrust_authority(const std::string &thumbprint)
     }
     CRYPT_HASH_BLOB blob = { 20, hash };
     HCERTSTORE store = open_root_store();
-    if (!store)
-        return false;
-    bool removed = false;
-    PCCERT_CONTEXT found =
-        CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_SHA1_HASH, &blob, NULL);
-    if (found)
-        removed = CertDeleteCertificateFromStore(found) != FALSE;  /* frees found */
-    CertCloseStore(store, 0);
-    return removed;
+    if (store) {
+        PCCERT_CONTEXT found =
+            CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_SHA1_HASH, &blob, NULL);
+        if (found)
+            CertDeleteCertificateFromStore(found);  /* frees found */
+        CertCloseStore(store, 0);
+    }
+    /* Wine's Root store answers the deletion from a copy of its own and
+       keeps the certificate in the registry, where the store keeps each
+       certificate under its thumbprint: removed there as well. */
+    std::string key = "Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\" + thumbprint;
+    LONG status = RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
 }
