@@ -13,7 +13,7 @@ import argparse
 import os
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler, TLS_FTPHandler
+from pyftpdlib.handlers import FTPHandler, TLS_DTPHandler, TLS_FTPHandler
 from pyftpdlib.servers import FTPServer
 
 
@@ -35,6 +35,16 @@ def main():
                 log.write(("tls " if secure else "plain ") + ("PASS" if cmd == "PASS" else line) + "\n")
             super().pre_process_command(line, cmd, arg)
 
+    class DataHandler(TLS_DTPHandler):
+        def readable(self):
+            # A client may run the data connection's TLS handshake before it
+            # sends STOR (curl does). pyftpdlib takes a data connection that
+            # is readable before its transfer for a closed one and drops it;
+            # here it waits for the handshake and the transfer instead.
+            if getattr(self, "_ssl_requested", False) and not self._initialized:
+                return True
+            return super().readable()
+
     authorizer = DummyAuthorizer()
     authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
     Handler.authorizer = authorizer
@@ -43,6 +53,11 @@ def main():
         Handler.keyfile = args.key
         Handler.tls_control_required = True
         Handler.tls_data_required = True
+        Handler.dtp_handler = DataHandler
+        # A session id context lets a client resume the control connection's
+        # session on a data connection (curl does); without one OpenSSL
+        # breaks off any handshake that tries.
+        Handler.get_ssl_context().set_session_id(b"kiro-ftps")
     server = FTPServer(("127.0.0.1", 0), Handler)
     with open(args.port_file + ".tmp", "w") as f:
         f.write(str(server.socket.getsockname()[1]))
