@@ -502,7 +502,8 @@ static void end_data_connection(SOCKET data)
         tls_close(data);
         shutdown(data, SD_SEND);
         char sink[4096];
-        for (int i = 0; i < 64; i++)
+        DWORD started = GetTickCount();
+        for (int i = 0; i < 64 && GetTickCount() - started < (DWORD)g_timeout_ms; i++)
             if (recv(data, sink, sizeof sink, 0) <= 0)
                 break;
     }

@@ -40,9 +40,10 @@ enum {
     TLS_SESSIONS = 4,
     TLS_HEADER = 5,                           /* type, version, length */
     TLS_LONGEST_RECORD = 16384 + 2048,        /* the longest record body TLS allows */
-    TLS_INCOMING = TLS_HEADER + TLS_LONGEST_RECORD + 16384,
+    /* Room for the longest record and a long certificate chain around it. */
+    TLS_INCOMING = 65536 + TLS_HEADER + TLS_LONGEST_RECORD,
     TLS_BATCH_RECORDS = 64,                   /* records encrypted for one send */
-    TLS_HANDSHAKE_ROUNDS = 64,
+    TLS_HANDSHAKE_ROUNDS = 256,
     TLS_ALERT = 21                            /* record type of an alert */
 };
 
@@ -205,11 +206,13 @@ static void keep_extra(TlsSession *t, int given, const SecBuffer *extra)
 }
 
 /* Runs handshake messages until the context is complete: from the first
-   message when the session has no context yet, otherwise (the server asked
-   for a new handshake) from what has arrived. 0, or the reason. */
+   message when the session has no context yet, otherwise (the server sent
+   a handshake message after the handshake) from what has arrived, even
+   nothing: Schannel is then given an empty input first. 0, or the
+   reason. */
 static DWORD handshake(TlsSession *t, DWORD started, int timeout_ms)
 {
-    bool need_more = t->have_context && t->incoming_used == 0;
+    bool need_more = false;
     if (!t->have_context) {
         SecBuffer out = { 0, SECBUFFER_TOKEN, NULL };
         SecBufferDesc out_desc = { SECBUFFER_VERSION, 1, &out };
