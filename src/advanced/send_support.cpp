@@ -11,6 +11,12 @@
  * The success message is shown only when the server accepted the login
  * and confirmed the stored file; anything short of that is reported as an
  * error naming the server.
+ *
+ * The snapshot travels encrypted whenever the server offers TLS (the FTP
+ * client asks every server for it and checks its certificate). The key
+ * "kryptering" of section "kontakt" set to "krav" forbids the plain road:
+ * a server without TLS then gets nothing. A certificate that cannot be
+ * verified or a failed handshake is never followed by a plain upload.
  */
 #include <winsock2.h>
 #include <windows.h>
@@ -78,18 +84,76 @@ static bool is_2xx(int code)
     return code >= 200 && code <= 299;
 }
 
+bool support_encryption_required(const char *config)
+{
+    char value[16];
+    GetPrivateProfileStringA(SECTION_CONTACT, "kryptering", "", value, sizeof value, config);
+    return lstrcmpiA(value, "krav") == 0;
+}
+
+/* Danish words for the usual reasons a server's certificate is refused,
+   for a system that has no text of its own for them (Wine has none). */
+static const char *certificate_reason(DWORD code)
+{
+    switch (code) {
+    case (DWORD)CERT_E_CHAINING:
+    case (DWORD)CERT_E_UNTRUSTEDROOT:
+    case (DWORD)SEC_E_UNTRUSTED_ROOT:
+        return "Serverens certifikat er ikke udstedt af en myndighed, som Windows har tillid til.";
+    case (DWORD)CERT_E_CN_NO_MATCH:
+    case (DWORD)SEC_E_WRONG_PRINCIPAL:
+        return "Serverens certifikat lyder på et andet navn end serverens.";
+    case (DWORD)CERT_E_EXPIRED:
+    case (DWORD)SEC_E_CERT_EXPIRED:
+        return "Serverens certifikat er udløbet eller endnu ikke gyldigt.";
+    default:
+        return "Den sikre forbindelse kunne ikke oprettes.";
+    }
+}
+
+void secure_connection_reason(char *out, size_t size, DWORD code)
+{
+    char reason[512];
+    SetLastError(code);
+    system_error_text(reason, sizeof reason);
+    size_t length = strlen(reason);
+    while (length > 0 && (reason[length - 1] == '\r' || reason[length - 1] == '\n' ||
+                          reason[length - 1] == ' '))
+        reason[--length] = '\0';
+    format_text(out, size, "%s (fejlkode 0x%08lX)", length > 0 ? reason : certificate_reason(code),
+                (unsigned long)code);
+}
+
 /* Connects, logs in, uploads archive as remote_name and logs out; the
    outcome, reported to the user here. */
 static int upload_archive(HWND dialog, const char *host, const char *archive,
                           const char *remote_name)
 {
-    char text[600];
+    char text[1200];
     ftp_socket control = ftp_connect(host, SUPPORT_USER, SUPPORT_PASSWORD);
     if (control >= 0 && !ftp_login_accepted() && ftp_login_status() == 0) {
         /* Connected, but the server never greeted (it hung up or stayed
            silent): no connection to speak of. */
         ftp_quit(control);
         control = -1;
+    }
+    if (control < 0 && ftp_security() == FTP_SECURITY_NOT_OFFERED) {
+        format_text(text, sizeof text,
+                    "Server: %s tilbyder ikke kryptering!\nData'ene sendes kun krypteret "
+                    "(kryptering=krav i kiro.ini).\nData'ene er ikke sendt til KIRO-support.",
+                    host);
+        error_box(text, MB_OK | MB_ICONWARNING);
+        return SEND_NOT_ENCRYPTED;
+    }
+    if (control < 0 && ftp_security() == FTP_SECURITY_FAILED) {
+        char reason[700];
+        secure_connection_reason(reason, sizeof reason, ftp_security_error());
+        format_text(text, sizeof text,
+                    "Der kunne ikke oprettes en sikker forbindelse til server: %s!\nData'ene er "
+                    "ikke sendt til KIRO-support.\n%s",
+                    host, reason);
+        error_box(text, MB_OK | MB_ICONWARNING);
+        return SEND_NOT_SECURE;
     }
     if (control < 0) {
         format_text(text, sizeof text, "Kunne ikke etablere forbindelse til server: %s!", host);
@@ -218,6 +282,8 @@ int send_support_operation(HWND dialog)
     WSADATA sockets;
     bool started = WSAStartup(MAKEWORD(2, 2), &sockets) == 0;
     progress_advance(dialog, IDC_OVERALL_BAR, 512);
+    ftp_set_encryption(support_encryption_required(config) ? FTP_ENCRYPT_REQUIRED
+                                                            : FTP_ENCRYPT_WHEN_OFFERED);
     int outcome = upload_archive(dialog, host, archive, remote_name);
     if (started)
         WSACleanup();

@@ -3,8 +3,9 @@
  * directory's top level, data\, ini\, log\, datakopi\, inikopi\, a
  * directory listing with the schedule program's version, and the update
  * marker when it is set) into one zip archive, uploads it to the support
- * FTP server, tells the user the outcome and leaves nothing behind. Runs in
- * the progress dialog, opened from the Advanced dialog.
+ * FTP server (over TLS whenever the server offers it, and only so when
+ * "kryptering" says "krav"), tells the user the outcome and leaves nothing
+ * behind. Runs in the progress dialog, opened from the Advanced dialog.
  */
 #ifndef KIRO_SEND_SUPPORT_H
 #define KIRO_SEND_SUPPORT_H
@@ -23,7 +24,9 @@ enum SendOutcome {
     SEND_NO_CONNECTION = 1,   /* host not found or no connection */
     SEND_LOGIN_REFUSED = 2,
     SEND_UPLOAD_FAILED = 3,
-    SEND_NO_ARCHIVE = 4       /* the archive's names could not be formed */
+    SEND_NO_ARCHIVE = 4,      /* the archive's names could not be formed */
+    SEND_NOT_ENCRYPTED = 5,   /* no TLS at the server while "kryptering" is "krav" */
+    SEND_NOT_SECURE = 6       /* the handshake or the server's certificate failed */
 };
 
 /* Opens the progress dialog over owner and runs the whole operation. */
@@ -33,6 +36,13 @@ INT_PTR CALLBACK send_support_proc(HWND dialog, UINT message, WPARAM wparam, LPA
 /* The operation itself, inside the progress dialog; shows its outcome to
    the user and answers it. */
 int send_support_operation(HWND dialog);
+
+/* True when the configuration's "kryptering" (section "kontakt") is
+   "krav" (in any case): no upload without TLS. */
+bool support_encryption_required(const char *config);
+/* Why a secure connection failed: the system's text for code, or Danish
+   words of our own where it has none, with the code itself. */
+void secure_connection_reason(char *out, size_t size, DWORD code);
 
 /* Cuts text at its first "." (the dot and all behind it go). */
 void cut_at_first_dot(char *text);

@@ -16,12 +16,23 @@
  * connection is connected to; the address named in the 227 reply is parsed
  * and traced but never connected to, so a server cannot direct the upload
  * to another machine.
+ *
+ * Encryption (explicit FTPS, RFC 4217): after the greeting the client asks
+ * for "AUTH TLS". On 234 the control connection runs over TLS (net/tls.h)
+ * before the account is sent, and the upload asks for "PBSZ 0" and
+ * "PROT P" and runs its data connection over TLS as well; a server that
+ * refuses gets plain FTP unless TLS is required. A failed handshake or a
+ * server certificate that cannot be verified ends the connection: nothing
+ * more is sent, in the clear or otherwise. The sends and receives below go
+ * through the TLS layer for a protected socket and straight to the socket
+ * otherwise, so every command and reply is the same either way.
  */
 #include <winsock2.h>
 #include <windows.h>
 #include <commctrl.h>
 
 #include "net/ftp.h"
+#include "net/tls.h"
 #include "support/text.h"
 
 #include <errno.h>
@@ -34,6 +45,14 @@ char g_ftp_line[FTP_LINE_CAPACITY + 1];
 static int g_timeout_ms = FTP_DEFAULT_TIMEOUT_MS;
 static int g_login_status = 0;
 static bool g_login_accepted = false;
+static int g_encryption = FTP_ENCRYPT_WHEN_OFFERED;
+static int g_security = FTP_SECURITY_NONE;
+static DWORD g_security_error = 0;
+/* The control connection's host without its port: the name its TLS
+   certificate is checked for, also on the data connection. */
+static char g_server_name[256];
+/* "PBSZ 0" and "PROT P" accepted on the current control connection. */
+static bool g_data_protected = false;
 
 void ftp_set_timeout(int milliseconds)
 {
@@ -53,6 +72,21 @@ int ftp_login_status(void)
 bool ftp_login_accepted(void)
 {
     return g_login_accepted;
+}
+
+void ftp_set_encryption(int mode)
+{
+    g_encryption = mode == FTP_ENCRYPT_REQUIRED ? FTP_ENCRYPT_REQUIRED : FTP_ENCRYPT_WHEN_OFFERED;
+}
+
+int ftp_security(void)
+{
+    return g_security;
+}
+
+DWORD ftp_security_error(void)
+{
+    return g_security_error;
 }
 
 static bool is_2xx(int code)
@@ -126,6 +160,8 @@ static int connect_within_timeout(SOCKET s, const struct sockaddr_in *address)
 
 int sock_send(ftp_socket s, const char *bytes, int count)
 {
+    if (tls_protected((SOCKET)s))
+        return tls_send((SOCKET)s, bytes, count);
     int sent = 0;
     while (sent < count) {
         /* No select first: the send time-out bounds the send, and a select
@@ -154,6 +190,8 @@ int sock_send_str(ftp_socket s, const char *text)
    given up. The byte count, 0 when the peer closed, -1 on failure. */
 static int receive(ftp_socket s, char *bytes, int count, int flags)
 {
+    if (tls_protected((SOCKET)s))
+        return tls_receive((SOCKET)s, bytes, count, (flags & MSG_PEEK) != 0);
     for (;;) {
         int got = recv((SOCKET)s, bytes, count, flags);
         if (got != SOCKET_ERROR)
@@ -250,27 +288,82 @@ static bool split_host(const char *host, char *name, size_t size, unsigned short
     return true;
 }
 
-static void trace_connect_failure(int error)
+/* The system's text for error, without its line end. */
+static void error_text(char *text, size_t size, DWORD error, const char *fallback)
 {
-    char text[256] = "";
-    if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
-                        (DWORD)error, 0, text, sizeof text, NULL))
-        copy_text(text, sizeof text, "socket error");
+    text[0] = '\0';
+    if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, error, 0,
+                        text, (DWORD)size, NULL))
+        copy_text(text, size, fallback);
     size_t length = strlen(text);
     while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n'))
         text[--length] = '\0';
+}
+
+static void trace_connect_failure(int error)
+{
+    char text[256];
+    error_text(text, sizeof text, (DWORD)error, "socket error");
     fprintf(stderr, "connect: %s (%d)\n", text, error);
     fflush(stderr);
+}
+
+static void trace_tls_failure(DWORD error)
+{
+    char text[256];
+    error_text(text, sizeof text, error, "TLS error");
+    fprintf(stderr, "tls: %s (0x%08lx)\n", text, (unsigned long)error);
+    fflush(stderr);
+}
+
+/* Closes a connection and forgets its TLS state. */
+static int close_connection(SOCKET s)
+{
+    tls_forget(s);
+    return closesocket(s);
+}
+
+/* Asks for TLS on the control connection and runs it on 234. False when
+   the connection has to end here: the handshake or the server's
+   certificate failed, or the server refused TLS while it is required (then
+   only QUIT is sent). */
+static bool secure_control_connection(SOCKET s)
+{
+    int reply = ftp_command((ftp_socket)s, "AUTH TLS");
+    if (reply == 234) {
+        DWORD error = 0;
+        if (tls_connect(s, g_server_name, g_timeout_ms, &error)) {
+            g_security = FTP_SECURITY_TLS;
+            return true;
+        }
+        trace_tls_failure(error);
+        g_security = FTP_SECURITY_FAILED;
+        g_security_error = error;
+        return false;
+    }
+    if (g_encryption != FTP_ENCRYPT_REQUIRED) {
+        g_security = FTP_SECURITY_PLAIN;
+        return true;
+    }
+    /* A reply of 0 or -1: the connection itself is gone. */
+    if (reply > 0) {
+        g_security = FTP_SECURITY_NOT_OFFERED;
+        ftp_command((ftp_socket)s, "QUIT");
+    }
+    return false;
 }
 
 ftp_socket ftp_connect(const char *host, const char *user, const char *password)
 {
     g_login_status = 0;
     g_login_accepted = false;
+    g_security = FTP_SECURITY_NONE;
+    g_security_error = 0;
+    g_data_protected = false;
 
-    char name[256];
+    char *name = g_server_name;
     unsigned short port = 0;
-    if (!split_host(host, name, sizeof name, &port)) {
+    if (!split_host(host, name, sizeof g_server_name, &port)) {
         errno = WSAHOST_NOT_FOUND;
         return -1;
     }
@@ -302,6 +395,10 @@ ftp_socket ftp_connect(const char *host, const char *user, const char *password)
     }
 
     int status = ftp_get_reply((ftp_socket)s);
+    if (!secure_control_connection(s)) {
+        close_connection(s);
+        return -1;
+    }
     char command[FTP_LINE_CAPACITY + 1];
     format_text(command, sizeof command, "USER %s", user);
     int reply = ftp_command((ftp_socket)s, command);
@@ -316,7 +413,7 @@ ftp_socket ftp_connect(const char *host, const char *user, const char *password)
     g_login_status = status;
     if (status < 0) {
         g_login_accepted = false;
-        closesocket(s);
+        close_connection(s);
         return -1;
     }
     return (ftp_socket)s;
@@ -371,6 +468,48 @@ static void advance_bar(HWND bar, int delta)
         SendMessageA(bar, PBM_DELTAPOS, (WPARAM)delta, 0);
 }
 
+/* Over a protected control connection, asks for protected data
+   connections ("PBSZ 0", "PROT P") once; false when the server refuses,
+   so that no file ever goes out in the clear beside an encrypted control
+   connection. */
+static bool protect_data_connections(ftp_socket s)
+{
+    if (!tls_protected((SOCKET)s) || g_data_protected)
+        return true;
+    if (!is_2xx(ftp_command(s, "PBSZ 0")) || !is_2xx(ftp_command(s, "PROT P")))
+        return false;
+    g_data_protected = true;
+    return true;
+}
+
+static bool secure_data_connection(SOCKET data)
+{
+    DWORD error = 0;
+    if (tls_connect(data, g_server_name, g_timeout_ms, &error))
+        return true;
+    trace_tls_failure(error);
+    return false;
+}
+
+/* Ends the data connection, which ends the file for the server. A
+   protected one gets its TLS close and an orderly end: this side is shut
+   down and what the server still sends (its own close) is read until it
+   closes, since closing a socket with unread bytes resets the connection,
+   and a reset can cost the server the end of the file. */
+static void end_data_connection(SOCKET data)
+{
+    if (tls_protected(data)) {
+        tls_close(data);
+        shutdown(data, SD_SEND);
+        char sink[4096];
+        DWORD started = GetTickCount();
+        for (int i = 0; i < 64 && GetTickCount() - started < (DWORD)g_timeout_ms; i++)
+            if (recv(data, sink, sizeof sink, 0) <= 0)
+                break;
+    }
+    closesocket(data);
+}
+
 int ftp_put(HWND progress_bar, ftp_socket s, const char *local_path, const char *remote_name)
 {
     advance_bar(progress_bar, 512);
@@ -381,6 +520,10 @@ int ftp_put(HWND progress_bar, ftp_socket s, const char *local_path, const char 
        each. */
     setvbuf(file, NULL, _IOFBF, 256 * 1024);
 
+    if (!protect_data_connections(s)) {
+        fclose(file);
+        return -1;
+    }
     struct sockaddr_in passive;
     if (ftp_pasv(s, &passive) != 0) {
         fclose(file);
@@ -420,6 +563,13 @@ int ftp_put(HWND progress_bar, ftp_socket s, const char *local_path, const char 
             fclose(file);
             return -1;
         }
+        if (tls_protected((SOCKET)s) && !secure_data_connection(data)) {
+            /* Nothing of the file went out; the server ends the transfer. */
+            close_connection(data);
+            ftp_get_reply(s);
+            fclose(file);
+            return -1;
+        }
         /* The file is read and counted on the bar 512 bytes at a time, but
            sent in batches of 1 MiB: under Wine every send is a round trip to
            the server process, and one send per 512 bytes made the upload a
@@ -447,7 +597,7 @@ int ftp_put(HWND progress_bar, ftp_socket s, const char *local_path, const char 
         }
         if (ferror(file))
             sent_whole = false;
-        closesocket(data);
+        end_data_connection(data);
         int completion = ftp_get_reply(s);
         if (sent_whole && is_2xx(completion))
             result = 0;
@@ -462,5 +612,6 @@ int ftp_put(HWND progress_bar, ftp_socket s, const char *local_path, const char 
 int ftp_quit(ftp_socket s)
 {
     ftp_command(s, "QUIT");
+    tls_close((SOCKET)s);
     return closesocket((SOCKET)s);
 }

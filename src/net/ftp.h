@@ -7,6 +7,11 @@
  * the standard error stream ("> command", "< reply"). The module keeps one
  * line buffer, so it serves one control connection at a time.
  *
+ * The client asks every server for TLS ("AUTH TLS", explicit FTPS) before
+ * it logs in, and protects the control and the data connection with it
+ * when the server agrees, after checking the server's certificate. A
+ * server that refuses gets plain FTP, unless TLS is required.
+ *
  * A socket is passed around as a signed integer; a negative value means
  * that there is no connection. The caller brackets a session with
  * WSAStartup (version 2.2) and WSACleanup.
@@ -46,9 +51,10 @@ int ftp_get_reply(ftp_socket s);
 int ftp_command(ftp_socket s, const char *command);
 
 /* Connects to host ("name" or "name:port"; without a port the "ftp"
-   service or 21) and logs in. The control socket, or -1 when the host is
-   not found or no connection could be made. A refused login still answers
-   the socket: ask ftp_login_accepted(). */
+   service or 21), asks for TLS and logs in. The control socket, or -1 when
+   the host is not found, no connection could be made, or the connection
+   could not be secured as required (see ftp_security()). A refused login
+   still answers the socket: ask ftp_login_accepted(). */
 ftp_socket ftp_connect(const char *host, const char *user, const char *password);
 /* The status of the last login: the greeting's code, or the reply to PASS
    when one was sent. */
@@ -69,10 +75,33 @@ int ftp_parse_pasv_reply(const char *line, struct sockaddr_in *address);
    The data connection goes to the control connection's peer at the port
    the server names. Advances progress_bar (may be NULL) by 512 first and
    then by every block read. 0 only when the server confirmed the stored
-   file (a preliminary 1xx reply and then a 2xx completion), else -1. */
+   file (a preliminary 1xx reply and then a 2xx completion), else -1.
+   Over a protected control connection the data connection is protected
+   too ("PBSZ 0", "PROT P"); a server that refuses gets nothing. */
 int ftp_put(HWND progress_bar, ftp_socket s, const char *local_path, const char *remote_name);
-/* Sends QUIT, closes the control socket; the result of the close. */
+/* Sends QUIT, closes the control socket (after its TLS close); the result
+   of the close. */
 int ftp_quit(ftp_socket s);
+
+/* Whether a server without TLS is used. */
+enum FtpEncryption {
+    FTP_ENCRYPT_WHEN_OFFERED = 0,  /* TLS when the server offers it, else plain FTP */
+    FTP_ENCRYPT_REQUIRED = 1       /* TLS, or no upload */
+};
+void ftp_set_encryption(int mode);
+
+/* How the last ftp_connect's control connection turned out. */
+enum FtpSecurity {
+    FTP_SECURITY_NONE = 0,          /* no connection (or lost before it was settled) */
+    FTP_SECURITY_PLAIN = 1,         /* the server refused AUTH TLS: plain FTP */
+    FTP_SECURITY_TLS = 2,           /* protected by TLS, the server's certificate verified */
+    FTP_SECURITY_NOT_OFFERED = 3,   /* refused while TLS was required: no login sent */
+    FTP_SECURITY_FAILED = 4         /* handshake or certificate failed: nothing sent */
+};
+int ftp_security(void);
+/* The system's code for the reason of FTP_SECURITY_FAILED (a security
+   status, a certificate error or a Windows Sockets error). */
+DWORD ftp_security_error(void);
 
 /* The time-out for connect, send and receive (milliseconds). For tests. */
 void ftp_set_timeout(int milliseconds);

@@ -31,10 +31,18 @@ protected:
     }
 };
 
-/* Greets, takes USER and answers 230. */
+/* Refuses TLS as a server without it does. */
+static void refuse_tls(ServerSide &side)
+{
+    if (side.hear() == "AUTH TLS")
+        side.say("500 AUTH not understood\r\n");
+}
+
+/* Greets, refuses TLS, takes USER and answers 230. */
 static void greet_and_login(ServerSide &side)
 {
     side.say("220 Ready\r\n");
+    refuse_tls(side);
     if (side.hear() == "USER kirodata")
         side.say("230 Logged in\r\n");
 }
@@ -123,6 +131,7 @@ TEST_F(FtpScripted, LoginVariants)
         ScriptedServer server;
         server.run([&](ServerSide &side) {
             side.say("220 Ready\r\n");
+            refuse_tls(side);
             side.hear();
             side.say(std::string(c.user_reply) + "\r\n");
             std::string next = side.hear();
@@ -141,7 +150,7 @@ TEST_F(FtpScripted, LoginVariants)
         EXPECT_EQ(0, ftp_quit(s));
         std::string trace = GetCapturedStderr();
         server.finish();
-        std::vector<std::string> expected = { "USER kirodata" };
+        std::vector<std::string> expected = { "AUTH TLS", "USER kirodata" };
         if (c.pass_reply)
             expected.push_back("PASS 4monbek");
         expected.push_back("QUIT");
@@ -166,7 +175,7 @@ TEST_F(FtpScripted, TypeTwoSendsNothing)
     EXPECT_EQ(200, ftp_type(s, 1));
     ftp_quit(s);
     server.finish();
-    std::vector<std::string> expected = { "USER kirodata", "TYPE A", "QUIT" };
+    std::vector<std::string> expected = { "AUTH TLS", "USER kirodata", "TYPE A", "QUIT" };
     EXPECT_EQ(expected, server.heard());
 }
 
@@ -285,8 +294,8 @@ TEST_F(FtpScripted, UploadGoesToTheControlPeerNotToTheNamedHost)
     EXPECT_EQ(0, run.result);
     EXPECT_TRUE(run.data_connected);
     EXPECT_EQ(content, run.received);
-    ASSERT_GE(run.heard.size(), 4u);
-    EXPECT_EQ("STOR skolesql0117-2026.12.08-05.10.zip", run.heard[2]);
+    ASSERT_GE(run.heard.size(), 5u);
+    EXPECT_EQ("STOR skolesql0117-2026.12.08-05.10.zip", run.heard[3]);
     EXPECT_EQ((int)content.size() + 512, run.bar_position);
     /* STOR is not traced; PASV and both replies are. */
     EXPECT_EQ(std::string::npos, run.trace.find("STOR"));
@@ -311,8 +320,8 @@ TEST_F(FtpScripted, UploadSucceedsOnlyWhenTheServerConfirms)
     EXPECT_EQ(-1, refused.result);
     EXPECT_FALSE(refused.data_connected);
     EXPECT_EQ("", refused.received);
-    ASSERT_EQ(4u, refused.heard.size());
-    EXPECT_EQ("QUIT", refused.heard[3]);
+    ASSERT_EQ(5u, refused.heard.size());
+    EXPECT_EQ("QUIT", refused.heard[4]);
 
     UploadRun failed = upload("abc", "127,0,0,1", "150 Ok", "451 Local error");
     EXPECT_EQ(-1, failed.result);
@@ -343,7 +352,7 @@ TEST_F(FtpScripted, BadPassiveReplyFailsBeforeAnythingIsStored)
         GetCapturedStderr();
         ftp_quit(s);
         server.finish();
-        std::vector<std::string> expected = { "USER kirodata", "PASV", "QUIT" };
+        std::vector<std::string> expected = { "AUTH TLS", "USER kirodata", "PASV", "QUIT" };
         EXPECT_EQ(expected, server.heard());
     }
 }
@@ -361,7 +370,7 @@ TEST_F(FtpScripted, MissingLocalFileSendsNothing)
     EXPECT_EQ(-1, ftp_put(NULL, s, "C:\\no\\such\\file.zip", "file.zip"));
     ftp_quit(s);
     server.finish();
-    std::vector<std::string> expected = { "USER kirodata", "QUIT" };
+    std::vector<std::string> expected = { "AUTH TLS", "USER kirodata", "QUIT" };
     EXPECT_EQ(expected, server.heard());
 }
 

@@ -3,13 +3,18 @@
  * pyftpdlib on 127.0.0.1: the archive on the server with its final name
  * and contents, the directory listing inside it, the earlier archives gone
  * and nothing left behind; and with the server down or the login refused,
- * the failure message and again nothing left behind.
+ * the failure message and again nothing left behind. Over TLS: the
+ * snapshot whole through a server that requires TLS on both connections;
+ * a server whose certificate cannot be verified, and a plain server when
+ * "kryptering" is "krav", get nothing but the first command, and the
+ * message says why.
  */
 #include <winsock2.h>
 #include <gtest/gtest.h>
 
 #include "driver.h"
 #include "ftp_server.h"
+#include "ftps_server.h"
 #include "support_site.h"
 #include "resource.h"
 
@@ -164,5 +169,128 @@ TEST_F(SendSupportGui, RefusedLoginIsReportedAsNotSentAndLeavesNothing)
     EXPECT_EQ((UINT)MB_ICONWARNING, message_box_icon(box));
     close(box);
     EXPECT_TRUE(files_in(root).empty());
+    EXPECT_EQ("", leftovers(inst));
+}
+
+namespace {
+
+class SecureSendGui : public SendSupportGui {
+protected:
+    static void SetUpTestSuite()
+    {
+        certificates = new TestCertificates;
+        made = certificates->make("secure_send_certificates", true);
+    }
+    static void TearDownTestSuite()
+    {
+        delete certificates;
+        certificates = NULL;
+    }
+    void SetUp() override
+    {
+        ASSERT_TRUE(made);
+        SendSupportGui::SetUp();
+    }
+    void TearDown() override
+    {
+        SendSupportGui::TearDown();
+        tls_server.stop();
+    }
+    static TestCertificates *certificates;
+    static bool made;
+    FtpsServer tls_server;
+};
+
+TestCertificates *SecureSendGui::certificates = NULL;
+bool SecureSendGui::made = false;
+
+}  // namespace
+
+TEST_F(SecureSendGui, SnapshotTravelsEncryptedOnBothConnectionsAndArrivesWhole)
+{
+    std::string root = make_scratch_dir("secure_gui_root");
+    ASSERT_TRUE(tls_server.start(root, certificates->pem("server"), certificates->key("server")));
+    Installation inst = make_support_site("secure_gui", tls_server.address().c_str());
+    set_contact(inst, "kryptering", "KRAV");
+    MessageBoxSeen box;
+    ASSERT_TRUE(send(inst, box));
+    EXPECT_EQ("Data'ene er nu sendt til KIRO-support!", box.text) << tls_server.output();
+    close(box);
+
+    std::vector<std::string> uploaded = files_in(root);
+    ASSERT_EQ(1u, uploaded.size());
+    std::string archive = root + "\\" + uploaded[0];
+    EXPECT_EQ(0, run_unix("unzip -tqq '" + unix_path(archive) + "'")) << "every entry's CRC";
+    const std::string sources[][2] = {
+        { "kiromenu.exe", inst.program_dir + "kiromenu.exe" },
+        { "START.LOG", inst.program_dir + "START.LOG" },
+        { "data\\KIRO.DAT", inst.data_dir + "data\\KIRO.DAT" },
+        { "ini\\kiro.ini", inst.ini() },
+        { "log\\kiro.log", inst.data_dir + "log\\kiro.log" },
+        { "datakopi\\KIRO.DAT", inst.data_dir + "datakopi\\KIRO.DAT" },
+        { "inikopi\\kiro.ini", inst.data_dir + "inikopi\\kiro.ini" },
+    };
+    for (const auto &entry : sources)
+        EXPECT_TRUE(read_file(entry[1]) == zip_entry(archive, entry[0])) << entry[0];
+    EXPECT_TRUE(has(zip_entries(archive), "log\\dirlst.txt"));
+
+    std::vector<std::string> expected = { "plain AUTH TLS", "tls USER kirodata", "tls PASS",
+                                          "tls TYPE I",     "tls PBSZ 0",        "tls PROT P",
+                                          "tls PASV",       "tls STOR " + uploaded[0],
+                                          "tls QUIT" };
+    EXPECT_EQ(expected, tls_server.heard());
+    EXPECT_EQ("", leftovers(inst));
+}
+
+TEST_F(SecureSendGui, UnverifiedServerGetsNothingAndTheReasonIsShown)
+{
+    struct Case {
+        const char *certificate;
+        const char *code;
+        const char *shot;
+    } cases[] = {
+        { "stranger", "(fejlkode 0x800B010A)", "send_support_unverified.png" },  /* unknown authority */
+        { "other_name", "(fejlkode 0x800B010F)", NULL },                         /* another host's */
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.certificate);
+        std::string root = make_scratch_dir("unverified_gui_root");
+        ASSERT_TRUE(tls_server.start(root, certificates->pem(c.certificate),
+                                     certificates->key(c.certificate)));
+        Installation inst = make_support_site("unverified_gui", tls_server.address().c_str());
+        MessageBoxSeen box;
+        ASSERT_TRUE(send(inst, box, c.shot));
+        EXPECT_EQ("Fejl", box.caption);
+        std::string head = "Der kunne ikke oprettes en sikker forbindelse til server: " +
+                           tls_server.address() + "!\nData'ene er ikke sendt til KIRO-support.\n";
+        EXPECT_EQ(0u, box.text.find(head)) << box.text;
+        EXPECT_NE(std::string::npos, box.text.find(c.code)) << box.text;
+        EXPECT_EQ((UINT)MB_ICONWARNING, message_box_icon(box));
+        close(box);
+        EXPECT_TRUE(files_in(root).empty());
+        EXPECT_EQ(std::vector<std::string>{ "plain AUTH TLS" }, tls_server.heard());
+        EXPECT_EQ("", leftovers(inst));
+        tls_server.stop();
+    }
+}
+
+TEST_F(SecureSendGui, RequiredEncryptionAndAPlainServerSendNothing)
+{
+    std::string root = make_scratch_dir("plain_required_root");
+    ASSERT_TRUE(tls_server.start(root));
+    Installation inst = make_support_site("plain_required", tls_server.address().c_str());
+    set_contact(inst, "kryptering", "krav");
+    MessageBoxSeen box;
+    ASSERT_TRUE(send(inst, box, "send_support_no_encryption.png"));
+    EXPECT_EQ("Fejl", box.caption);
+    EXPECT_EQ("Server: " + tls_server.address() +
+                  " tilbyder ikke kryptering!\nData'ene sendes kun krypteret (kryptering=krav i "
+                  "kiro.ini).\nData'ene er ikke sendt til KIRO-support.",
+              box.text);
+    EXPECT_EQ((UINT)MB_ICONWARNING, message_box_icon(box));
+    close(box);
+    EXPECT_TRUE(files_in(root).empty());
+    std::vector<std::string> expected = { "plain AUTH TLS", "plain QUIT" };
+    EXPECT_EQ(expected, tls_server.heard());
     EXPECT_EQ("", leftovers(inst));
 }

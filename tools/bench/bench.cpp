@@ -6,13 +6,18 @@
  *   bench pack <base folder> <archive>        data\*.*, ini\*.*, log\*.*
  *   bench unpack <archive> <folder>
  *   bench copy <source> <target>
- *   bench upload <host[:port]> <file>         as the support upload does
+ *   bench upload <host[:port]> <file> [authority.pem]
+ *                                             as the support upload does; a
+ *                                             server with TLS needs its
+ *                                             authority, trusted in the
+ *                                             prefix for the run (not timed)
  *   bench start <exe> <caption> [arguments]   ms until a window with caption shows
  *   bench moveout <data folder>               the whole move out onto drive E:
  *   bench takeback <data folder>              the whole take-back from drive E:
  * The moves run as installation 7, version 10327, with every question
  * answered Yes or OK.
  */
+#include "authority.h"
 #include "driver.h"
 #include "net/ftp.h"
 #include "shell/settings.h"
@@ -102,7 +107,12 @@ int main(int argc, char **argv)
         DWORD written = copy_with_progress(NULL, argv[2], argv[3], 0, 0, "wb");
         return report(t, written ? 0 : 1);
     }
-    if (command == "upload" && argc == 4) {
+    if (command == "upload" && (argc == 4 || argc == 5)) {
+        std::string trusted = argc == 5 ? trust_authority(argv[4]) : "";
+        if (argc == 5 && trusted.empty()) {
+            fprintf(stderr, "bench: the authority could not be trusted\n");
+            return 1;
+        }
         WSADATA wsa;
         WSAStartup(MAKEWORD(2, 2), &wsa);
         const char *name = strrchr(argv[3], '\\');
@@ -115,8 +125,12 @@ int main(int argc, char **argv)
             status = ftp_put(NULL, s, argv[3], name) == 0 ? 0 : 1;
             ftp_quit(s);
         }
+        double elapsed = now_ms() - t;
         WSACleanup();
-        return report(t, status);
+        if (!trusted.empty())
+            distrust_authority(trusted);
+        printf("%.1f %lu\n", elapsed, peak_kib());
+        return status;
     }
     if (command == "moveout" && argc == 3) {
         become_installation(argv[2], false);

@@ -1,0 +1,601 @@
+/*
+ * TLS over Schannel (see tls.h). Each protected socket has a session in a
+ * small table: its security context, the encrypted bytes received and not
+ * yet decrypted, the decrypted bytes not yet handed out, and a buffer in
+ * which a batch of records is encrypted before it goes out in one send
+ * (under Wine every socket call is a round trip to the wine server).
+ *
+ * What a server sends is bounded before it is used: a record longer than
+ * TLS allows ends the connection, and a handshake has the caller's time-out
+ * and a limited number of rounds.
+ *
+ * The server's certificate: Schannel on Windows checks it during the
+ * handshake (automatic validation, the default for a client), and it is
+ * checked once more here, after the handshake and before anything else is
+ * sent: the chain to a trusted root through CertGetCertificateChain and
+ * the SSL policy with the host name through CertVerifyCertificateChainPolicy.
+ * Wine's Schannel leaves that check to its caller, and a client that
+ * trusted it would talk to any server. Revocation is not checked (as
+ * Schannel does not by default): a school's network often cannot reach the
+ * authorities' lists.
+ *
+ * The close: a TLS close (close_notify) is made with ApplyControlToken and
+ * InitializeSecurityContext, as Windows does it; should the system not
+ * make one, the connection closes without it.
+ */
+#define SECURITY_WIN32
+#include <winsock2.h>
+#include <windows.h>
+#include <security.h>
+#include <schannel.h>
+#include <wincrypt.h>
+
+#include "net/tls.h"
+#include "support/text.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+enum {
+    TLS_SESSIONS = 4,
+    TLS_HEADER = 5,                           /* type, version, length */
+    TLS_LONGEST_RECORD = 16384 + 2048,        /* the longest record body TLS allows */
+    /* Room for the longest record and a long certificate chain around it. */
+    TLS_INCOMING = 65536 + TLS_HEADER + TLS_LONGEST_RECORD,
+    TLS_BATCH_RECORDS = 64,                   /* records encrypted for one send */
+    TLS_HANDSHAKE_ROUNDS = 256,
+    TLS_ALERT = 21                            /* record type of an alert */
+};
+
+static const ULONG CONTEXT_FLAGS = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT |
+                                   ISC_REQ_CONFIDENTIALITY | ISC_REQ_ALLOCATE_MEMORY |
+                                   ISC_REQ_STREAM | ISC_REQ_EXTENDED_ERROR;
+
+struct TlsSession {
+    bool used;
+    SOCKET socket;
+    bool have_context;
+    CtxtHandle context;
+    SecPkgContext_StreamSizes sizes;
+    char server_name[256];
+    int timeout_ms;
+    char *incoming;          /* TLS_INCOMING bytes */
+    int incoming_used;
+    char *plain;             /* TLS_LONGEST_RECORD bytes */
+    int plain_start;
+    int plain_end;
+    char *outgoing;
+    int outgoing_size;
+    bool closed;             /* the server's close has been received */
+};
+
+static TlsSession g_sessions[TLS_SESSIONS];
+static CredHandle g_credentials;
+static bool g_have_credentials = false;
+
+static TlsSession *session_of(SOCKET s)
+{
+    for (int i = 0; i < TLS_SESSIONS; i++)
+        if (g_sessions[i].used && g_sessions[i].socket == s)
+            return &g_sessions[i];
+    return NULL;
+}
+
+bool tls_protected(SOCKET s)
+{
+    return session_of(s) != NULL;
+}
+
+/* Frees a session; the credentials go with the last one. */
+static void release(TlsSession *t)
+{
+    if (t->have_context)
+        DeleteSecurityContext(&t->context);
+    free(t->incoming);
+    free(t->plain);
+    free(t->outgoing);
+    memset(t, 0, sizeof *t);
+    for (int i = 0; i < TLS_SESSIONS; i++)
+        if (g_sessions[i].used)
+            return;
+    if (g_have_credentials) {
+        FreeCredentialsHandle(&g_credentials);
+        g_have_credentials = false;
+    }
+}
+
+void tls_forget(SOCKET s)
+{
+    TlsSession *t = session_of(s);
+    if (t)
+        release(t);
+}
+
+static SECURITY_STATUS acquire_credentials(void)
+{
+    if (g_have_credentials)
+        return SEC_E_OK;
+    SCHANNEL_CRED wanted;
+    memset(&wanted, 0, sizeof wanted);
+    wanted.dwVersion = SCHANNEL_CRED_VERSION;
+    /* No client certificate; the server's checked; the system's protocol
+       versions, without the ciphers Windows counts as weak. */
+    wanted.dwFlags = SCH_CRED_NO_DEFAULT_CREDS | SCH_CRED_AUTO_CRED_VALIDATION | SCH_USE_STRONG_CRYPTO;
+    TimeStamp expiry;
+    SECURITY_STATUS status =
+        AcquireCredentialsHandleA(NULL, (SEC_CHAR *)UNISP_NAME_A, SECPKG_CRED_OUTBOUND, NULL, &wanted,
+                                  NULL, NULL, &g_credentials, &expiry);
+    g_have_credentials = status == SEC_E_OK;
+    return status;
+}
+
+/* The socket error of the last failed call, or fallback when there is
+   none. */
+static DWORD socket_error(DWORD fallback)
+{
+    int error = WSAGetLastError();
+    return error != 0 ? (DWORD)error : fallback;
+}
+
+static int raw_send(SOCKET s, const char *bytes, int count)
+{
+    int sent = 0;
+    while (sent < count) {
+        int n = send(s, bytes + sent, count - sent, 0);
+        if (n == SOCKET_ERROR) {
+            if (WSAGetLastError() == WSAEINTR)
+                continue;
+            shutdown(s, SD_BOTH);
+            return -1;
+        }
+        if (n == 0)
+            return -1;
+        sent += n;
+    }
+    return sent;
+}
+
+/* One receive into the free room of the session's incoming buffer: the
+   count, 0 when the server closed the connection, -1 on failure (also when
+   the buffer is full, which no honest server causes). */
+static int receive_more(TlsSession *t)
+{
+    int room = TLS_INCOMING - t->incoming_used;
+    if (room <= 0) {
+        WSASetLastError(WSAEMSGSIZE);
+        return -1;
+    }
+    for (;;) {
+        int got = recv(t->socket, t->incoming + t->incoming_used, room, 0);
+        if (got > 0)
+            t->incoming_used += got;
+        if (got != SOCKET_ERROR)
+            return got;
+        int error = WSAGetLastError();
+        if (error == WSAEINTR)
+            continue;
+        if (error == WSAETIMEDOUT)
+            shutdown(t->socket, SD_BOTH);
+        return -1;
+    }
+}
+
+/* Sends a token Schannel made and frees it; false when sending failed. */
+static bool send_token(SOCKET s, SecBuffer *token)
+{
+    bool sent = true;
+    if (token->pvBuffer) {
+        if (token->cbBuffer > 0)
+            sent = raw_send(s, (const char *)token->pvBuffer, (int)token->cbBuffer) ==
+                   (int)token->cbBuffer;
+        FreeContextBuffer(token->pvBuffer);
+        token->pvBuffer = NULL;
+    }
+    return sent;
+}
+
+/* Keeps the bytes an input buffer left unused (SECBUFFER_EXTRA, at the end
+   of what was given) at the start of the incoming buffer. */
+static void keep_extra(TlsSession *t, int given, const SecBuffer *extra)
+{
+    int left = 0;
+    if (extra && extra->BufferType == SECBUFFER_EXTRA && (int)extra->cbBuffer <= given)
+        left = (int)extra->cbBuffer;
+    memmove(t->incoming, t->incoming + given - left, (size_t)(t->incoming_used - given + left));
+    t->incoming_used = t->incoming_used - given + left;
+}
+
+/* Runs handshake messages until the context is complete: from the first
+   message when the session has no context yet, otherwise (the server sent
+   a handshake message after the handshake) from what has arrived, even
+   nothing: Schannel is then given an empty input first. 0, or the
+   reason. */
+static DWORD handshake(TlsSession *t, DWORD started, int timeout_ms)
+{
+    bool need_more = false;
+    if (!t->have_context) {
+        SecBuffer out = { 0, SECBUFFER_TOKEN, NULL };
+        SecBufferDesc out_desc = { SECBUFFER_VERSION, 1, &out };
+        ULONG attributes = 0;
+        SECURITY_STATUS status =
+            InitializeSecurityContextA(&g_credentials, NULL, t->server_name, CONTEXT_FLAGS, 0, 0,
+                                       NULL, 0, &t->context, &out_desc, &attributes, NULL);
+        if (status != SEC_I_CONTINUE_NEEDED) {
+            if (out.pvBuffer)
+                FreeContextBuffer(out.pvBuffer);
+            if (status == SEC_E_OK)
+                DeleteSecurityContext(&t->context);
+            return (DWORD)(status == SEC_E_OK ? SEC_E_INTERNAL_ERROR : status);
+        }
+        t->have_context = true;
+        if (!send_token(t->socket, &out))
+            return socket_error(WSAECONNRESET);
+        need_more = true;
+    }
+    for (int round = 0; round < TLS_HANDSHAKE_ROUNDS; round++) {
+        if (need_more) {
+            if (GetTickCount() - started > (DWORD)timeout_ms)
+                return WSAETIMEDOUT;
+            int got = receive_more(t);
+            if (got == 0)
+                return WSAECONNRESET;
+            if (got < 0)
+                return socket_error(WSAECONNABORTED);
+        }
+        int given = t->incoming_used;
+        SecBuffer in[2] = { { (ULONG)given, SECBUFFER_TOKEN, t->incoming },
+                            { 0, SECBUFFER_EMPTY, NULL } };
+        SecBufferDesc in_desc = { SECBUFFER_VERSION, 2, in };
+        SecBuffer out = { 0, SECBUFFER_TOKEN, NULL };
+        SecBufferDesc out_desc = { SECBUFFER_VERSION, 1, &out };
+        ULONG attributes = 0;
+        SECURITY_STATUS status =
+            InitializeSecurityContextA(&g_credentials, &t->context, t->server_name, CONTEXT_FLAGS, 0,
+                                       0, &in_desc, 0, NULL, &out_desc, &attributes, NULL);
+        if (status == SEC_E_INCOMPLETE_MESSAGE) {
+            if (out.pvBuffer)
+                FreeContextBuffer(out.pvBuffer);
+            need_more = true;
+            continue;
+        }
+        /* Also on failure: with extended errors the token is the alert
+           that tells the server why. */
+        bool sent = send_token(t->socket, &out);
+        if (FAILED(status))
+            return (DWORD)status;
+        if (!sent)
+            return socket_error(WSAECONNRESET);
+        keep_extra(t, given, &in[1]);
+        if (status == SEC_E_OK)
+            return 0;
+        if (status != SEC_I_CONTINUE_NEEDED)
+            return (DWORD)status;  /* a client certificate asked for: there is none */
+        need_more = t->incoming_used == 0;
+    }
+    return (DWORD)SEC_E_INTERNAL_ERROR;
+}
+
+/* The certificate error for what the chain engine found wrong with a
+   chain, 0 when nothing. The SSL policy below should say the same, but
+   Wine's lets a chain that ends in an unknown authority pass. */
+static DWORD chain_error(PCCERT_CHAIN_CONTEXT chain)
+{
+    DWORD status = chain->TrustStatus.dwErrorStatus;
+    if (status == CERT_TRUST_NO_ERROR)
+        return 0;
+    if (status & CERT_TRUST_IS_REVOKED)
+        return (DWORD)CRYPT_E_REVOKED;
+    if (status & CERT_TRUST_IS_PARTIAL_CHAIN)
+        return (DWORD)CERT_E_CHAINING;
+    if (status & CERT_TRUST_IS_UNTRUSTED_ROOT)
+        return (DWORD)CERT_E_UNTRUSTEDROOT;
+    if (status & CERT_TRUST_IS_NOT_SIGNATURE_VALID)
+        return (DWORD)TRUST_E_CERT_SIGNATURE;
+    if (status & CERT_TRUST_IS_NOT_TIME_VALID)
+        return (DWORD)CERT_E_EXPIRED;
+    if (status & CERT_TRUST_IS_NOT_VALID_FOR_USAGE)
+        return (DWORD)CERT_E_WRONG_USAGE;
+    if (status & CERT_TRUST_IS_CYCLIC)
+        return (DWORD)CERT_E_CHAINING;
+    /* Revocation is not asked for; its "unknown" marks are no verdict. */
+    if ((status & ~(DWORD)(CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION)) == 0)
+        return 0;
+    return (DWORD)CERT_E_CHAINING;
+}
+
+/* The SSL policy for a server of that name; 0, or the certificate error. */
+static DWORD policy_error(PCCERT_CHAIN_CONTEXT chain, const char *server_name)
+{
+    WCHAR name[256];
+    if (MultiByteToWideChar(CP_ACP, 0, server_name, -1, name, 256) == 0)
+        return (DWORD)CERT_E_CN_NO_MATCH;
+    SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl;
+    memset(&ssl, 0, sizeof ssl);
+    ssl.cbSize = sizeof ssl;
+    ssl.dwAuthType = AUTHTYPE_SERVER;
+    ssl.pwszServerName = name;
+    CERT_CHAIN_POLICY_PARA policy;
+    memset(&policy, 0, sizeof policy);
+    policy.cbSize = sizeof policy;
+    policy.pvExtraPolicyPara = &ssl;
+    CERT_CHAIN_POLICY_STATUS verdict;
+    memset(&verdict, 0, sizeof verdict);
+    verdict.cbSize = sizeof verdict;
+    if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &verdict))
+        return GetLastError() ? GetLastError() : (DWORD)CERT_E_CHAINING;
+    return verdict.dwError;
+}
+
+/* The server's certificate checked against the trusted roots and the
+   host name; 0, or the reason (a certificate error such as
+   CERT_E_CHAINING or CERT_E_CN_NO_MATCH). */
+static DWORD verify_server(TlsSession *t)
+{
+    PCCERT_CONTEXT certificate = NULL;
+    SECURITY_STATUS status =
+        QueryContextAttributesA(&t->context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate);
+    if (status != SEC_E_OK || !certificate)
+        return (DWORD)(status != SEC_E_OK ? status : SEC_E_CERT_UNKNOWN);
+
+    static LPSTR server_usages[] = { (LPSTR)szOID_PKIX_KP_SERVER_AUTH,
+                                     (LPSTR)szOID_SERVER_GATED_CRYPTO,
+                                     (LPSTR)szOID_SGC_NETSCAPE };
+    CERT_CHAIN_PARA chain_para;
+    memset(&chain_para, 0, sizeof chain_para);
+    chain_para.cbSize = sizeof chain_para;
+    chain_para.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
+    chain_para.RequestedUsage.Usage.cUsageIdentifier = 3;
+    chain_para.RequestedUsage.Usage.rgpszUsageIdentifier = server_usages;
+    /* The certificates the server sent (its store) help to build the
+       chain; the trusted roots are the system's. */
+    PCCERT_CHAIN_CONTEXT chain = NULL;
+    DWORD result;
+    if (!CertGetCertificateChain(NULL, certificate, NULL, certificate->hCertStore, &chain_para, 0,
+                                 NULL, &chain)) {
+        result = GetLastError() ? GetLastError() : (DWORD)CERT_E_CHAINING;
+    } else {
+        result = chain_error(chain);
+        if (result == 0)
+            result = policy_error(chain, t->server_name);
+        CertFreeCertificateChain(chain);
+    }
+    CertFreeCertificateContext(certificate);
+    return result;
+}
+
+int tls_connect(SOCKET s, const char *server_name, int timeout_ms, DWORD *error)
+{
+    *error = 0;
+    tls_forget(s);
+    TlsSession *t = NULL;
+    for (int i = 0; i < TLS_SESSIONS && !t; i++)
+        if (!g_sessions[i].used)
+            t = &g_sessions[i];
+    if (!t) {
+        *error = (DWORD)SEC_E_INSUFFICIENT_MEMORY;
+        return 0;
+    }
+    memset(t, 0, sizeof *t);
+    t->used = true;
+    t->socket = s;
+    t->timeout_ms = timeout_ms;
+    DWORD started = GetTickCount();
+    DWORD reason = 0;
+    t->incoming = (char *)malloc(TLS_INCOMING);
+    t->plain = (char *)malloc(TLS_LONGEST_RECORD);
+    if (!t->incoming || !t->plain)
+        reason = (DWORD)SEC_E_INSUFFICIENT_MEMORY;
+    else if (!copy_text(t->server_name, sizeof t->server_name, server_name))
+        reason = (DWORD)SEC_E_WRONG_PRINCIPAL;
+    if (reason == 0)
+        reason = (DWORD)acquire_credentials();
+    if (reason == 0)
+        reason = handshake(t, started, timeout_ms);
+    if (reason == 0)
+        reason = (DWORD)QueryContextAttributesA(&t->context, SECPKG_ATTR_STREAM_SIZES, &t->sizes);
+    if (reason == 0 && (t->sizes.cbHeader > 64 || t->sizes.cbTrailer > 1024 ||
+                        t->sizes.cbMaximumMessage == 0 || t->sizes.cbMaximumMessage > 16384))
+        reason = (DWORD)SEC_E_INTERNAL_ERROR;
+    if (reason == 0)
+        reason = verify_server(t);
+    if (reason != 0) {
+        release(t);
+        *error = reason;
+        return 0;
+    }
+    return 1;
+}
+
+/* Room for count bytes of records in the outgoing buffer. */
+static bool make_outgoing_room(TlsSession *t, int count)
+{
+    if (t->outgoing_size >= count)
+        return true;
+    free(t->outgoing);
+    t->outgoing = (char *)malloc((size_t)count);
+    t->outgoing_size = t->outgoing ? count : 0;
+    return t->outgoing != NULL;
+}
+
+int tls_send(SOCKET s, const char *bytes, int count)
+{
+    TlsSession *t = session_of(s);
+    if (!t || count < 0)
+        return -1;
+    const int header = (int)t->sizes.cbHeader;
+    const int longest = (int)t->sizes.cbMaximumMessage;
+    const int trailer = (int)t->sizes.cbTrailer;
+    const int record = header + longest + trailer;
+    int records = (count + longest - 1) / longest;
+    if (records > TLS_BATCH_RECORDS)
+        records = TLS_BATCH_RECORDS;
+    if (!make_outgoing_room(t, (records > 0 ? records : 1) * record))
+        return -1;
+    int done = 0;
+    while (done < count) {
+        int used = 0;
+        while (done < count && used + record <= t->outgoing_size) {
+            int n = count - done < longest ? count - done : longest;
+            char *at = t->outgoing + used;
+            memcpy(at + header, bytes + done, (size_t)n);
+            SecBuffer parts[4] = { { (ULONG)header, SECBUFFER_STREAM_HEADER, at },
+                                   { (ULONG)n, SECBUFFER_DATA, at + header },
+                                   { (ULONG)trailer, SECBUFFER_STREAM_TRAILER, at + header + n },
+                                   { 0, SECBUFFER_EMPTY, NULL } };
+            SecBufferDesc message = { SECBUFFER_VERSION, 4, parts };
+            if (EncryptMessage(&t->context, 0, &message, 0) != SEC_E_OK)
+                return -1;
+            int length = (int)(parts[0].cbBuffer + parts[1].cbBuffer + parts[2].cbBuffer);
+            if (length > record)
+                return -1;
+            used += length;
+            done += n;
+        }
+        if (raw_send(s, t->outgoing, used) != used)
+            return -1;
+    }
+    return count;
+}
+
+/* Puts n bytes in front of the incoming bytes. */
+static bool put_back(TlsSession *t, const char *bytes, int n)
+{
+    if (t->incoming_used + n > TLS_INCOMING)
+        return false;
+    memmove(t->incoming + n, t->incoming, (size_t)t->incoming_used);
+    memcpy(t->incoming, bytes, (size_t)n);
+    t->incoming_used += n;
+    return true;
+}
+
+/* Decrypts the next record into the (empty) plain buffer: 1 (possibly
+   with no bytes), 0 when the server has closed, -1 on failure. */
+static int next_record(TlsSession *t)
+{
+    for (;;) {
+        if (t->incoming_used >= TLS_HEADER) {
+            const unsigned char *head = (const unsigned char *)t->incoming;
+            int length = (head[3] << 8) | head[4];
+            if (length > TLS_LONGEST_RECORD)
+                return -1;
+            int whole = TLS_HEADER + length;
+            if (t->incoming_used >= whole)
+                break;
+        }
+        int got = receive_more(t);
+        if (got == 0) {
+            t->closed = true;
+            return 0;
+        }
+        if (got < 0)
+            return -1;
+    }
+    const unsigned char type = (unsigned char)t->incoming[0];
+    int whole = TLS_HEADER + (((unsigned char)t->incoming[3] << 8) | (unsigned char)t->incoming[4]);
+    SecBuffer parts[4] = { { (ULONG)whole, SECBUFFER_DATA, t->incoming },
+                           { 0, SECBUFFER_EMPTY, NULL },
+                           { 0, SECBUFFER_EMPTY, NULL },
+                           { 0, SECBUFFER_EMPTY, NULL } };
+    SecBufferDesc message = { SECBUFFER_VERSION, 4, parts };
+    SECURITY_STATUS status = DecryptMessage(&t->context, &message, 0, NULL);
+    if (status == SEC_I_CONTEXT_EXPIRED) {
+        t->closed = true;
+        return 0;
+    }
+    if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE)
+        return -1;
+    const SecBuffer *data = NULL;
+    const SecBuffer *extra = NULL;
+    for (int i = 0; i < 4; i++) {
+        if (parts[i].BufferType == SECBUFFER_DATA)
+            data = &parts[i];
+        else if (parts[i].BufferType == SECBUFFER_EXTRA)
+            extra = &parts[i];
+    }
+    int n = data ? (int)data->cbBuffer : 0;
+    if (n > TLS_LONGEST_RECORD)
+        return -1;
+    if (n > 0)
+        memcpy(t->plain, data->pvBuffer, (size_t)n);
+    t->plain_start = 0;
+    t->plain_end = n;
+    /* A handshake message handed back (SECBUFFER_EXTRA) lies in the record
+       just decrypted: it is saved before the record is dropped and then put
+       in front of what is still to come. */
+    char *handed_back = NULL;
+    int handed_back_length = 0;
+    if (status == SEC_I_RENEGOTIATE && extra && extra->cbBuffer > 0) {
+        handed_back_length = (int)extra->cbBuffer;
+        if (handed_back_length > TLS_LONGEST_RECORD)
+            return -1;
+        handed_back = (char *)malloc((size_t)handed_back_length);
+        if (!handed_back)
+            return -1;
+        memcpy(handed_back, extra->pvBuffer, (size_t)handed_back_length);
+    }
+    memmove(t->incoming, t->incoming + whole, (size_t)(t->incoming_used - whole));
+    t->incoming_used -= whole;
+    if (handed_back) {
+        bool kept = put_back(t, handed_back, handed_back_length);
+        free(handed_back);
+        if (!kept)
+            return -1;
+    }
+    if (status == SEC_I_RENEGOTIATE) {
+        if (handshake(t, GetTickCount(), t->timeout_ms) != 0 || verify_server(t) != 0)
+            return -1;
+        return 1;
+    }
+    if (type == TLS_ALERT && n == 0) {
+        /* Wine's Schannel hands the server's close_notify over as an empty
+           alert record where Windows answers SEC_I_CONTEXT_EXPIRED. */
+        t->closed = true;
+        return 0;
+    }
+    return 1;
+}
+
+int tls_receive(SOCKET s, char *bytes, int count, bool peek)
+{
+    TlsSession *t = session_of(s);
+    if (!t || count < 0) {
+        WSASetLastError(WSAENOTSOCK);
+        return -1;
+    }
+    while (t->plain_start == t->plain_end) {
+        if (t->closed)
+            return 0;
+        int got = next_record(t);
+        if (got <= 0)
+            return got;
+    }
+    int available = t->plain_end - t->plain_start;
+    int n = count < available ? count : available;
+    memcpy(bytes, t->plain + t->plain_start, (size_t)n);
+    if (!peek)
+        t->plain_start += n;
+    return n;
+}
+
+void tls_close(SOCKET s)
+{
+    TlsSession *t = session_of(s);
+    if (!t)
+        return;
+    DWORD type = SCHANNEL_SHUTDOWN;
+    SecBuffer control = { sizeof type, SECBUFFER_TOKEN, &type };
+    SecBufferDesc control_desc = { SECBUFFER_VERSION, 1, &control };
+    if (!t->closed && ApplyControlToken(&t->context, &control_desc) == SEC_E_OK) {
+        SecBuffer out = { 0, SECBUFFER_TOKEN, NULL };
+        SecBufferDesc out_desc = { SECBUFFER_VERSION, 1, &out };
+        ULONG attributes = 0;
+        SECURITY_STATUS status =
+            InitializeSecurityContextA(&g_credentials, &t->context, t->server_name, CONTEXT_FLAGS, 0,
+                                       0, NULL, 0, NULL, &out_desc, &attributes, NULL);
+        if (status == SEC_E_OK || status == SEC_I_CONTEXT_EXPIRED)
+            send_token(s, &out);
+        else if (out.pvBuffer)
+            FreeContextBuffer(out.pvBuffer);
+    }
+    release(t);
+}

@@ -1,0 +1,69 @@
+#!/usr/bin/env python3
+"""An FTP server for the tests and the benchmark: Debian's pyftpdlib on
+127.0.0.1, on a port the system picks (written into PORT_FILE once it
+listens), with one writable account. Given a certificate it speaks explicit
+FTPS (AUTH TLS, pyftpdlib's TLS handler over python3-openssl) and requires
+TLS on the control and on the data connection; without one it is a plain
+server that refuses AUTH. Every command it hears is appended to LOG, one a
+line, after "tls " or "plain " for the connection it came over (PASS
+without its argument).
+    ftps_server.py ROOT [--cert PEM --key KEY] [--user U --password P] PORT_FILE LOG
+"""
+import argparse
+import os
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler, TLS_DTPHandler, TLS_FTPHandler
+from pyftpdlib.servers import FTPServer
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("root")
+    parser.add_argument("port_file")
+    parser.add_argument("log")
+    parser.add_argument("--cert")
+    parser.add_argument("--key")
+    parser.add_argument("--user", default="kirodata")
+    parser.add_argument("--password", default="4monbek")
+    args = parser.parse_args()
+
+    class Handler(TLS_FTPHandler if args.cert else FTPHandler):
+        def pre_process_command(self, line, cmd, arg):
+            secure = getattr(self, "_ssl_established", False)
+            with open(args.log, "a") as log:
+                log.write(("tls " if secure else "plain ") + ("PASS" if cmd == "PASS" else line) + "\n")
+            super().pre_process_command(line, cmd, arg)
+
+    class DataHandler(TLS_DTPHandler):
+        def readable(self):
+            # A client may run the data connection's TLS handshake before it
+            # sends STOR (curl does). pyftpdlib takes a data connection that
+            # is readable before its transfer for a closed one and drops it;
+            # here it waits for the handshake and the transfer instead.
+            if getattr(self, "_ssl_requested", False) and not self._initialized:
+                return True
+            return super().readable()
+
+    authorizer = DummyAuthorizer()
+    authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
+    Handler.authorizer = authorizer
+    if args.cert:
+        Handler.certfile = args.cert
+        Handler.keyfile = args.key
+        Handler.tls_control_required = True
+        Handler.tls_data_required = True
+        Handler.dtp_handler = DataHandler
+        # A session id context lets a client resume the control connection's
+        # session on a data connection (curl does); without one OpenSSL
+        # breaks off any handshake that tries.
+        Handler.get_ssl_context().set_session_id(b"kiro-ftps")
+    server = FTPServer(("127.0.0.1", 0), Handler)
+    with open(args.port_file + ".tmp", "w") as f:
+        f.write(str(server.socket.getsockname()[1]))
+    os.rename(args.port_file + ".tmp", args.port_file)
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()
