@@ -44,7 +44,7 @@ enum Action { ACTION_MOVE, ACTION_LOCK, ACTION_DRIVE };
 enum SetEnd { SET_NONE, SET_LIVE, SET_STALE };
 
 /* One action: its start, what may survive a cut, and its end. */
-struct Spec {
+struct Plan {
     CutScenario scenario;
     Action action;
     int sticks = 0;
@@ -100,7 +100,7 @@ bool reset_backing(const Place &p)
                     60000) == 0;
 }
 
-bool mount_all(const Place &p, const Spec &s, long long cut_after, bool log)
+bool mount_all(const Place &p, const Plan &s, long long cut_after, bool log)
 {
     std::string script = "rm -f " + quote(p.control) + (log ? " " + quote(p.log) : std::string()) + " && ";
     for (const std::string &n : p.names) {
@@ -299,8 +299,8 @@ bool write_two_disk_set(const Place &p, const std::string &scratch, const Files 
     return true;
 }
 
-/* Fills the spec and the templates of an action. */
-bool prepare(const Place &p, Spec &s, const std::string &scratch)
+/* Fills the plan and the templates of an action. */
+bool prepare(const Place &p, Plan &s, const std::string &scratch)
 {
     run_unix("rm -rf " + quote(p.root) + " && mkdir -p " + quote(p.root + "/template"));
     std::string ini_a = make_ini(scratch, "nej", "skole_a");
@@ -389,7 +389,7 @@ bool has_button(const std::vector<int> &buttons, int id)
 }
 
 /* Answers a box as a user who wants the action done. */
-void answer_box(const Place &p, const Spec &s, const MessageBoxSeen &box, Round &r)
+void answer_box(const Place &p, const Plan &s, const MessageBoxSeen &box, Round &r)
 {
     std::vector<int> buttons = message_box_buttons(box);
     if (box.text.compare(0, strlen(DONE_PREFIX), DONE_PREFIX) == 0) {
@@ -446,7 +446,7 @@ int drive_entry(HWND dialog, const char *prefix)
 
 /* Starts the action in the menu; false when a window it needs never came
    (the power may be out by then). */
-bool start_action(const Place &p, const Spec &s, const Program &program, HWND menu)
+bool start_action(const Place &p, const Plan &s, const Program &program, HWND menu)
 {
     if (s.action == ACTION_MOVE) {
         SendMessageA(GetDlgItem(menu, IDC_START), BM_SETCHECK, BST_UNCHECKED, 0);
@@ -460,11 +460,12 @@ bool start_action(const Place &p, const Spec &s, const Program &program, HWND me
         advanced = wait_window(program.pid, "#32770", "Avanceret", 500);
     if (!advanced)
         return false;
-    pause_ms(200);
     if (s.action == ACTION_LOCK) {
         choose(advanced, IDC_LOCK);
     } else {
-        int entry = drive_entry(advanced, "(P:)");
+        int entry = -1;
+        for (int waited = 0; (entry = drive_entry(advanced, "(P:)")) < 0 && waited < 5000; waited += 50)
+            pause_ms(50);
         if (entry < 0)
             return false;
         SendDlgItemMessageA(advanced, IDC_DRIVE_LIST, CB_SETCURSEL, entry, 0);
@@ -476,7 +477,7 @@ bool start_action(const Place &p, const Spec &s, const Program &program, HWND me
 
 /* Runs the action once through the menu, until it is done, failed or the
    power went out; the menu is ended in every case. */
-Round run_round(const Place &p, const Spec &s, const std::string &program_dir)
+Round run_round(const Place &p, const Plan &s, const std::string &program_dir)
 {
     Round r;
     if (s.sticks > 0 && !insert_stick(p, 1)) {
@@ -575,7 +576,7 @@ void read_folder(const std::string &dir, const char *folder, Survivors &v)
     FindClose(find);
 }
 
-Survivors inspect(const Place &p, const Spec &s, const std::string &scratch)
+Survivors inspect(const Place &p, const Plan &s, const std::string &scratch)
 {
     Survivors v;
     std::string data = windows_path(p.backing("data")) + "\\Data";
@@ -646,7 +647,7 @@ struct Outcome {
     bool without_live_copy = false;
 };
 
-bool reached_end(const Survivors &v, const Spec &s)
+bool reached_end(const Survivors &v, const Plan &s)
 {
     if (s.action != ACTION_MOVE)
         return v.ini == s.ini_end;
@@ -658,7 +659,7 @@ bool reached_end(const Survivors &v, const Spec &s)
 
 /* Every table and ini file of the PC: old or new whole after a cut, new
    at the end. None ever disappears, and nothing else turns up. */
-void check_files(const Survivors &v, const Spec &s, bool at_end, Outcome &o)
+void check_files(const Survivors &v, const Plan &s, bool at_end, Outcome &o)
 {
     std::set<std::string> names;
     for (const auto &f : s.start_files)
@@ -686,7 +687,7 @@ void check_files(const Survivors &v, const Spec &s, bool at_end, Outcome &o)
 
 /* What a cut may leave: every file old or new whole, the data live in one
    place (or none, to be completed by the next action). */
-Outcome check_after_cut(const Survivors &v, const Spec &s)
+Outcome check_after_cut(const Survivors &v, const Plan &s)
 {
     Outcome o;
     if (!v.ini_parses)
@@ -709,7 +710,7 @@ Outcome check_after_cut(const Survivors &v, const Spec &s)
 }
 
 /* The end of a completed action, on the devices. */
-void check_end(const Survivors &v, const Spec &s, Outcome &o)
+void check_end(const Survivors &v, const Plan &s, Outcome &o)
 {
     if (v.ini != s.ini_end)
         o.violations.push_back("at the end kiro.ini is not the new version");
@@ -769,7 +770,7 @@ struct Campaign {
     std::string scratch;
 };
 
-void record(Campaign &c, const Spec &s, const std::string &when, const std::string &what)
+void record(Campaign &c, const Plan &s, const std::string &when, const std::string &what)
 {
     std::string line = std::string(scenario_name(s.scenario)) + ", " + when + ": " + what;
     c.figures.violations++;
@@ -780,7 +781,7 @@ void record(Campaign &c, const Spec &s, const std::string &when, const std::stri
 
 /* A round with the file systems mounted, ended by a cut, and what
    survived. */
-bool run_mounted(Campaign &c, const Place &p, const Spec &s, long long cut_after, bool log, Round &r,
+bool run_mounted(Campaign &c, const Place &p, const Plan &s, long long cut_after, bool log, Round &r,
                  Survivors &v)
 {
     if (!mount_all(p, s, cut_after, log)) {
@@ -798,7 +799,7 @@ bool run_mounted(Campaign &c, const Place &p, const Spec &s, long long cut_after
 }
 
 /* One crash state: cut after operation k, check, do it again, check. */
-bool crash_state(Campaign &c, const Place &p, const Spec &s, const std::vector<LogLine> &log, long long k)
+bool crash_state(Campaign &c, const Place &p, const Plan &s, const std::vector<LogLine> &log, long long k)
 {
     std::string when = describe(log, k);
     Round r;
@@ -843,7 +844,7 @@ void run_scenario(Campaign &c, CutScenario scenario, const std::string &root)
     p.bin = build_unix_dir() + "/powercut/powercutfs";
     p.control = p.root + "/control";
     p.log = p.root + "/operations.log";
-    Spec s;
+    Plan s;
     s.scenario = scenario;
     if (!prepare(p, s, c.scratch)) {
         c.figures.setup_failure = std::string("the start of ") + scenario_name(scenario) + " could not be written";

@@ -4,7 +4,7 @@
 # power-cut file systems (see tools/powercut/campaign.h). Needs root,
 # /dev/fuse and the build (tools/build.sh). Prints every violation and the
 # number of crash states tried and of violations; exit code 0 only when
-# there was none. Takes about an hour.
+# there was none. Takes about a quarter of an hour.
 #   tools/powercut/campaign.sh BUILD_DIR [--sample N] [--verbose] [action ...]
 set -e
 here=$(cd "$(dirname "$0")/.." && pwd)
