@@ -2,7 +2,8 @@
 # Configures and builds the program and its tests. build/kiromenu.exe is the
 # 32-bit product. Where this machine cannot run 32-bit code under Wine, the
 # same sources are also built for x86_64 in build/x64, and the tests run
-# that twin instead (see README).
+# that twin instead (see README). The power-cut file system of the tests
+# (tools/powercut) is built for this machine into BUILD_DIR/powercut.
 #   tools/build.sh BUILD_DIR
 set -e
 here=$(cd "$(dirname "$0")" && pwd)
@@ -20,7 +21,19 @@ configure() { # dir toolchain
   cmake --build "$1" -j "$jobs"
 }
 
+# The power-cut file system of the tests is a program of this machine,
+# built with its own compiler against libfuse3.
+powercutfs() { # build dir
+  mkdir -p "$1/powercut"
+  if [ ! -x "$1/powercut/powercutfs" ] || [ "$top/tools/powercut/powercutfs.c" -nt "$1/powercut/powercutfs" ]; then
+    cc -O2 -Wall -Wextra -o "$1/powercut/powercutfs" "$top/tools/powercut/powercutfs.c" \
+      $(pkg-config --cflags --libs fuse3)
+  fi
+}
+
 configure "$build" toolchain-i686-mingw.cmake
+powercutfs "$build"
 if [ "$("$here/host-arch.sh")" = x86_64 ]; then
   configure "$build/x64" toolchain-x86_64-mingw.cmake
+  powercutfs "$build/x64"
 fi

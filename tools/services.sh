@@ -77,6 +77,13 @@ stop)
     kiro_env_build="$build"; . "$here/wine-env.sh"
     "$KIRO_WINESERVER" -k >/dev/null 2>&1 || true
   fi
+  # Power-cut file systems that a campaign left mounted below this build
+  # folder (a test that died): unmounting them ends their daemons.
+  awk '$3 == "fuse.powercutfs" { print $2 }' /proc/mounts 2>/dev/null | while read -r mounted; do
+    case "$mounted" in
+    "$build"/*) fusermount3 -u "$mounted" 2>/dev/null || umount -l "$mounted" 2>/dev/null || true ;;
+    esac
+  done
   if [ -f "$build/.xvfb.pid" ]; then
     kill "$(cat "$build/.xvfb.pid")" 2>/dev/null || true
     rm -f "$build/.xvfb.pid" "$build/.display"

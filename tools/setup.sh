@@ -14,7 +14,8 @@ packages="cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   libz-mingw-w64-dev wine wine64 wine32:i386 libgnutls30:i386 libgnutls30:amd64
   xvfb x11-utils imagemagick
   googletest python3 python3-pyftpdlib python3-openssl openssl dpkg-dev zip unzip curl
-  locales fonts-wine fonts-liberation exfatprogs exfat-fuse"
+  locales fonts-wine fonts-liberation exfatprogs exfat-fuse
+  gcc libc6-dev pkg-config libfuse3-dev fuse3"
 
 missing=""
 for p in $packages; do

@@ -182,7 +182,7 @@ static void on_ok(HWND dialog)
        "Flyt&drev" in place of the chosen action. */
     int action = checked_choice(dialog);
     if (validate_move_drive(dialog))
-        WritePrivateProfileStringA(KEY_SECTION_GLOBAL, "flytdrev", g_settings.move_drive, g_settings.config_path);
+        write_profile_checked(g_settings.config_path, KEY_SECTION_GLOBAL, "flytdrev", g_settings.move_drive);
     switch (action) {
     case IDC_SEND_SUPPORT:
         run_send_support(dialog);

@@ -174,49 +174,39 @@ void read_configuration(void)
     g_settings.schedule_locked = derive_schedule_locked(locked, g_settings.super_setting);
 }
 
-void forget_cached_profile(const char *file)
-{
-    /* All three names absent: the documented way to flush the cache. */
-    WritePrivateProfileStringA(NULL, NULL, NULL, file);
-}
-
 bool write_profile_checked(const char *file, const char *section, const char *key, const char *value)
 {
-    forget_cached_profile(file);
-    if (!WritePrivateProfileStringA(section, key, value, file))
-        return false;
-    forget_cached_profile(file);
-    char now[64] = "";
-    GetPrivateProfileStringA(section, key, "", now, sizeof now, file);
-    return strcmp(now, value) == 0;
+    ProfileValue change = { key, value };
+    return replace_profile_values(file, section, &change, 1);
 }
 
-/* Writes value under "skemalåst" and reads back into now what the file
-   then says; false when the write failed (now is left alone). */
+/* Writes value under "skemalåst" (true when the file then says so) and
+   reads into now what the file says; now is left empty when the key
+   cannot be read at all. */
 static bool write_locked_text(const char *value, char *now, DWORD size)
 {
-    if (!WritePrivateProfileStringA(KEY_SECTION_GLOBAL, KEY_SCHEDULE_LOCKED, value, g_settings.config_path))
-        return false;
+    bool written = write_profile_checked(g_settings.config_path, KEY_SECTION_GLOBAL, KEY_SCHEDULE_LOCKED, value);
     forget_cached_profile(g_settings.config_path);
-    GetPrivateProfileStringA(KEY_SECTION_GLOBAL, KEY_SCHEDULE_LOCKED, "nej", now, size, g_settings.config_path);
-    return true;
+    GetPrivateProfileStringA(KEY_SECTION_GLOBAL, KEY_SCHEDULE_LOCKED, "", now, size, g_settings.config_path);
+    return written;
 }
 
 bool write_schedule_locked(bool locked)
 {
     const char *value = locked ? "ja" : "nej";
     char now[10];
-    if (!write_locked_text(value, now, sizeof now))
-        return false;   /* the file still says what it said, and so does the flag */
-    g_settings.schedule_locked = derive_schedule_locked(now, g_settings.super_setting);
-    return strcmp(now, value) == 0;
+    bool written = write_locked_text(value, now, sizeof now);
+    /* The flag says what the file says, as far as it can be read. */
+    if (now[0])
+        g_settings.schedule_locked = derive_schedule_locked(now, g_settings.super_setting);
+    return written;
 }
 
 bool set_schedule_locked(bool locked)
 {
     const char *value = locked ? "ja" : "nej";
     char now[10];
-    if (!write_locked_text(value, now, sizeof now) || strcmp(now, value) != 0)
+    if (!write_locked_text(value, now, sizeof now))
         return false;   /* the flag keeps the state the menu shows */
     g_settings.schedule_locked = locked;
     return true;
@@ -365,6 +355,9 @@ int run_menu(HINSTANCE instance)
     if (access != 0) {
         refuse_configuration(access);
     } else {
+        /* A copy of kiro.ini left beside it by a power cut during a
+           replacement: kiro.ini itself is its old or new version, whole. */
+        remove_replacement_leftovers(g_settings.config_path);
         read_configuration();
         build_title_line(g_settings.title, sizeof g_settings.title, g_settings.installation,
                          g_settings.super_setting, g_settings.program_dir, g_settings.data_dir);

@@ -10,6 +10,8 @@
 #include <windows.h>
 #include <stddef.h>
 
+#include "support/profile_file.h"
+
 enum { KIRO_PATH_SIZE = 520 };
 
 struct MenuSettings {
@@ -60,14 +62,9 @@ void version_string(const char *file, const char *name, char *out, size_t size);
 void read_configuration(void);
 /* True when "skemalåst" is "ja" and the super setting is "nej". */
 bool derive_schedule_locked(const char *locked_text, const char *super_setting);
-/* The system may keep the profile file it read last in memory and tell a
-   changed file by its time stamp alone: the flyt.ini of two sticks, of the
-   same size and written within the same two seconds, look the same to it.
-   Called before a file that may lie on another disk by now is read or
-   written, and before a write is read back. */
-void forget_cached_profile(const char *file);
-/* Writes key = value into section of file and reads it back from the file
-   itself; true when it arrived. */
+/* Writes key = value into section of file, replacing the file whole
+   (see support/profile_file.h), and reads it back from the file itself;
+   true when it arrived. */
 bool write_profile_checked(const char *file, const char *section, const char *key, const char *value);
 
 /* Writes "skemalåst" and keeps the flag equal to what the file says (so a

@@ -544,8 +544,12 @@ static int step_write_volume(DeviceRun *run)
         copy_failed(run);
         return 1;
     }
+    /* The last disk's set becomes live only once this PC is locked. */
     bool transfer_file_written =
-        write_transfer_info(g_transfer_file, g_settings.installation, g_settings.version, run->i, run->n);
+        run->i < run->n
+            ? write_transfer_info(g_transfer_file, g_settings.installation, g_settings.version, run->i, run->n)
+            : write_transfer_info_unmarked(g_transfer_file, g_settings.installation, g_settings.version, run->i,
+                                           run->n);
     if (serial_changed(run) || !volume_as_written(run, volume, offset, wanted)) {
         DeleteFileA(g_transfer_file);   /* it went onto the disk now in the drive */
         return insert_again(run, true, DISK_CHANGED);
@@ -589,8 +593,10 @@ static void withdraw_set(void)
         delete_tree(g_transfer_dir);
 }
 
-/* Every volume is on its disk: the live data are now those of the set, so
-   this PC is locked (written and read back) before the user is told.
+/* Every volume is on its disk: this PC is locked (written and read back),
+   and only then is the set on the last disk marked live, so that a cut in
+   between leaves the data live nowhere rather than in two places (the
+   take-back on either PC completes it). The user is told afterwards.
    Nothing is locked while the schedule program runs on some station. */
 static bool lock_this_pc(DeviceRun *run)
 {
@@ -608,6 +614,16 @@ static bool lock_this_pc(DeviceRun *run)
                     "stadig de gældende.",
                     g_settings.config_path);
         error_box(text, MB_ICONERROR);
+        return false;
+    }
+    if (!write_transfer_locked(g_transfer_file, "nej")) {
+        /* The set did not become live: this PC takes its claim back (or,
+           when even that fails, stays locked with the set to take back). */
+        DWORD error = GetLastError();
+        if (strcmp(g_settings.super_setting, "nej") != 0 || write_schedule_locked(false))
+            withdraw_set();
+        SetLastError(error);
+        transfer_file_failed(run);
         return false;
     }
     return true;

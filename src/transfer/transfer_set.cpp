@@ -63,42 +63,48 @@ void read_transfer_info(const char *transfer_file, TransferInfo *info)
                              transfer_file);
 }
 
-/* Writes one key and reads it back: a full or write-protected disk may
-   take the call without keeping the value. */
-static bool write_key(const char *file, const char *key, const char *value)
-{
-    return write_profile_checked(file, SECTION, key, value);
-}
-
 int read_transfer_number(const char *transfer_file, const char *key)
 {
     forget_cached_profile(transfer_file);
     return (int)GetPrivateProfileIntA(SECTION, key, 0, transfer_file);
 }
 
+/* The keys of one disk as one replacement of its transfer file, which is
+   then on the device (the disk may be taken out after the next question)
+   and read back; mark NULL leaves "skemalåst" out. */
+static bool write_disk_keys(const char *transfer_file, int installation, int version, unsigned disk_number,
+                            unsigned disk_count, const char *mark)
+{
+    char numbers[4][16];
+    snprintf(numbers[0], sizeof numbers[0], "%i", installation);
+    snprintf(numbers[1], sizeof numbers[1], "%i", version);
+    snprintf(numbers[2], sizeof numbers[2], "%u", disk_number);
+    snprintf(numbers[3], sizeof numbers[3], "%u", disk_count);
+    ProfileValue keys[] = {
+        { "insnr", numbers[0] },
+        { "version", numbers[1] },
+        { "disknr", numbers[2] },
+        { "antaldiske", numbers[3] },
+        { KEY_LOCKED, mark },
+    };
+    return replace_profile_values(transfer_file, SECTION, keys, sizeof keys / sizeof keys[0]);
+}
+
 bool write_transfer_info(const char *transfer_file, int installation, int version,
                          unsigned disk_number, unsigned disk_count)
 {
-    char number[16];
-    snprintf(number, sizeof number, "%i", installation);
-    if (!write_key(transfer_file, "insnr", number))
-        return false;
-    snprintf(number, sizeof number, "%i", version);
-    if (!write_key(transfer_file, "version", number))
-        return false;
-    snprintf(number, sizeof number, "%u", disk_number);
-    if (!write_key(transfer_file, "disknr", number))
-        return false;
-    snprintf(number, sizeof number, "%u", disk_count);
-    if (!write_key(transfer_file, "antaldiske", number))
-        return false;
-    /* The disk may be taken out after the next question: on the device now. */
-    return write_key(transfer_file, KEY_LOCKED, "nej") && flush_file(transfer_file);
+    return write_disk_keys(transfer_file, installation, version, disk_number, disk_count, "nej");
+}
+
+bool write_transfer_info_unmarked(const char *transfer_file, int installation, int version,
+                                  unsigned disk_number, unsigned disk_count)
+{
+    return write_disk_keys(transfer_file, installation, version, disk_number, disk_count, NULL);
 }
 
 bool write_transfer_locked(const char *transfer_file, const char *value)
 {
-    return write_key(transfer_file, KEY_LOCKED, value) && flush_file(transfer_file);
+    return write_profile_checked(transfer_file, SECTION, KEY_LOCKED, value);
 }
 
 DWORD disk_reserve(DWORD cluster)

@@ -52,12 +52,18 @@ void read_transfer_info(const char *transfer_file, TransferInfo *info);
 /* One integer key of the transfer file, read likewise (default 0). */
 int read_transfer_number(const char *transfer_file, const char *key);
 /* Writes "insnr", "version", "disknr", "antaldiske" and "skemalåst"="nej" in
-   that order, reads them back and flushes the file to the device. False as
-   soon as one did not arrive. */
+   that order, as one replacement of the transfer file that is on the
+   device when this answers; false when the file does not say so. */
 bool write_transfer_info(const char *transfer_file, int installation, int version,
                          unsigned disk_number, unsigned disk_count);
-/* Sets "skemalåst" of the transfer file, flushed to the device; false when
-   it did not arrive. */
+/* The same without "skemalåst" (a key left from before is removed): the
+   set is not live yet. The last disk of a move out is written so and
+   marked "nej" once the PC it comes from is locked, so that at no moment
+   both are live. */
+bool write_transfer_info_unmarked(const char *transfer_file, int installation, int version,
+                                  unsigned disk_number, unsigned disk_count);
+/* Sets "skemalåst" of the transfer file, on the device when this answers;
+   false when it did not arrive. */
 bool write_transfer_locked(const char *transfer_file, const char *value);
 
 /* Bytes kept free on every disk beside its volume: 3000, or three

@@ -62,6 +62,19 @@ TEST(Start, ReadOnlyConfigurationIsAcceptedAndItsMarkCleared)
     EXPECT_EQ(0, wait_exit(r.program));
 }
 
+TEST(Start, ACopyOfTheConfigurationLeftByAPowerCutIsRemoved)
+{
+    Installation inst = make_installation("start_leftover");
+    std::string leftover = inst.ini() + ".~0000beef", other = inst.ini() + ".bak";
+    ASSERT_TRUE(write_file(leftover, "[global]\r\ninsnr=7\r\n") && write_file(other, "gemt"));
+    Running r = start_menu(inst);
+    ASSERT_TRUE(r.menu);
+    EXPECT_FALSE(file_exists(leftover));
+    EXPECT_TRUE(file_exists(other)) << "only a copy of the menu's own is removed";
+    click(r.menu, IDC_CLOSE);
+    EXPECT_EQ(0, wait_exit(r.program));
+}
+
 TEST(Start, NormalInstallationTitleLabelsAndClose)
 {
     Installation inst = make_installation("start_normal", 7, 10327, "nej", "nej", "q:");

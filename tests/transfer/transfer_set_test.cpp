@@ -119,6 +119,24 @@ TEST(TransferFile, KeysInOrderWithTheLockKeyInWindows1252)
     remove_tree(dir);
 }
 
+TEST(TransferFile, TheLastDiskWrittenUnmarkedIsNotLiveUntilMarkedAndThenTheSameFile)
+{
+    std::string dir = make_scratch_dir("transfer_file_unmarked");
+    std::string marked = dir + "\\marked.ini", last = dir + "\\flyt.ini";
+    ASSERT_TRUE(write_transfer_info(marked.c_str(), 7, 10327, 2, 2));
+    ASSERT_TRUE(write_transfer_locked(last.c_str(), "ja"));   /* an older set's mark */
+    ASSERT_TRUE(write_transfer_info_unmarked(last.c_str(), 7, 10327, 2, 2));
+    TransferInfo info;
+    read_transfer_info(last.c_str(), &info);
+    EXPECT_EQ(2, info.disk_count);
+    EXPECT_STREQ("", info.locked);
+    EXPECT_FALSE(set_is_live(&info, 7));
+    EXPECT_FALSE(set_is_stale(&info));
+    ASSERT_TRUE(write_transfer_locked(last.c_str(), "nej"));
+    EXPECT_EQ(read_file(marked), read_file(last)) << "the other PC reads the same file";
+    remove_tree(dir);
+}
+
 TEST(TransferFile, MissingFileReadsAsZerosAndFailedWritesAreReported)
 {
     std::string dir = make_scratch_dir("transfer_file_missing");

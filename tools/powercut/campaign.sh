@@ -1,0 +1,23 @@
+#!/bin/sh
+# The whole power-cut campaign: every action of kiromenu.exe that writes
+# kiro.ini or flyt.ini, cut off after every one of its file operations on
+# power-cut file systems (see tools/powercut/campaign.h). Needs root,
+# /dev/fuse and the build (tools/build.sh). Prints every violation and the
+# number of crash states tried and of violations; exit code 0 only when
+# there was none. Takes about a quarter of an hour.
+#   tools/powercut/campaign.sh BUILD_DIR [--sample N] [--verbose] [action ...]
+set -e
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-build}" && pwd)
+shift || true
+testdir="$build"
+if [ "$("$here/host-arch.sh")" = x86_64 ]; then
+  testdir="$build/x64"
+fi
+"$here/services.sh" start "$testdir"
+kiro_env_build="$testdir"; . "$here/wine-env.sh"
+set +e
+(cd "$testdir/powercut" && "$KIRO_WINE" powercut_campaign.exe "$@")
+status=$?
+"$here/services.sh" stop "$testdir"
+exit $status
