@@ -2,14 +2,16 @@
  * "&Send data til support" through the real kiromenu.exe, against
  * pyftpdlib on 127.0.0.1: the archive on the server with its final name
  * and contents, the directory listing inside it, the earlier archives gone
- * and nothing left behind; and with the server down or the login refused,
- * the failure message and again nothing left behind.
+ * and nothing left behind; and with the server down, the login refused or
+ * a completion reply without end, the failure message and again nothing
+ * left behind.
  */
 #include <winsock2.h>
 #include <gtest/gtest.h>
 
 #include "driver.h"
 #include "ftp_server.h"
+#include "scripted_server.h"
 #include "support_site.h"
 #include "resource.h"
 
@@ -164,5 +166,45 @@ TEST_F(SendSupportGui, RefusedLoginIsReportedAsNotSentAndLeavesNothing)
     EXPECT_EQ((UINT)MB_ICONWARNING, message_box_icon(box));
     close(box);
     EXPECT_TRUE(files_in(root).empty());
+    EXPECT_EQ("", leftovers(inst));
+}
+
+TEST_F(SendSupportGui, CompletionReplyWithoutEndIsAFailedUploadAndLeavesNothing)
+{
+    ScriptedServer scripted;
+    scripted.run([](ServerSide &side) {
+        side.say("220 Ready\r\n");
+        if (side.hear() != "USER kirodata")
+            return;
+        side.say("331 Password\r\n");
+        side.hear();
+        side.say("230 Logged in\r\n");
+        if (side.hear() != "TYPE I")
+            return;
+        side.say("200 Binary\r\n");
+        if (side.hear() != "PASV" || !side.open_data_port())
+            return;
+        side.say("227 Passive (127,0,0,1," + std::to_string(side.data_port >> 8) + "," +
+                 std::to_string(side.data_port & 255) + ")\r\n");
+        std::string received;
+        if (side.hear().compare(0, 5, "STOR ") != 0 || !side.receive_upload(received, "150 Ok\r\n"))
+            return;
+        /* The file is never confirmed: lines without end, until the menu
+           hangs up (or a minute has passed). */
+        for (DWORD start = GetTickCount(); GetTickCount() - start < 60000;)
+            if (::send(side.control, "226-still storing\r\n", 19, 0) != 19)
+                break;
+    });
+    Installation inst = make_support_site("support_gui_endless", scripted.address().c_str());
+    MessageBoxSeen box;
+    ASSERT_TRUE(send(inst, box, "send_support_endless_reply.png"));
+    /* Read again once the box takes messages: the menu took none while it
+       waited for the server, and a text asked for just then reads empty. */
+    EXPECT_EQ("Fejl", window_text(box.window));
+    EXPECT_EQ("Overførslen til server: " + scripted.address() +
+                  " mislykkedes!\nData'ene er ikke sendt til KIRO-support.",
+              window_text(GetDlgItem(box.window, 0xFFFF)));
+    close(box);
+    scripted.finish();
     EXPECT_EQ("", leftovers(inst));
 }
