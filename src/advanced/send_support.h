@@ -23,7 +23,8 @@ enum SendOutcome {
     SEND_NO_CONNECTION = 1,   /* host not found or no connection */
     SEND_LOGIN_REFUSED = 2,
     SEND_UPLOAD_FAILED = 3,
-    SEND_NO_ARCHIVE = 4       /* the archive's names could not be formed */
+    SEND_NO_ARCHIVE = 4,      /* the archive's names could not be formed */
+    SEND_PACKING_FAILED = 5   /* the archive could not be written whole */
 };
 
 /* Opens the progress dialog over owner and runs the whole operation. */

@@ -2,14 +2,15 @@
  * "&Send data til support" through the real kiromenu.exe, against
  * pyftpdlib on 127.0.0.1: the archive on the server with its final name
  * and contents, the directory listing inside it, the earlier archives gone
- * and nothing left behind; and with the server down, the login refused or
- * a completion reply without end, the failure message and again nothing
- * left behind.
+ * and nothing left behind; and with the server down, the login refused,
+ * a completion reply without end or a full program drive, the failure
+ * message and again nothing left behind.
  */
 #include <winsock2.h>
 #include <gtest/gtest.h>
 
 #include "driver.h"
+#include "drive_fixture.h"
 #include "ftp_server.h"
 #include "scripted_server.h"
 #include "support_site.h"
@@ -206,5 +207,34 @@ TEST_F(SendSupportGui, CompletionReplyWithoutEndIsAFailedUploadAndLeavesNothing)
               window_text(GetDlgItem(box.window, 0xFFFF)));
     close(box);
     scripted.finish();
+    EXPECT_EQ("", leftovers(inst));
+}
+
+TEST_F(SendSupportGui, FullProgramDriveSendsNothingAndLeavesNothing)
+{
+    std::string root = make_scratch_dir("support_gui_full_root");
+    ASSERT_TRUE(server.start(root));
+    Installation inst = make_support_site("support_gui_full", server.address().c_str());
+    /* The program folder on a drive with room for the program and little
+       more: the archive, written there, cannot be finished. */
+    std::string exe = read_file(inst.program_dir + "kiromenu.exe");
+    ScopedTmpfs drive("support_full", (unsigned long)exe.size() + 128 * 1024);
+    ASSERT_FALSE(drive.dir.empty());
+    inst.program_dir = windows_path(drive.dir) + "\\";
+    ASSERT_TRUE(write_file(inst.program_dir + "kiromenu.exe", exe));
+    ASSERT_TRUE(write_file(inst.program_dir + "START.LOG", "startet\r\n"));
+
+    MessageBoxSeen box;
+    ASSERT_TRUE(send(inst, box, "send_support_drive_full.png"));
+    char full[256] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, ERROR_DISK_FULL,
+                   MAKELANGID(LANG_DANISH, SUBLANG_DEFAULT), full, sizeof full, NULL);
+    EXPECT_EQ("Fejl", box.caption);
+    EXPECT_EQ("Data'ene kunne ikke pakkes i arkivet '" + inst.program_dir + "skolesql011.tvk'!\n" +
+                  full + "Data'ene er ikke sendt til KIRO-support.",
+              box.text);
+    EXPECT_EQ((UINT)MB_ICONWARNING, message_box_icon(box));
+    close(box);
+    EXPECT_TRUE(files_in(root).empty());
     EXPECT_EQ("", leftovers(inst));
 }
