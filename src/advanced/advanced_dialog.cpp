@@ -177,6 +177,13 @@ static int checked_choice(HWND dialog)
 
 static void on_ok(HWND dialog)
 {
+    /* An OK that reaches the dialog while the action of the first still
+       runs (its questions run message loops of their own) is ignored: the
+       action never runs twice, nested. */
+    static bool acting = false;
+    if (acting)
+        return;
+    acting = true;
     /* The action is taken before the move drive is validated: an invalid
        drive gives the drive list the focus, and the list then checks
        "Flyt&drev" in place of the chosen action. */
@@ -199,6 +206,7 @@ static void on_ok(HWND dialog)
             delete_lock_file();
         break;
     }
+    acting = false;
     EndDialog(dialog, IDC_ADV_OK);
 }
 

@@ -10,7 +10,9 @@
  *
  * The success message is shown only when the server accepted the login
  * and confirmed the stored file; anything short of that is reported as an
- * error naming the server.
+ * error naming the server. An archive that could not be written whole (a
+ * full program drive, a read or write error; a file held open by another
+ * program is only left out) is never sent: the run ends with a message.
  *
  * The snapshot travels encrypted whenever the server offers TLS (the FTP
  * client asks every server for it and checks its certificate). The key
@@ -50,18 +52,21 @@ static bool g_send_start_pending = false;
 /* Packs the program directory's top level like pack_matching_files, but
    never the working archive itself (it is being written in that very
    directory, and a search may come across it), and not the update marker,
-   which goes in on its own and only when it is set. */
-static void pack_program_directory(HWND dialog, const char *program_dir, const char *archive)
+   which goes in on its own and only when it is set. 0, or the failure that
+   ended the packing (its system error left as the last error). */
+static int pack_program_directory(HWND dialog, const char *program_dir, const char *archive)
 {
     const char *archive_name = strrchr(archive, '\\');
     archive_name = archive_name ? archive_name + 1 : archive;
     char pattern[ARCHIVE_NAME_SIZE];
     if (!format_text(pattern, sizeof pattern, "%s*.*", program_dir))
-        return;
+        return 0;
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(pattern, &found);
     if (search == INVALID_HANDLE_VALUE)
-        return;
+        return 0;
+    int code = 0;
+    DWORD error = 0;
     do {
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             continue;
@@ -72,11 +77,59 @@ static void pack_program_directory(HWND dialog, const char *program_dir, const c
         format_text(status, sizeof status, "Pakker filen: %s", found.cFileName);
         progress_status(dialog, status);
         char file[ARCHIVE_NAME_SIZE];
-        if (format_text(file, sizeof file, "%s%s", program_dir, found.cFileName))
-            zip_add_file(archive, file, found.cFileName);
+        if (format_text(file, sizeof file, "%s%s", program_dir, found.cFileName)) {
+            code = packing_failure(zip_add_file(archive, file, found.cFileName));
+            error = GetLastError();
+        }
         progress_step(dialog, IDC_OVERALL_BAR);
-    } while (FindNextFileA(search, &found));
+    } while (code == 0 && FindNextFileA(search, &found));
     FindClose(search);
+    SetLastError(error);
+    return code;
+}
+
+/* Packs the whole snapshot into the working archive and reads it back
+   (every entry to its end, its CRC checked): true only for an archive that
+   is whole. Otherwise *error is the system's error code of the failure, 0
+   when there is none to tell. The update marker goes in when it is set;
+   pack_file reports a failure to pack it on its own. */
+static bool pack_snapshot(HWND dialog, const char *program_dir, const char *data_dir,
+                          const char *const folders[5], const char *working, DWORD *error)
+{
+    *error = 0;
+    int code = pack_program_directory(dialog, program_dir, working);
+    for (int i = 0; i < 5 && code == 0; i++) {
+        char relative[32];
+        format_text(relative, sizeof relative, "%s\\*.*", folders[i]);
+        code = pack_matching_files(dialog, data_dir, relative, working);
+    }
+    if (code != 0)
+        *error = GetLastError();
+    progress_step(dialog, IDC_OVERALL_BAR);
+
+    char marker[ARCHIVE_NAME_SIZE];
+    if (code == 0 && format_text(marker, sizeof marker, "%sopdat.lck", program_dir) &&
+        file_access(marker) == 0)
+        code = packing_failure(pack_file(dialog, marker, working));
+    progress_fill(dialog, IDC_OVERALL_BAR);
+    return code == 0 && test_archive(working) == 0;
+}
+
+/* The packing failed (the program drive full, a read or write error): the
+   user is told, with the system's reason when there is one. */
+static void report_packing_failure(const char *working, DWORD error)
+{
+    char reason[512] = "";
+    if (error != ERROR_SUCCESS) {
+        SetLastError(error);
+        system_error_text(reason, sizeof reason);
+    }
+    size_t length = strlen(reason);
+    char text[ARCHIVE_NAME_SIZE + 700];
+    format_text(text, sizeof text,
+                "Data'ene kunne ikke pakkes i arkivet '%s'!\n%s%sData'ene er ikke sendt til KIRO-support.",
+                working, reason, length > 0 && reason[length - 1] != '\n' ? "\n" : "");
+    error_box(text, MB_OK | MB_ICONWARNING);
 }
 
 static bool is_2xx(int code)
@@ -241,18 +294,15 @@ int send_support_operation(HWND dialog)
     }
     DeleteFileA(working);
 
-    pack_program_directory(dialog, program_dir, working);
-    for (int i = 0; i < 5; i++) {
-        char relative[32];
-        format_text(relative, sizeof relative, "%s\\*.*", folders[i]);
-        pack_matching_files(dialog, data_dir, relative, working);
+    /* Whatever went wrong while packing, nothing is sent: the archive would
+       be damaged or lack files. */
+    DWORD error = 0;
+    if (!pack_snapshot(dialog, program_dir, data_dir, folders, working, &error)) {
+        report_packing_failure(working, error);
+        DeleteFileA(working);
+        DeleteFileA(listing);
+        return SEND_PACKING_FAILED;
     }
-    progress_step(dialog, IDC_OVERALL_BAR);
-
-    char marker[ARCHIVE_NAME_SIZE];
-    if (format_text(marker, sizeof marker, "%sopdat.lck", program_dir) && file_access(marker) == 0)
-        pack_file(dialog, marker, working);
-    progress_fill(dialog, IDC_OVERALL_BAR);
 
     delete_earlier_archives(earlier);
 

@@ -26,7 +26,8 @@ enum SendOutcome {
     SEND_UPLOAD_FAILED = 3,
     SEND_NO_ARCHIVE = 4,      /* the archive's names could not be formed */
     SEND_NOT_ENCRYPTED = 5,   /* no TLS at the server while "kryptering" is "krav" */
-    SEND_NOT_SECURE = 6       /* the handshake or the server's certificate failed */
+    SEND_NOT_SECURE = 6,      /* the handshake or the server's certificate failed */
+    SEND_PACKING_FAILED = 7   /* the archive could not be written whole */
 };
 
 /* Opens the progress dialog over owner and runs the whole operation. */

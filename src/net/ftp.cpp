@@ -12,6 +12,11 @@
  * the line), and the file goes out in large sends with no select between
  * them.
  *
+ * A reply is bounded as a whole, not only receive by receive: its lines
+ * must all have arrived within the time-out counted from the start of its
+ * reading, and it may have at most FTP_REPLY_MAX_LINES lines. Each receive
+ * of a reply waits only for what is left of that time.
+ *
  * The passive data connection always goes to the host the control
  * connection is connected to; the address named in the 227 reply is parsed
  * and traced but never connected to, so a server cannot direct the upload
@@ -205,42 +210,89 @@ static int receive(ftp_socket s, char *bytes, int count, int flags)
     }
 }
 
+/* The reply being read by ftp_get_reply, if any, and when its reading
+   began: every line of it counts against the same time-out. */
+static bool g_reading_reply = false;
+static DWORD g_reply_began = 0;
+
+/* Milliseconds left of the time-out counted from began; 0 when it is up. */
+static DWORD time_left(DWORD began)
+{
+    DWORD spent = GetTickCount() - began;
+    return spent < (DWORD)g_timeout_ms ? (DWORD)g_timeout_ms - spent : 0;
+}
+
+/* Lets the next receive on s wait only for the time left (never 0, which
+   the socket would take as no limit at all); false when none is left. */
+static bool bound_next_receive(ftp_socket s, DWORD began)
+{
+    DWORD left = time_left(began);
+    if (left == 0)
+        return false;
+    setsockopt((SOCKET)s, SOL_SOCKET, SO_RCVTIMEO, (const char *)&left, sizeof left);
+    return true;
+}
+
 int sock_recv_line(ftp_socket s, char *buffer, int n)
 {
-    /* A look at what has arrived (the receive time-out set on the socket
-       bounds the wait), then a receive of exactly the bytes up to and
-       including the line feed, so the next reply stays in the socket. A line
-       that has not fully arrived is taken in pieces. Reading one byte per
-       receive cost a round trip to the wine server for every byte. */
+    /* A look at what has arrived (bounded by the time left), then a receive
+       of exactly the bytes up to and including the line feed, so the next
+       reply stays in the socket. A line that has not fully arrived is taken
+       in pieces. Reading one byte per receive cost a round trip to the wine
+       server for every byte. */
+    DWORD began = g_reading_reply ? g_reply_began : GetTickCount();
     int stored = 0;
-    for (;;) {
+    bool ended = false, failed = false;
+    while (!ended) {
+        if (!bound_next_receive(s, began)) {
+            /* The time is up: a server that trickles a line byte by byte
+               holds the connection no longer than one that says nothing. */
+            shutdown((SOCKET)s, SD_BOTH);
+            failed = true;
+            break;
+        }
         char chunk[FTP_LINE_CAPACITY];
         int seen = receive(s, chunk, (int)sizeof chunk, MSG_PEEK);
-        if (seen <= 0)
+        if (seen <= 0) {
+            failed = seen < 0;
             break;
+        }
         const char *line_feed = (const char *)memchr(chunk, '\n', (size_t)seen);
         int wanted = line_feed ? (int)(line_feed - chunk) + 1 : seen;
         int got = receive(s, chunk, wanted, 0);
-        if (got <= 0)
+        if (got <= 0) {
+            failed = got < 0;
             break;
-        bool ended = false;
+        }
         for (int i = 0; i < got && !ended; i++) {
             if (chunk[i] == '\n')
                 ended = true;
             else if (chunk[i] != '\r' && stored < n)
                 buffer[stored++] = chunk[i];
         }
-        if (ended)
-            break;
     }
+    DWORD full = (DWORD)g_timeout_ms;
+    setsockopt((SOCKET)s, SOL_SOCKET, SO_RCVTIMEO, (const char *)&full, sizeof full);
+    /* A line cut off by a failed receive or by the time-out is no line: its
+       first characters could read as a whole reply ("220 Rea"). */
+    if (failed)
+        stored = 0;
     buffer[stored] = '\0';
     return stored;
 }
 
 int ftp_get_reply(ftp_socket s)
 {
+    g_reading_reply = true;
+    g_reply_began = GetTickCount();
     int code = 0;
-    while (code == 0) {
+    for (int lines = 0; code == 0; lines++) {
+        if (lines == FTP_REPLY_MAX_LINES) {
+            /* Continuation lines without end: the rest of the reply is never
+               read, so the connection cannot be used any more. */
+            shutdown((SOCKET)s, SD_BOTH);
+            break;
+        }
         int length = sock_recv_line(s, g_ftp_line, FTP_LINE_CAPACITY);
         if (length == 0)
             break;
@@ -248,6 +300,7 @@ int ftp_get_reply(ftp_socket s)
         if (length > 3 && g_ftp_line[3] == ' ')
             code = atoi(g_ftp_line);
     }
+    g_reading_reply = false;
     return code;
 }
 

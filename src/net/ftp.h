@@ -3,7 +3,9 @@
  * binary type, store one file through a passive data connection, log out.
  * Everything is synchronous on the calling thread, but no step waits for
  * the network longer than the client's time-out (30 seconds), after which
- * the connection counts as lost. The dialogue with the server is traced on
+ * the connection counts as lost; that holds for a whole reply as well, so a
+ * server that sends continuation lines without end, or a line one byte at a
+ * time, cannot hold the menu. The dialogue with the server is traced on
  * the standard error stream ("> command", "< reply"). The module keeps one
  * line buffer, so it serves one control connection at a time.
  *
@@ -27,7 +29,8 @@ typedef INT_PTR ftp_socket;
 
 enum {
     FTP_LINE_CAPACITY = 512,          /* characters of one reply line kept */
-    FTP_DEFAULT_TIMEOUT_MS = 30000
+    FTP_DEFAULT_TIMEOUT_MS = 30000,
+    FTP_REPLY_MAX_LINES = 1000        /* lines of one reply, continuation lines included */
 };
 
 /* The module's line buffer: commands, reply lines and file blocks. */
@@ -40,11 +43,14 @@ int sock_send_str(ftp_socket s, const char *text);
 /* Reads one line up to and including its line feed and nothing beyond it;
    stores at most n characters (CR and LF never), drops the rest of an
    over-long line, terminates with a zero (buffer of n + 1 bytes). Answers
-   the number of characters stored. */
+   the number of characters stored. The line must have arrived within the
+   time-out; inside ftp_get_reply the time-out counts for the whole reply. */
 int sock_recv_line(ftp_socket s, char *buffer, int n);
 
 /* Reads a whole reply (continuation lines included); its code, or 0 when
-   the reply ended before a final line came. */
+   the reply ended before a final line came. A reply must be complete within
+   the time-out and FTP_REPLY_MAX_LINES lines: past either bound the
+   connection is given up as on a time-out, and the answer is 0. */
 int ftp_get_reply(ftp_socket s);
 /* Sends a command (without line end) and reads its reply; -1 when sending
    failed. */

@@ -67,6 +67,12 @@ struct TlsSession {
     char *outgoing;
     int outgoing_size;
     bool closed;             /* the server's close has been received */
+    /* One call of tls_receive waits no longer than the socket's receive
+       time-out in all, however many receives a record takes. */
+    DWORD wait_began;
+    DWORD wait_limit;        /* 0: no receive of tls_receive under way */
+    bool waited;             /* a receive of this call has been made */
+    bool limit_changed;      /* the socket's time-out was cut to what was left */
 };
 
 static TlsSession g_sessions[TLS_SESSIONS];
@@ -164,6 +170,22 @@ static int receive_more(TlsSession *t)
     if (room <= 0) {
         WSASetLastError(WSAEMSGSIZE);
         return -1;
+    }
+    if (t->wait_limit) {
+        /* A record trickled in over many receives counts against one
+           time-out, as a line of a reply does. */
+        DWORD spent = GetTickCount() - t->wait_began;
+        if (spent >= t->wait_limit) {
+            shutdown(t->socket, SD_BOTH);
+            WSASetLastError(WSAETIMEDOUT);
+            return -1;
+        }
+        if (t->waited) {
+            DWORD left = t->wait_limit - spent;
+            setsockopt(t->socket, SOL_SOCKET, SO_RCVTIMEO, (const char *)&left, sizeof left);
+            t->limit_changed = true;
+        }
+        t->waited = true;
     }
     for (;;) {
         int got = recv(t->socket, t->incoming + t->incoming_used, room, 0);
@@ -562,13 +584,26 @@ int tls_receive(SOCKET s, char *bytes, int count, bool peek)
         WSASetLastError(WSAENOTSOCK);
         return -1;
     }
-    while (t->plain_start == t->plain_end) {
-        if (t->closed)
-            return 0;
-        int got = next_record(t);
+    if (t->plain_start == t->plain_end && !t->closed) {
+        DWORD limit = 0;
+        int length = sizeof limit;
+        if (getsockopt(s, SOL_SOCKET, SO_RCVTIMEO, (char *)&limit, &length) != 0)
+            limit = 0;
+        t->wait_began = GetTickCount();
+        t->wait_limit = limit;
+        t->waited = false;
+        t->limit_changed = false;
+        int got = 1;
+        while (t->plain_start == t->plain_end && !t->closed && got > 0)
+            got = next_record(t);
+        if (t->limit_changed)
+            setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, (const char *)&limit, sizeof limit);
+        t->wait_limit = 0;
         if (got <= 0)
             return got;
     }
+    if (t->plain_start == t->plain_end)
+        return 0;   /* closed */
     int available = t->plain_end - t->plain_start;
     int n = count < available ? count : available;
     memcpy(bytes, t->plain + t->plain_start, (size_t)n);

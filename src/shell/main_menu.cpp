@@ -195,11 +195,22 @@ static void on_ok_start(HWND dialog)
 
 static void on_ok(HWND dialog)
 {
-    if (IsDlgButtonChecked(dialog, IDC_START) == BST_CHECKED ||
-        IsDlgButtonChecked(dialog, IDC_VIEW) == BST_CHECKED)
+    /* The choice is read once, when OK is pressed: a box shown on the way
+       (a failed start) runs a message loop of its own, and the choice is
+       not read again afterwards. An OK that reaches the dialog while the
+       action of the first still runs is ignored. */
+    static bool acting = false;
+    if (acting)
+        return;
+    acting = true;
+    bool start = IsDlgButtonChecked(dialog, IDC_START) == BST_CHECKED ||
+                 IsDlgButtonChecked(dialog, IDC_VIEW) == BST_CHECKED;
+    bool move = IsDlgButtonChecked(dialog, IDC_MOVE) == BST_CHECKED;
+    if (start)
         on_ok_start(dialog);
-    if (IsDlgButtonChecked(dialog, IDC_MOVE) == BST_CHECKED)
+    else if (move)
         on_ok_move(dialog);
+    acting = false;
 }
 
 INT_PTR CALLBACK main_menu_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)

@@ -54,6 +54,15 @@ static bool join_path(char *out, size_t size, const char *directory, const char 
     return n >= 0 && (size_t)n < size;
 }
 
+/* A link (symbolic link or junction, to a folder or a file): its marks
+   are left alone, and it is never followed, since setting attributes
+   through it would change whatever it points to, also outside the
+   installation. */
+static bool is_link(const WIN32_FIND_DATAA *found)
+{
+    return (found->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 static void reset_tree(const char *directory)
 {
     char pattern[MAX_PATH * 2];
@@ -65,7 +74,8 @@ static void reset_tree(const char *directory)
     if (search == INVALID_HANDLE_VALUE)
         return;
     do {
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !is_dot_entry(found.cFileName)) {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !is_link(&found) &&
+            !is_dot_entry(found.cFileName)) {
             char child[MAX_PATH * 2];
             if (join_path(child, sizeof child, directory, found.cFileName))
                 reset_tree(child);
@@ -77,7 +87,7 @@ static void reset_tree(const char *directory)
     if (search == INVALID_HANDLE_VALUE)
         return;
     do {
-        if (!is_dot_entry(found.cFileName)) {
+        if (!is_dot_entry(found.cFileName) && !is_link(&found)) {
             char child[MAX_PATH * 2];
             if (join_path(child, sizeof child, directory, found.cFileName))
                 SetFileAttributesA(child, FILE_ATTRIBUTE_NORMAL);

@@ -23,8 +23,9 @@ enum {
 unsigned char file_access(const char *path);
 
 /* Clears read-only, hidden, system and archive marks of everything below
-   directory (depth first); the directory keeps its own attributes. An empty
-   text means the current directory. */
+   directory (depth first); the directory keeps its own attributes. A link
+   below it (symbolic link or junction) keeps its marks and is never
+   followed. An empty text means the current directory. */
 void reset_attributes(const char *directory);
 
 /* The system's text for the calling thread's last error, in Danish where

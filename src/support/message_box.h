@@ -13,7 +13,9 @@
 typedef int (*MessageBoxHook)(HWND owner, const char *text, const char *caption, UINT style);
 
 /* Shows text with caption and style (MB_* flags) owned by owner (may be
-   NULL); returns the button pressed (IDOK, IDCANCEL, IDYES, ...). */
+   NULL); returns the button pressed (IDOK, IDCANCEL, IDYES, ...). While
+   the box is up no other window of the thread takes input: a box without
+   owner is shown task-modal. */
 int message_box(HWND owner, const char *text, const char *caption, UINT style);
 
 /* Replaces the real box by hook (NULL restores it). For tests. */

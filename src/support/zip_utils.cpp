@@ -62,14 +62,29 @@ static uLong dos_time_of(const char *path)
 struct GuardedArchive {
     zlib_filefunc_def standard;
     bool poisoned;
+    DWORD error;   /* the system's error of the first write or close that failed */
 };
+
+/* Keeps the system's error of a failed step (called with the last error
+   cleared before the step), or otherwise when the system named none: a
+   write that stops short without an error has found the disk full. */
+static void keep_error(GuardedArchive *guard, DWORD otherwise)
+{
+    DWORD error = GetLastError();
+    if (guard->error == 0)
+        guard->error = error != ERROR_SUCCESS ? error : otherwise;
+}
 
 static uLong ZCALLBACK guarded_write(voidpf opaque, voidpf stream, const void *buf, uLong size)
 {
     GuardedArchive *guard = (GuardedArchive *)opaque;
     if (guard->poisoned)
         return 0;
-    return guard->standard.zwrite_file(guard->standard.opaque, stream, buf, size);
+    SetLastError(ERROR_SUCCESS);
+    uLong written = guard->standard.zwrite_file(guard->standard.opaque, stream, buf, size);
+    if (written != size)
+        keep_error(guard, ERROR_DISK_FULL);
+    return written;
 }
 
 static voidpf ZCALLBACK guarded_open(voidpf opaque, const char *name, int mode)
@@ -99,7 +114,11 @@ static long ZCALLBACK guarded_seek(voidpf opaque, voidpf stream, uLong offset, i
 static int ZCALLBACK guarded_close(voidpf opaque, voidpf stream)
 {
     GuardedArchive *guard = (GuardedArchive *)opaque;
-    return guard->standard.zclose_file(guard->standard.opaque, stream);
+    SetLastError(ERROR_SUCCESS);
+    int result = guard->standard.zclose_file(guard->standard.opaque, stream);
+    if (result != 0)
+        keep_error(guard, ERROR_DISK_FULL);   /* the last buffered bytes could not be written */
+    return result;
 }
 
 static int ZCALLBACK guarded_error(voidpf opaque, voidpf stream)
@@ -112,6 +131,7 @@ static void guarded_functions(GuardedArchive *guard, zlib_filefunc_def *function
 {
     fill_fopen_filefunc(&guard->standard);
     guard->poisoned = false;
+    guard->error = 0;
     functions->zopen_file = guarded_open;
     functions->zread_file = guarded_read;
     functions->zwrite_file = guarded_write;
@@ -160,8 +180,10 @@ int zip_add_file(const char *archive, const char *file, const char *entry_name)
     guarded_functions(&guard, &functions);
     zipFile zip = zipOpen2(path, exists ? APPEND_STATUS_ADDINZIP : APPEND_STATUS_CREATE, NULL, &functions);
     if (!zip) {
+        DWORD error = GetLastError();
         fclose(source);
         free(buffer);
+        SetLastError(error);
         return ZIP_ARCHIVE_CLOSE;
     }
 
@@ -174,9 +196,12 @@ int zip_add_file(const char *archive, const char *file, const char *entry_name)
         code = ZIP_ENTRY_OPEN;
     } else {
         for (;;) {
+            SetLastError(ERROR_SUCCESS);
             size_t got = fread(buffer, 1, ADD_BUFFER, source);
-            if (got < ADD_BUFFER && !feof(source))
+            if (got < ADD_BUFFER && !feof(source)) {
                 code = ZIP_FILE_READ;
+                keep_error(&guard, ERROR_SUCCESS);
+            }
             if (got > 0)
                 code = zipWriteInFileInZip(zip, buffer, (unsigned)got) == ZIP_OK ? 0 : ZIP_ENTRY_WRITE;
             if (got == 0 || code != 0)
@@ -198,6 +223,8 @@ int zip_add_file(const char *archive, const char *file, const char *entry_name)
     if (zipClose(zip, NULL) != ZIP_OK && code == 0)
         code = ZIP_ARCHIVE_CLOSE;
     free(buffer);
+    if (code != 0 && guard.error != 0)
+        SetLastError(guard.error);
     return code;
 }
 
@@ -219,13 +246,20 @@ int pack_file(HWND dialog, const char *file, const char *archive)
     return code;
 }
 
-void pack_matching_files(HWND dialog, const char *base_dir, const char *pattern, const char *archive)
+int packing_failure(int code)
+{
+    /* zip_add_file opens the file before it touches the archive, so a file
+       that cannot be opened leaves the archive as it was. */
+    return code == ZIP_FILE_OPEN ? 0 : code;
+}
+
+int pack_matching_files(HWND dialog, const char *base_dir, const char *pattern, const char *archive)
 {
     if (!base_dir || !pattern || !archive)
-        return;
+        return ZIP_ARCHIVE_CLOSE;
     char search_pattern[1040];
     if (!format_text(search_pattern, sizeof search_pattern, "%s%s", base_dir, pattern))
-        return;
+        return 0;
     /* The folder part of the pattern, kept in every entry name. */
     char folder[520];
     copy_text(folder, sizeof folder, pattern);
@@ -241,21 +275,28 @@ void pack_matching_files(HWND dialog, const char *base_dir, const char *pattern,
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(search_pattern, &found);
     if (search == INVALID_HANDLE_VALUE)
-        return;
+        return 0;
+    int code = 0;
+    DWORD error = 0;
     do {
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             continue;
-        char relative[520], full[1040], status[600];
+        ZipName relative;
+        char full[1040], status[600];
         format_text(status, sizeof status, "Pakker filen: %s", found.cFileName);
         progress_status(dialog, status);
-        /* A name that does not fit is left out like any file that cannot be
-           packed; it is never packed under a cut name. */
+        /* A name that does not fit an entry is left out like a file that
+           cannot be opened; it is never packed under a cut name. */
         if (format_text(relative, sizeof relative, "%s%s", folder, found.cFileName) &&
-            format_text(full, sizeof full, "%s%s", base_dir, relative))
-            zip_add_file(archive, full, relative);
+            format_text(full, sizeof full, "%s%s", base_dir, relative)) {
+            code = packing_failure(zip_add_file(archive, full, relative));
+            error = GetLastError();
+        }
         progress_step(dialog, IDC_OVERALL_BAR);
-    } while (FindNextFileA(search, &found));
+    } while (code == 0 && FindNextFileA(search, &found));
     FindClose(search);
+    SetLastError(error);
+    return code;
 }
 
 int make_path(const char *path)

@@ -30,13 +30,23 @@ enum {
 };
 
 /* Adds file as a new entry named entry_name (NULL: the file path, less
-   leading slashes) at the end of archive. */
+   leading slashes) at the end of archive. On a failure the last error is
+   the system's error of the read, write or close that failed. */
 int zip_add_file(const char *archive, const char *file, const char *entry_name);
 /* zip_add_file with the file path as entry name; reports a failure with
    "Fejl ved pakning af filen '%s'\n" while the dialog is hidden. */
 int pack_file(HWND dialog, const char *file, const char *archive);
-/* Adds every file of base_dir + pattern, status line and overall bar. */
-void pack_matching_files(HWND dialog, const char *base_dir, const char *pattern, const char *archive);
+/* The rule when many files go into one archive: a file that cannot be
+   opened (gone meanwhile, or held exclusively by another program) is left
+   out, and the packing goes on; any other failure has left the archive
+   damaged and ends the packing. The code of zip_add_file to go on with: 0
+   when the file was only left out, else the failure. */
+int packing_failure(int code);
+/* Adds every file of base_dir + pattern, status line and overall bar.
+   Stops at the first failure that packing_failure() does not pass over and
+   answers its code (the last error as zip_add_file left it); 0 when every
+   file went in or was left out. */
+int pack_matching_files(HWND dialog, const char *base_dir, const char *pattern, const char *archive);
 
 /* Where an entry goes: fills target with the path to write entry_name to,
    or answers false to refuse the entry (it then counts as failed). */

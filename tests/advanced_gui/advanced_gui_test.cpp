@@ -322,6 +322,41 @@ TEST_F(AdvancedGui, LockToggleWritesTheStateAndTheLabelsFollow)
     close_menu(s);
 }
 
+TEST_F(AdvancedGui, OkClickedAgainWhileTheLockQuestionIsUpDoesNothing)
+{
+    Session s;
+    s.inst = make_installation("adv_twice", 7, 10327, "nej", "nej", "c:");
+    ASSERT_TRUE(start_menu(s));
+    ASSERT_TRUE(open_advanced(s));
+    choose(s.advanced, IDC_LOCK);
+    click(s.advanced, IDC_ADV_OK);
+    MessageBoxSeen box;
+    ASSERT_TRUE(wait_message_box(s.program.pid, box));
+    EXPECT_EQ(nullptr, box.owner);
+    EXPECT_FALSE(IsWindowEnabled(s.advanced)) << "the box without owner leaves the dialog beneath usable";
+
+    // The box is moved off the dialog, so that the real click lands on OK;
+    // then a real click on the box's "Ja", which the menu handles after it.
+    SetWindowPos(box.window, NULL, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT moved, dialog, overlap;
+    GetWindowRect(box.window, &moved);
+    GetWindowRect(s.advanced, &dialog);
+    ASSERT_FALSE(IntersectRect(&overlap, &moved, &dialog));
+    mouse_click(GetDlgItem(s.advanced, IDC_ADV_OK));
+    EXPECT_TRUE(screenshot(shot_path("advanced_ok_again_blocked")));
+    mouse_click(GetDlgItem(box.window, IDYES));
+
+    EXPECT_TRUE(wait_gone(s.advanced));
+    int boxes_left = 0;
+    for (HWND w : top_windows(s.program.pid))
+        if (class_name(w) == "#32770" && GetDlgItem(w, 0xFFFF))
+            boxes_left++;
+    EXPECT_EQ(0, boxes_left) << "a second question came";
+    EXPECT_EQ("ja", ini_value(s.inst, "skemalåst"));
+    EXPECT_EQ("&Start KIRO-skema [LÅST]", wait_text(s.menu, IDC_START, "&Start KIRO-skema [LÅST]"));
+    close_menu(s);
+}
+
 TEST_F(AdvancedGui, SuperInstallationLockedByHandReadsLockedOnTheNextOpening)
 {
     Session s;

@@ -1,8 +1,9 @@
 /*
  * The real kiromenu.exe at start-up: the refusal of a missing configuration
- * file, the main window and the main menu with the labels and banner the
- * configuration implies, leaving through "&Luk" and Escape, and the refusal
- * to move data while the lock file is present.
+ * file, the attribute reset that never follows a link, the main window and
+ * the main menu with the labels and banner the configuration implies,
+ * leaving through "&Luk" and Escape, and the refusal to move data while the
+ * lock file is present.
  */
 #include <gtest/gtest.h>
 #include "driver.h"
@@ -73,6 +74,35 @@ TEST(Start, ACopyOfTheConfigurationLeftByAPowerCutIsRemoved)
     EXPECT_TRUE(file_exists(other)) << "only a copy of the menu's own is removed";
     click(r.menu, IDC_CLOSE);
     EXPECT_EQ(0, wait_exit(r.program));
+}
+
+TEST(Start, AttributeResetLeavesWhatALinkPointsToAlone)
+{
+    Installation inst = make_installation("start_links");
+    std::string outside = make_scratch_dir("start_links_outside");
+    std::string theirs = outside + "\\elev.dat", ours = inst.data_dir + "data\\own.dat";
+    const DWORD marks = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
+    ASSERT_TRUE(write_file(theirs, "x"));
+    ASSERT_TRUE(write_file(ours, "x"));
+    SetFileAttributesA(theirs.c_str(), marks);
+    SetFileAttributesA(outside.c_str(), FILE_ATTRIBUTE_HIDDEN);
+    SetFileAttributesA(ours.c_str(), FILE_ATTRIBUTE_READONLY);
+    std::string link = unix_path(inst.data_dir + "data") + "/arkiv";
+    ASSERT_EQ(0, run_unix("ln -s '" + unix_path(outside) + "' '" + link + "'"));
+    Running r = start_menu(inst);
+    EXPECT_TRUE(r.menu);
+    EXPECT_EQ(0u, GetFileAttributesA(ours.c_str()) & marks) << "the reset ran below the data directory";
+    EXPECT_EQ(marks, GetFileAttributesA(theirs.c_str()) & marks);
+    EXPECT_NE(0u, GetFileAttributesA(outside.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+    if (r.menu) {
+        click(r.menu, IDC_CLOSE);
+        EXPECT_EQ(0, wait_exit(r.program));
+    } else if (r.program.process) {
+        kill_program(r.program);
+    }
+    run_unix("rm -f '" + link + "'");
+    SetFileAttributesA(theirs.c_str(), FILE_ATTRIBUTE_NORMAL);
+    remove_tree(outside);
 }
 
 TEST(Start, NormalInstallationTitleLabelsAndClose)

@@ -2,7 +2,8 @@
  * The FTP client against a scripted server on 127.0.0.1 that gives exact
  * replies: multi-line and over-long replies, the login variants, passive
  * replies good and bad, the upload's confirmations, a server that hangs up
- * at once, one that goes silent and one that stops reading the data.
+ * at once, one that goes silent, one that stops reading the data, and
+ * replies without end.
  */
 #include <gtest/gtest.h>
 
@@ -407,6 +408,58 @@ TEST_F(FtpScripted, SilentServerIsGivenUpAfterTheTimeout)
     EXPECT_GE(elapsed, 900u);
     EXPECT_LT(elapsed, 4000u);
     server.finish();
+}
+
+TEST_F(FtpScripted, ReplyWithoutEndIsGivenUpAfterItsLinesOrItsTime)
+{
+    ftp_set_timeout(1500);
+    /* Each script sends until the client has gone, and at most so long
+       that a client without the bounds would still end (and fail). */
+    struct Case {
+        const char *name;
+        int lines_read;   /* continuation lines read before giving up */
+        std::function<void(ServerSide &)> script;
+    };
+    const Case cases[] = {
+        { "continuation lines without end", FTP_REPLY_MAX_LINES,
+          [](ServerSide &side) {
+              for (int i = 0; i < 3 * FTP_REPLY_MAX_LINES; i++)
+                  if (send(side.control, "220-more\r\n", 10, 0) != 10)
+                      break;
+              side.hear(8000);
+          } },
+        { "a line sent one byte at a time", 0,
+          [](ServerSide &side) {
+              for (const char *c = "220 Ready after a long while\r\n"; *c; c++) {
+                  if (send(side.control, c, 1, 0) != 1)
+                      break;
+                  Sleep(300);   /* each byte well within the time-out */
+              }
+              side.hear(8000);
+          } },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedServer server;
+        server.run(c.script);
+        SOCKET s = connect_loopback(server.port);
+        ASSERT_NE(INVALID_SOCKET, s);
+        CaptureStderr();
+        DWORD start = GetTickCount();
+        int code = ftp_get_reply((ftp_socket)s);
+        DWORD elapsed = GetTickCount() - start;
+        int after = ftp_command((ftp_socket)s, "NOOP");
+        std::string trace = GetCapturedStderr();
+        EXPECT_EQ(0, code) << "no final line came, and a line cut off is none";
+        EXPECT_EQ(-1, after) << "the connection is given up";
+        EXPECT_LT(elapsed, 4000u);
+        int lines = 0;
+        for (size_t at = trace.find("< 220-more\n"); at != std::string::npos; at = trace.find("< 220-more\n", at + 1))
+            lines++;
+        EXPECT_EQ(c.lines_read, lines);
+        closesocket(s);
+        server.finish();
+    }
 }
 
 TEST_F(FtpScripted, ServerSilentAfterTheDataEndsTheUploadAsFailed)

@@ -2,19 +2,21 @@
  * "&Send data til support" through the real kiromenu.exe, against
  * pyftpdlib on 127.0.0.1: the archive on the server with its final name
  * and contents, the directory listing inside it, the earlier archives gone
- * and nothing left behind; and with the server down or the login refused,
- * the failure message and again nothing left behind. Over TLS: the
- * snapshot whole through a server that requires TLS on both connections;
- * a server whose certificate cannot be verified, and a plain server when
- * "kryptering" is "krav", get nothing but the first command, and the
- * message says why.
+ * and nothing left behind; and with the server down, the login refused,
+ * a completion reply without end or a full program drive, the failure
+ * message and again nothing left behind. Over TLS: the snapshot whole
+ * through a server that requires TLS on both connections; a server whose
+ * certificate cannot be verified, and a plain server when "kryptering" is
+ * "krav", get nothing but the first command, and the message says why.
  */
 #include <winsock2.h>
 #include <gtest/gtest.h>
 
 #include "driver.h"
+#include "drive_fixture.h"
 #include "ftp_server.h"
 #include "ftps_server.h"
+#include "scripted_server.h"
 #include "support_site.h"
 #include "resource.h"
 
@@ -292,5 +294,77 @@ TEST_F(SecureSendGui, RequiredEncryptionAndAPlainServerSendNothing)
     EXPECT_TRUE(files_in(root).empty());
     std::vector<std::string> expected = { "plain AUTH TLS", "plain QUIT" };
     EXPECT_EQ(expected, tls_server.heard());
+    EXPECT_EQ("", leftovers(inst));
+}
+
+TEST_F(SendSupportGui, CompletionReplyWithoutEndIsAFailedUploadAndLeavesNothing)
+{
+    ScriptedServer scripted;
+    scripted.run([](ServerSide &side) {
+        side.say("220 Ready\r\n");
+        if (side.hear() != "AUTH TLS")
+            return;
+        side.say("500 Unknown command\r\n");
+        if (side.hear() != "USER kirodata")
+            return;
+        side.say("331 Password\r\n");
+        side.hear();
+        side.say("230 Logged in\r\n");
+        if (side.hear() != "TYPE I")
+            return;
+        side.say("200 Binary\r\n");
+        if (side.hear() != "PASV" || !side.open_data_port())
+            return;
+        side.say("227 Passive (127,0,0,1," + std::to_string(side.data_port >> 8) + "," +
+                 std::to_string(side.data_port & 255) + ")\r\n");
+        std::string received;
+        if (side.hear().compare(0, 5, "STOR ") != 0 || !side.receive_upload(received, "150 Ok\r\n"))
+            return;
+        /* The file is never confirmed: lines without end, until the menu
+           hangs up (or a minute has passed). */
+        for (DWORD start = GetTickCount(); GetTickCount() - start < 60000;)
+            if (::send(side.control, "226-still storing\r\n", 19, 0) != 19)
+                break;
+    });
+    Installation inst = make_support_site("support_gui_endless", scripted.address().c_str());
+    MessageBoxSeen box;
+    ASSERT_TRUE(send(inst, box, "send_support_endless_reply.png"));
+    /* Read again once the box takes messages: the menu took none while it
+       waited for the server, and a text asked for just then reads empty. */
+    EXPECT_EQ("Fejl", window_text(box.window));
+    EXPECT_EQ("Overførslen til server: " + scripted.address() +
+                  " mislykkedes!\nData'ene er ikke sendt til KIRO-support.",
+              window_text(GetDlgItem(box.window, 0xFFFF)));
+    close(box);
+    scripted.finish();
+    EXPECT_EQ("", leftovers(inst));
+}
+
+TEST_F(SendSupportGui, FullProgramDriveSendsNothingAndLeavesNothing)
+{
+    std::string root = make_scratch_dir("support_gui_full_root");
+    ASSERT_TRUE(server.start(root));
+    Installation inst = make_support_site("support_gui_full", server.address().c_str());
+    /* The program folder on a drive with room for the program and little
+       more: the archive, written there, cannot be finished. */
+    std::string exe = read_file(inst.program_dir + "kiromenu.exe");
+    ScopedTmpfs drive("support_full", (unsigned long)exe.size() + 128 * 1024);
+    ASSERT_FALSE(drive.dir.empty());
+    inst.program_dir = windows_path(drive.dir) + "\\";
+    ASSERT_TRUE(write_file(inst.program_dir + "kiromenu.exe", exe));
+    ASSERT_TRUE(write_file(inst.program_dir + "START.LOG", "startet\r\n"));
+
+    MessageBoxSeen box;
+    ASSERT_TRUE(send(inst, box, "send_support_drive_full.png"));
+    char full[256] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, ERROR_DISK_FULL,
+                   MAKELANGID(LANG_DANISH, SUBLANG_DEFAULT), full, sizeof full, NULL);
+    EXPECT_EQ("Fejl", box.caption);
+    EXPECT_EQ("Data'ene kunne ikke pakkes i arkivet '" + inst.program_dir + "skolesql011.tvk'!\n" +
+                  full + "Data'ene er ikke sendt til KIRO-support.",
+              box.text);
+    EXPECT_EQ((UINT)MB_ICONWARNING, message_box_icon(box));
+    close(box);
+    EXPECT_TRUE(files_in(root).empty());
     EXPECT_EQ("", leftovers(inst));
 }

@@ -251,6 +251,35 @@ TEST(PackMatchingFiles, RelativeEntriesStatusAndOneStepPerFile)
     remove_tree(dir);
 }
 
+TEST(PackMatchingFiles, AFileHeldOpenIsLeftOutAnyOtherFailureEndsThePacking)
+{
+    std::string dir = make_scratch_dir("zip_matching_failure");
+    std::string base = dir + "\\Data\\";
+    make_dirs(base + "data");
+    write_file(base + "data\\a.dat", "a");
+    write_file(base + "data\\b.dat", "b");
+    write_file(base + "data\\held.dat", "in use");
+    HANDLE held = CreateFileA((base + "data\\held.dat").c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    std::string archive = dir + "\\move.zip", nowhere = dir + "\\missing\\move.zip";
+    int left_out = -1, failed = 0;
+    BarRecord bars = run_in_dialog([&](HWND dialog) {
+        progress_set_range(dialog, IDC_OVERALL_BAR, 5);
+        left_out = pack_matching_files(dialog, base.c_str(), "data\\*.dat", archive.c_str());
+        failed = pack_matching_files(dialog, base.c_str(), "data\\?.dat", nowhere.c_str());
+    });
+    CloseHandle(held);
+    EXPECT_EQ(0, left_out);
+    std::string names = names_of(dir, archive);
+    EXPECT_NE(std::string::npos, names.find("data\\a.dat\n"));
+    EXPECT_NE(std::string::npos, names.find("data\\b.dat\n"));
+    EXPECT_EQ(std::string::npos, names.find("held"));
+    EXPECT_NE(0, failed);
+    EXPECT_EQ(4, bars.overall_steps) << "the archive that cannot be made ends the packing at once";
+    remove_tree(dir);
+}
+
 TEST(UnzipArchive, RestoresContentsTimesAndMissingFolders)
 {
     std::string dir = make_scratch_dir("unzip_restore");

@@ -1,5 +1,5 @@
 /*
- * The scripted FTP server of the net tests (see scripted_server.h).
+ * The scripted FTP server of the tests (see scripted_server.h).
  */
 #include "scripted_server.h"
 
