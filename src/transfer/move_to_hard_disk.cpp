@@ -121,7 +121,7 @@ static bool unpack_to_staging(const char *archive, const char *staging)
     place.entry[0] = '\0';
     char current[KIRO_PATH_SIZE];
     DWORD kept = GetCurrentDirectoryA(sizeof current, current);
-    int code = make_directory(staging) ? unzip_archive_placed(archive, staging, place_in_staging, &place)
+    int code = make_directory(staging) ? unzip_archive_placed(archive, place_in_staging, &place)
                                        : UNZIP_TARGET_DIR;
     DWORD error = GetLastError();
     /* The staging folder must not stay current, or it could not be removed. */
