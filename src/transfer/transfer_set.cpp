@@ -19,6 +19,9 @@ char g_transfer_file[KIRO_PATH_SIZE];
 static const char *const SECTION = "global";
 /* Windows-1252 like every text of the menu: "å" is the byte 0xE5. */
 static const char *const KEY_LOCKED = "skemalåst";
+static const char *const KEY_SET_ID = "flytid";
+static const char *const KEY_WITHDRAWN = "trukket";
+static const char *const KEY_FINISHED_SET = "afsluttetflyt";
 static const DWORD MINIMUM_RESERVE = 3000;
 
 bool set_transfer_paths(const char *move_drive, int installation)
@@ -61,6 +64,10 @@ void read_transfer_info(const char *transfer_file, TransferInfo *info)
     info->disk_count = (int)GetPrivateProfileIntA(SECTION, "antaldiske", 0, transfer_file);
     GetPrivateProfileStringA(SECTION, KEY_LOCKED, "", info->locked, sizeof info->locked,
                              transfer_file);
+    GetPrivateProfileStringA(SECTION, KEY_SET_ID, "", info->set_id, sizeof info->set_id, transfer_file);
+    char withdrawn[10];
+    GetPrivateProfileStringA(SECTION, KEY_WITHDRAWN, "", withdrawn, sizeof withdrawn, transfer_file);
+    info->withdrawn = strcmp(withdrawn, "ja") == 0;
 }
 
 /* Writes one key and reads it back: a full or write-protected disk may
@@ -99,6 +106,50 @@ bool write_transfer_info(const char *transfer_file, int installation, int versio
 bool write_transfer_locked(const char *transfer_file, const char *value)
 {
     return write_key(transfer_file, KEY_LOCKED, value) && flush_file(transfer_file);
+}
+
+bool write_transfer_set_id(const char *transfer_file, const char *set_id)
+{
+    return write_key(transfer_file, KEY_SET_ID, set_id) && flush_file(transfer_file);
+}
+
+bool write_transfer_withdrawn(const char *transfer_file)
+{
+    /* "trukket" first: a disk that got only "skemalåst"="ja" is still
+       caught, as a set taken back, by the question before installing it. */
+    return write_key(transfer_file, KEY_WITHDRAWN, "ja") && write_transfer_locked(transfer_file, "ja");
+}
+
+void new_set_id(char *out, size_t size)
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    snprintf(out, size, "%08lX%08lX-%lX-%lX", (unsigned long)now.dwHighDateTime,
+             (unsigned long)now.dwLowDateTime, (unsigned long)GetCurrentProcessId(),
+             (unsigned long)(counter.LowPart ^ GetTickCount()));
+}
+
+bool other_set(const char *first_id, const TransferInfo *info)
+{
+    return first_id[0] && info->set_id[0] && strcmp(first_id, info->set_id) != 0;
+}
+
+bool set_known_finished(const TransferInfo *info, const char *finished_id)
+{
+    return info->set_id[0] && strcmp(info->set_id, finished_id) == 0;
+}
+
+void read_finished_set(char *out, size_t size)
+{
+    forget_cached_profile(g_settings.config_path);
+    GetPrivateProfileStringA(SECTION, KEY_FINISHED_SET, "", out, (DWORD)size, g_settings.config_path);
+}
+
+bool remember_finished_set(const char *set_id)
+{
+    return write_profile_checked(g_settings.config_path, SECTION, KEY_FINISHED_SET, set_id);
 }
 
 DWORD disk_reserve(DWORD cluster)
@@ -153,6 +204,8 @@ SetVerdict judge_transfer_set(unsigned char file_access_result, const TransferIn
         return SET_OTHER_INSTALLATION;
     if (info->version != version)
         return SET_OTHER_VERSION;
+    if (info->withdrawn)
+        return SET_WITHDRAWN;
     return SET_ACCEPTED;
 }
 
@@ -250,6 +303,18 @@ void report_schedule_in_use(HWND owner)
                 "Du er ved at flytte data fra en KIRO, som er i brug af en anden bruger\n"
                 "KIRO skal være afsluttet inden der kan flyttes data!",
                 "OBS!", MB_OK | MB_ICONWARNING);
+}
+
+bool full_data_dir(char *out, size_t size)
+{
+    const char *given = g_settings.data_dir[0] ? g_settings.data_dir : ".";
+    char full[KIRO_PATH_SIZE];
+    DWORD n = GetFullPathNameA(given, sizeof full, full, NULL);
+    if (n == 0 || n >= sizeof full)
+        return false;
+    end_with_backslash(full, sizeof full);
+    size_t length = strlen(full);
+    return length > 0 && full[length - 1] == '\\' && copy_text(out, size, full);
 }
 
 bool staging_dir_path(char *out, size_t size, const char *data_dir)

@@ -44,6 +44,8 @@ struct TransferInfo {
     int disk_number;    /* "disknr" */
     int disk_count;     /* "antaldiske" */
     char locked[10];    /* "skemalåst": "nej" live, "ja" already taken back */
+    char set_id[40];    /* "flytid": the same on every disk of one set ("" in older sets) */
+    bool withdrawn;     /* "trukket"="ja": the PC that wrote the set kept its data */
 };
 
 /* Reads the transfer file (integers default to 0, the lock text to ""),
@@ -59,6 +61,25 @@ bool write_transfer_info(const char *transfer_file, int installation, int versio
 /* Sets "skemalåst" of the transfer file, flushed to the device; false when
    it did not arrive. */
 bool write_transfer_locked(const char *transfer_file, const char *value);
+/* Writes the set's identity "flytid", flushed; false when it did not arrive. */
+bool write_transfer_set_id(const char *transfer_file, const char *set_id);
+/* Marks a set withdrawn by the PC that wrote it: "trukket"="ja" and
+   "skemalåst"="ja", flushed; false when either did not arrive. */
+bool write_transfer_withdrawn(const char *transfer_file);
+
+/* A new identity for the set a move out writes: unique to this run. */
+void new_set_id(char *out, size_t size);
+/* The disk belongs to another set than the one whose first disk had
+   first_id (only when both carry an identity). */
+bool other_set(const char *first_id, const TransferInfo *info);
+/* The set is one this PC knows to be finished, taken back here or
+   withdrawn here (finished_id: read_finished_set). */
+bool set_known_finished(const TransferInfo *info, const char *finished_id);
+/* The identity of the last set this PC took back or withdrew, key
+   "afsluttetflyt" of the configuration file ("" when none). */
+void read_finished_set(char *out, size_t size);
+/* Remembers that set as finished; false when it did not arrive. */
+bool remember_finished_set(const char *set_id);
 
 /* Bytes kept free on every disk beside its volume: 3000, or three
    allocation units when they are larger (cluster 0 = unknown). */
@@ -83,7 +104,8 @@ enum SetVerdict {
     SET_ACCEPTED = 0,
     SET_UNREADABLE,           /* flyt.ini missing, read-only or unreadable */
     SET_OTHER_INSTALLATION,   /* "insnr" differs */
-    SET_OTHER_VERSION         /* "version" differs */
+    SET_OTHER_VERSION,        /* "version" differs */
+    SET_WITHDRAWN             /* withdrawn by the PC that wrote it */
 };
 SetVerdict judge_transfer_set(unsigned char file_access_result, const TransferInfo *info,
                               int installation, int version);
@@ -108,6 +130,12 @@ bool place_transfer_entry(const char *entry_name, char *target, size_t size, voi
 bool schedule_in_use(void);
 /* The "OBS!" refusal of a move while the schedule program is in use. */
 void report_schedule_in_use(HWND owner);
+
+/* The data directory as a full path with a trailing backslash, however
+   the command line gave it (".\", "..\data", or empty for the current
+   directory): the moves name every file by it, so nothing depends on the
+   current directory; false when it does not fit. */
+bool full_data_dir(char *out, size_t size);
 
 /* The staging folder of a move back, "<data dir>Flyt.tmp\": the archive
    is unpacked there whole before any file of the data directory is
