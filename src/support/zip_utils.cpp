@@ -27,7 +27,7 @@
 #include "zip.h"
 #include "unzip.h"
 
-enum { ADD_BUFFER = 16384, EXTRACT_BUFFER = 8192 };
+enum { ADD_BUFFER = 16384, EXTRACT_BUFFER = 262144 };
 
 /* Archive paths and entry names: at most 255 characters. */
 typedef char ZipName[256];
@@ -609,7 +609,7 @@ int unzip_archive(const char *archive, const char *target_dir)
 
 bool file_crc32(const char *path, unsigned long long *size, unsigned long *crc)
 {
-    enum { BLOCK = 1 << 20 };
+    enum { BLOCK = 1 << 18 };
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
                               FILE_FLAG_SEQUENTIAL_SCAN, NULL);
     if (file == INVALID_HANDLE_VALUE)
