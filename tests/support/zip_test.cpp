@@ -383,6 +383,9 @@ TEST(UnzipArchive, EntryClimbingOutOfTheTargetIsRefused)
     GetCurrentDirectoryA(sizeof previous, previous);
     EXPECT_EQ(UNZIP_REFUSED, unzip_archive(archive.c_str(), target.c_str()));
     SetCurrentDirectoryA(previous);
+    ArchiveSurvey survey;
+    EXPECT_EQ(UNZIP_REFUSED, survey_archive(archive.c_str(), NULL, NULL, &survey));
+    EXPECT_STREQ("data/../../evil.dat", survey.refused);   /* the entry itself, not the one before */
     /* refused before anything is written, the harmless entry too */
     EXPECT_FALSE(file_exists(target + "\\ok.dat"));
     EXPECT_FALSE(file_exists(dir + "\\evil.dat"));

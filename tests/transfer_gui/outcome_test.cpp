@@ -207,6 +207,9 @@ TEST_F(Transfer, TableChangedWhileTheDisksAreSwappedWithdrawsTheSet)
         ASSERT_TRUE(wait_message_box(menu.program.pid, box, BOX_WAIT));
         ASSERT_TRUE(write_file(a.data_dir + "data\\skema.dat", "gemt på en anden station"));
         menu.expect("Indsæt flyt-enhed nr. 2. ", IDOK, &d2);
+        ASSERT_TRUE(wait_message_box(menu.program.pid, box, BOX_WAIT));
+        pause_ms(300);
+        EXPECT_TRUE(screenshot(screenshot_path("move_data_changed.png")));
         menu.expect("Dataene er blevet ændret på en anden station, mens de blev flyttet.", IDOK);
         menu.expect_no_box(500);
         ASSERT_TRUE(menu.idle());
@@ -219,7 +222,8 @@ TEST_F(Transfer, TableChangedWhileTheDisksAreSwappedWithdrawsTheSet)
     /* The other PC is never offered the withdrawn set. */
     insert(d1);
     run_move(b, { Step("Indsæt disk enhed nr: 2 i drevet!", IDOK, &d2),
-                  Step("Data-filerne på disk enheden er trukket tilbage af den PC, der skrev dem", IDOK) });
+                  Step("Data-filerne på disk enheden er trukket tilbage af den PC, der skrev dem", IDOK, NULL,
+                       "take_back_withdrawn.png") });
     expect_untouched(b, b_files, "ja");
 
     /* Done again, the move completes: over the withdrawn set's disk 1
