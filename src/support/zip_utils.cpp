@@ -3,7 +3,10 @@
  * deflated entry at the end of an archive (created when missing) under the
  * name the caller gives, with the file's last-write time as its DOS time;
  * unpacking extracts every entry into a directory or wherever the caller
- * places it, restores the entries' times, and checks every entry's CRC.
+ * places it, restores the entries' times, and checks every entry's length
+ * and CRC. An archive is surveyed whole before its first byte is written:
+ * names, targets, methods, and local headers and data that must neither
+ * repeat nor overlap, so a few kilobytes can never pose as gigabytes.
  * Results are small codes: 0 success, anything else a failure. A path or
  * name that does not fit its buffer is refused, never cut, and an entry
  * whose name climbs out of its target with ".." is never written.
@@ -14,6 +17,7 @@
 #include "support/text.h"
 #include "resource.h"
 
+#include <algorithm>
 #include <direct.h>
 #include <errno.h>
 #include <stdio.h>
@@ -23,7 +27,7 @@
 #include "zip.h"
 #include "unzip.h"
 
-enum { ADD_BUFFER = 16384, EXTRACT_BUFFER = 8192 };
+enum { ADD_BUFFER = 16384, EXTRACT_BUFFER = 262144 };
 
 /* Archive paths and entry names: at most 255 characters. */
 typedef char ZipName[256];
@@ -342,104 +346,12 @@ static bool climbs_out(const char *name)
     }
 }
 
-static void set_entry_time(const char *path, uLong dos_date)
+/* The entry's DOS time, taken as local time, as a file time. */
+static bool entry_file_time(uLong dos_date, FILETIME *universal)
 {
-    FILETIME local, universal;
-    if (!DosDateTimeToFileTime((WORD)(dos_date >> 16), (WORD)(dos_date & 0xFFFF), &local) ||
-        !LocalFileTimeToFileTime(&local, &universal))
-        return;
-    HANDLE file = CreateFileA(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    SetFileTime(file, &universal, NULL, &universal);
-    CloseHandle(file);
-}
-
-/* Extracts the archive's current entry; 0 when it is whole on disk. */
-static int extract_entry(unzFile zip, EntryPlacer placer, void *context)
-{
-    unz_file_info info;
-    ZipName name;
-    if (unzGetCurrentFileInfo(zip, &info, name, sizeof name, NULL, 0, NULL, 0) != UNZ_OK)
-        return UNZIP_DAMAGED;
-    if (info.size_filename >= sizeof name || climbs_out(name))
-        return UNZIP_REFUSED;
-
-    char target[1040];
-    if (placer) {
-        if (!placer(name, target, sizeof target, context))
-            return UNZIP_REFUSED;
-    } else {
-        copy_text(target, sizeof target, name);
-    }
-
-    char *buffer = (char *)malloc(EXTRACT_BUFFER);
-    if (!buffer)
-        return ZIP_NO_MEMORY;
-
-    size_t name_length = strlen(name);
-    if (name_length > 0 && (name[name_length - 1] == '/' || name[name_length - 1] == '\\')) {
-        /* A folder entry: made here, one level. */
-        _mkdir(target);
-        free(buffer);
-        return 0;
-    }
-    const char *bare = target;
-    for (const char *p = target; *p; p++)
-        if (*p == '\\' || *p == '/')
-            bare = p + 1;
-
-    int code = unzOpenCurrentFile(zip);
-    if (code != UNZ_OK) {
-        unzCloseCurrentFile(zip);
-        free(buffer);
-        return code;
-    }
-
-    FILE *out = fopen(target, "wb");
-    if (!out && bare != target) {
-        char folder[1040];
-        copy_text(folder, sizeof folder, target);
-        folder[bare - target - 1] = '\0';
-        make_path(folder);
-        out = fopen(target, "wb");
-    }
-    DWORD write_error = 0;
-    if (!out) {
-        code = UNZIP_NOT_WRITTEN;
-        write_error = GetLastError();
-    } else {
-        for (;;) {
-            int got = unzReadCurrentFile(zip, buffer, EXTRACT_BUFFER);
-            if (got < 0) {
-                code = got;
-                break;
-            }
-            if (got == 0)
-                break;
-            if (fwrite(buffer, 1, (size_t)got, out) != (size_t)got) {
-                code = UNZIP_WRITE;
-                write_error = GetLastError();
-                break;
-            }
-        }
-        if (fclose(out) != 0 && code == 0) {
-            code = UNZIP_WRITE;
-            write_error = GetLastError();
-        }
-        if (code == 0)
-            set_entry_time(target, info.dosDate);
-    }
-
-    /* Closing checks the CRC of what was read. */
-    int closed = unzCloseCurrentFile(zip);
-    if (code == 0)
-        code = closed;
-    free(buffer);
-    if (write_error)
-        SetLastError(write_error);   /* why the file could not be written */
-    return code;
+    FILETIME local;
+    return DosDateTimeToFileTime((WORD)(dos_date >> 16), (WORD)(dos_date & 0xFFFF), &local) &&
+           LocalFileTimeToFileTime(&local, universal);
 }
 
 static unzFile open_archive(const char *archive)
@@ -455,35 +367,316 @@ static unzFile open_archive(const char *archive)
     return zip;
 }
 
-int unzip_archive_placed(const char *archive, const char *target_dir, EntryPlacer placer, void *context)
+/* The length of the file the library opened for archive (".zip" appended
+   as open_archive may have done); 0 when it cannot be read. */
+static unsigned long long archive_length(const char *archive)
 {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ZipName path;
+    if (copy_text(path, sizeof path, archive) && GetFileAttributesExA(path, GetFileExInfoStandard, &data))
+        return ((unsigned long long)data.nFileSizeHigh << 32) | data.nFileSizeLow;
+    if (append_text(path, sizeof path, ".zip") && GetFileAttributesExA(path, GetFileExInfoStandard, &data))
+        return ((unsigned long long)data.nFileSizeHigh << 32) | data.nFileSizeLow;
+    return 0;
+}
+
+static bool is_folder_name(const char *name)
+{
+    size_t n = strlen(name);
+    return n > 0 && (name[n - 1] == '/' || name[n - 1] == '\\');
+}
+
+/* Fills entry from the archive's current entry: name, target, declared
+   length and CRC, and where its local header and data lie. */
+static int survey_entry(unzFile zip, unsigned long long length, EntryPlacer placer, void *context,
+                        ArchiveEntry *entry, char *refused)
+{
+    unz_file_info64 info;
+    if (unzGetCurrentFileInfo64(zip, &info, entry->name, sizeof entry->name, NULL, 0, NULL, 0) != UNZ_OK)
+        return UNZIP_DAMAGED;
+    copy_text(refused, sizeof(ZipName), entry->name);   /* whatever is refused below is this entry */
+    if (info.size_filename >= sizeof entry->name)
+        return UNZIP_REFUSED;
+    if (placer) {
+        if (!placer(entry->name, entry->target, sizeof entry->target, context))
+            return UNZIP_REFUSED;
+    } else if (climbs_out(entry->name) || !copy_text(entry->target, sizeof entry->target, entry->name)) {
+        return UNZIP_REFUSED;
+    }
+    if ((info.flag & 1) || (info.compression_method != 0 && info.compression_method != Z_DEFLATED))
+        return UNZIP_DAMAGED;   /* encrypted, or a method this program never writes */
+    entry->size = info.uncompressed_size;
+    entry->crc = info.crc;
+
+    unz64_file_pos position;
+    if (unzGetFilePos64(zip, &position) != UNZ_OK)
+        return UNZIP_DAMAGED;
+    entry->directory_pos = position.pos_in_zip_directory;
+    entry->number = position.num_of_file;
+    /* Opening reads the local header and checks it against the directory;
+       the data start right after its name and extra field. */
+    if (unzOpenCurrentFile(zip) != UNZ_OK) {
+        unzCloseCurrentFile(zip);
+        return UNZIP_DAMAGED;
+    }
+    unsigned long long data = unzGetCurrentFileZStreamPos64(zip);
+    int extra = unzGetLocalExtrafield(zip, NULL, 0);
+    unzCloseCurrentFile(zip);
+    unsigned long long before = 30ULL + info.size_filename + (extra > 0 ? (unsigned)extra : 0);
+    if (extra < 0 || data < before || info.compressed_size > length || data > length - info.compressed_size)
+        return UNZIP_DAMAGED;
+    entry->header = data - before;
+    entry->end = data + info.compressed_size;
+    return 0;
+}
+
+static bool header_before(const ArchiveEntry *a, const ArchiveEntry *b)
+{
+    return a->header < b->header;
+}
+
+static bool target_before(const ArchiveEntry *a, const ArchiveEntry *b)
+{
+    return lstrcmpiA(a->target, b->target) < 0;
+}
+
+int survey_archive(const char *archive, EntryPlacer placer, void *context, ArchiveSurvey *survey)
+{
+    survey->entries.clear();
+    survey->total = 0;
+    survey->refused[0] = '\0';
     unzFile zip = open_archive(archive);
     if (!zip)
         return UNZIP_NO_ARCHIVE;
-    if (!target_dir || !SetCurrentDirectoryA(target_dir)) {
-        unzClose(zip);
-        return UNZIP_TARGET_DIR;
-    }
-    unz_global_info global;
-    int code = unzGetGlobalInfo(zip, &global) == UNZ_OK ? 0 : UNZIP_DAMAGED;
-    /* Entry by entry in archive order; the first entry that fails ends the
-       run, and its code is the answer. */
-    for (uLong i = 0; code == 0 && i < global.number_entry; i++) {
+    unsigned long long length = archive_length(archive);
+    unz_global_info64 global;
+    int code = unzGetGlobalInfo64(zip, &global) == UNZ_OK && global.number_entry <= SURVEY_MAX_ENTRIES
+                   ? 0 : UNZIP_DAMAGED;
+    if (code == 0)
+        survey->entries.resize((size_t)global.number_entry);
+    for (size_t i = 0; code == 0 && i < survey->entries.size(); i++) {
         if (i > 0 && unzGoToNextFile(zip) != UNZ_OK) {
             code = UNZIP_DAMAGED;
             break;
         }
-        code = extract_entry(zip, placer, context);
+        ArchiveEntry *entry = &survey->entries[i];
+        code = survey_entry(zip, length, placer, context, entry, survey->refused);
+        if (code == 0) {
+            survey->total += entry->size;
+            if (survey->total < entry->size)
+                survey->total = ~0ULL;   /* more than any drive holds */
+        }
+    }
+    unzClose(zip);
+
+    /* No two entries may share bytes: a directory whose records point at
+       one local header gives any number of files out of a few bytes. */
+    std::vector<const ArchiveEntry *> order;
+    if (code == 0) {
+        for (const ArchiveEntry &entry : survey->entries)
+            order.push_back(&entry);
+        std::stable_sort(order.begin(), order.end(), header_before);
+        for (size_t k = 1; code == 0 && k < order.size(); k++)
+            if (order[k]->header < order[k - 1]->end) {
+                code = UNZIP_OVERLAP;
+                copy_text(survey->refused, sizeof survey->refused, order[k]->name);
+            }
+    }
+    /* Two entries for one file: which of them would count is anyone's guess. */
+    if (code == 0) {
+        std::stable_sort(order.begin(), order.end(), target_before);
+        for (size_t k = 1; code == 0 && k < order.size(); k++)
+            if (lstrcmpiA(order[k]->target, order[k - 1]->target) == 0) {
+                code = UNZIP_REFUSED;
+                copy_text(survey->refused, sizeof survey->refused, order[k]->name);
+            }
+    }
+    if (code == 0)
+        survey->refused[0] = '\0';
+    else
+        survey->entries.clear();
+    return code;
+}
+
+unsigned long long room_needed(const ArchiveSurvey *survey, DWORD cluster)
+{
+    const unsigned long long unit = cluster ? cluster : 4096, margin = 1ULL << 20;
+    unsigned long long needed = margin;
+    for (const ArchiveEntry &entry : survey->entries) {
+        unsigned long long rounded = entry.size / unit * unit + (entry.size % unit ? unit : 0);
+        if (rounded < entry.size || needed + rounded < needed)
+            return ~0ULL;
+        needed += rounded;
+    }
+    return needed;
+}
+
+int check_entry_written(unsigned long long written, unsigned long long declared)
+{
+    return written == declared ? 0 : UNZIP_SHORT;
+}
+
+/* Writes all of buffer; false (last error set) when the file takes less. */
+static bool write_all(HANDLE file, const char *buffer, DWORD length)
+{
+    while (length > 0) {
+        DWORD done = 0;
+        if (!WriteFile(file, buffer, length, &done, NULL))
+            return false;
+        if (done == 0) {
+            SetLastError(ERROR_DISK_FULL);
+            return false;
+        }
+        buffer += done;
+        length -= done;
+    }
+    return true;
+}
+
+static HANDLE create_target(const char *target)
+{
+    HANDLE file = CreateFileA(target, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    const char *bare = target;
+    for (const char *p = target; *p; p++)
+        if (*p == '\\' || *p == '/')
+            bare = p + 1;
+    if (file == INVALID_HANDLE_VALUE && bare != target) {
+        char folder[1040];
+        copy_text(folder, sizeof folder, target);
+        folder[bare - target - 1] = '\0';
+        make_path(folder);
+        file = CreateFileA(target, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                           NULL);
+    }
+    return file;
+}
+
+/* Extracts the archive's current entry to its surveyed target; 0 when it
+   is whole on disk. A file that cannot be written leaves its reason as
+   the last error. */
+static int extract_entry(unzFile zip, const ArchiveEntry *entry, char *buffer)
+{
+    unz_file_info info;
+    if (unzGetCurrentFileInfo(zip, &info, NULL, 0, NULL, 0, NULL, 0) != UNZ_OK)
+        return UNZIP_DAMAGED;
+    if (is_folder_name(entry->name)) {
+        _mkdir(entry->target);   /* a folder entry: made here, one level */
+        return 0;
+    }
+    int code = unzOpenCurrentFile(zip);
+    if (code != UNZ_OK) {
+        unzCloseCurrentFile(zip);
+        return code;
+    }
+    HANDLE out = create_target(entry->target);
+    DWORD write_error = 0;
+    if (out == INVALID_HANDLE_VALUE) {
+        code = UNZIP_NOT_WRITTEN;
+        write_error = GetLastError();
+    } else {
+        unsigned long long written = 0;
+        for (;;) {
+            int got = unzReadCurrentFile(zip, buffer, EXTRACT_BUFFER);
+            if (got <= 0) {
+                code = got;
+                break;
+            }
+            if (!write_all(out, buffer, (DWORD)got)) {
+                code = UNZIP_WRITE;
+                write_error = GetLastError();
+                break;
+            }
+            written += (unsigned)got;
+        }
+        if (code == 0)
+            code = check_entry_written(written, entry->size);
+        FILETIME time;
+        if (code == 0 && entry_file_time(info.dosDate, &time))
+            SetFileTime(out, &time, NULL, &time);
+        if (!CloseHandle(out) && code == 0) {
+            code = UNZIP_WRITE;
+            write_error = GetLastError();
+        }
+    }
+    /* Closing checks the CRC, now that every declared byte has been read. */
+    int closed = unzCloseCurrentFile(zip);
+    if (code == 0)
+        code = closed;
+    if (write_error)
+        SetLastError(write_error);   /* why the file could not be written */
+    return code;
+}
+
+int extract_surveyed(const char *archive, const ArchiveSurvey *survey, size_t *failed)
+{
+    unzFile zip = open_archive(archive);
+    if (!zip)
+        return UNZIP_NO_ARCHIVE;
+    char *buffer = (char *)malloc(EXTRACT_BUFFER);
+    int code = buffer ? 0 : ZIP_NO_MEMORY;
+    for (size_t i = 0; code == 0 && i < survey->entries.size(); i++) {
+        const ArchiveEntry *entry = &survey->entries[i];
+        unz64_file_pos position = { entry->directory_pos, entry->number };
+        code = unzGoToFilePos64(zip, &position) == UNZ_OK ? extract_entry(zip, entry, buffer) : UNZIP_DAMAGED;
+        if (code != 0 && failed)
+            *failed = i;
     }
     DWORD error = GetLastError();
+    free(buffer);
     unzClose(zip);
     SetLastError(error);
     return code;
 }
 
+int unzip_archive_placed(const char *archive, EntryPlacer placer, void *context)
+{
+    ArchiveSurvey survey;
+    int code = survey_archive(archive, placer, context, &survey);
+    return code != 0 ? code : extract_surveyed(archive, &survey, NULL);
+}
+
 int unzip_archive(const char *archive, const char *target_dir)
 {
-    return unzip_archive_placed(archive, target_dir, NULL, NULL);
+    unzFile zip = open_archive(archive);
+    if (!zip)
+        return UNZIP_NO_ARCHIVE;
+    unzClose(zip);
+    /* Entry names resolve against the target directory, which stays current. */
+    if (!target_dir || !SetCurrentDirectoryA(target_dir))
+        return UNZIP_TARGET_DIR;
+    return unzip_archive_placed(archive, NULL, NULL);
+}
+
+bool file_crc32(const char *path, unsigned long long *size, unsigned long *crc)
+{
+    enum { BLOCK = 1 << 18 };
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                              FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    unsigned char *buffer = (unsigned char *)malloc(BLOCK);
+    bool ok = buffer != NULL;
+    uLong sum = crc32(0L, Z_NULL, 0);
+    unsigned long long total = 0;
+    while (ok) {
+        DWORD got = 0;
+        if (!ReadFile(file, buffer, BLOCK, &got, NULL)) {
+            ok = false;
+            break;
+        }
+        if (got == 0)
+            break;
+        sum = crc32(sum, buffer, got);
+        total += got;
+    }
+    free(buffer);
+    CloseHandle(file);
+    if (ok) {
+        *size = total;
+        *crc = sum;
+    }
+    return ok;
 }
 
 int test_archive(const char *archive)

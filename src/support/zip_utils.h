@@ -1,14 +1,21 @@
 /*
  * Zip packing and unpacking over minizip and zlib: add one file to an
  * archive (creating it or appending), add every file matching a pattern,
- * extract every entry of an archive. Results are small integer codes: 0 is
- * success, anything else a failure.
+ * extract every entry of an archive. An archive to be unpacked may come
+ * from anywhere, so it is surveyed whole first: one pass over its central
+ * directory checks every name, where each entry goes, that no two entries
+ * share their bytes, and what they add up to, before anything is written.
+ * Each extracted entry must then come out with exactly its declared length
+ * and CRC. Results are small integer codes: 0 is success, anything else a
+ * failure.
  */
 #ifndef KIRO_ZIP_UTILS_H
 #define KIRO_ZIP_UTILS_H
 
 #include <windows.h>
 #include <stddef.h>
+
+#include <vector>
 
 /* Result codes beyond 0 (success). Callers mostly tell only zero from
    non-zero; the move back tells the user why an entry failed. */
@@ -26,7 +33,9 @@ enum {
     UNZIP_NO_ARCHIVE   = -3,
     UNZIP_WRITE        = -9,    /* writing an entry's file failed (last error set) */
     UNZIP_NOT_WRITTEN  = -11,   /* an entry's file cannot be created (last error set) */
-    UNZIP_REFUSED      = -12    /* the entry's name is refused */
+    UNZIP_REFUSED      = -12,   /* the entry's name is refused */
+    UNZIP_OVERLAP      = -13,   /* two entries share local header or data */
+    UNZIP_SHORT        = -14    /* an entry came out shorter than it says */
 };
 
 /* Adds file as a new entry named entry_name (NULL: the file path, less
@@ -52,12 +61,58 @@ int pack_matching_files(HWND dialog, const char *base_dir, const char *pattern, 
    or answers false to refuse the entry (it then counts as failed). */
 typedef bool (*EntryPlacer)(const char *entry_name, char *target, size_t size, void *context);
 
+/* One entry as the archive's central directory declares it. */
+struct ArchiveEntry {
+    char name[256];                 /* as stored */
+    char target[1040];              /* where it is written */
+    unsigned long long size;        /* declared length, unpacked */
+    unsigned long crc;              /* declared CRC-32 */
+    unsigned long long header;      /* its local header ... */
+    unsigned long long end;         /* ... up to the end of its data */
+    unsigned long long directory_pos, number;   /* to find it again */
+};
+
+/* What the survey of an archive found. */
+struct ArchiveSurvey {
+    std::vector<ArchiveEntry> entries;   /* in archive order */
+    unsigned long long total;            /* declared bytes of all entries */
+    char refused[256];                   /* the entry a refusal is about */
+};
+
+/* More entries than any archive of this program holds: refused. */
+enum { SURVEY_MAX_ENTRIES = 10000 };
+
+/* One pass over the central directory, before anything is written: every
+   entry's name (refused when it does not fit or climbs out with ".."), its
+   target (placer, or the name itself when placer is NULL), its method
+   (stored or deflated, not encrypted), its local header and data inside
+   the archive, no two targets alike, and no two entries whose local headers
+   and data repeat or overlap. 0, or UNZIP_NO_ARCHIVE, UNZIP_DAMAGED,
+   UNZIP_REFUSED or UNZIP_OVERLAP (survey->refused names the entry). */
+int survey_archive(const char *archive, EntryPlacer placer, void *context, ArchiveSurvey *survey);
+/* Room the surveyed entries take on a drive with allocation units of
+   cluster bytes (0: unknown), with a margin: every file rounded up to whole
+   units, plus 1 MiB. */
+unsigned long long room_needed(const ArchiveSurvey *survey, DWORD cluster);
+/* An entry is whole only when exactly its declared bytes came out: a
+   deflate stream that ends early is not caught by the library, which
+   checks the CRC only once every declared byte was read. 0 or UNZIP_SHORT. */
+int check_entry_written(unsigned long long written, unsigned long long declared);
+/* Writes every surveyed entry to its target, in archive order; stops at
+   the first that fails (its index in *failed when failed is given) and
+   answers its code, the last error set when a file could not be written. */
+int extract_surveyed(const char *archive, const ArchiveSurvey *survey, size_t *failed);
+
 /* Extracts every entry into target_dir (made current). Non-zero when the
-   archive cannot be opened or any entry failed; what can be extracted is. */
+   archive cannot be opened, the survey refuses it (nothing is written then)
+   or an entry failed. */
 int unzip_archive(const char *archive, const char *target_dir);
-/* The same with a caller's placement of each entry. */
-int unzip_archive_placed(const char *archive, const char *target_dir, EntryPlacer placer,
-                         void *context);
+/* Survey and extraction with a caller's placement of each entry; the
+   current directory is left alone, so targets should be full paths. */
+int unzip_archive_placed(const char *archive, EntryPlacer placer, void *context);
+/* Length and CRC-32 of a file, read once in large blocks; false when it
+   cannot be read. */
+bool file_crc32(const char *path, unsigned long long *size, unsigned long *crc);
 /* Reads every entry to its end and checks its CRC; 0 when all are whole. */
 int test_archive(const char *archive);
 

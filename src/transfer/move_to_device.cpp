@@ -21,6 +21,14 @@
  * told afterwards, so a menu that ends while the last box is up leaves the
  * data live in one place only; a lock that cannot be written takes the
  * set's claim back.
+ *
+ * Before locking, the data directory is compared with what was packed
+ * (every file's name, length and last-write time, and which files there
+ * were): a station that started and ended the schedule program while the
+ * disks were swapped has changed the data after they were packed, and its
+ * work would be lost. Then nothing is locked and the set is withdrawn.
+ * Every set carries an identity on all its disks, so a set this PC took
+ * back or withdrew is recognised on any of them.
  */
 #include "transfer/move_to_device.h"
 #include "transfer/transfer_set.h"
@@ -37,6 +45,9 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
+#include <vector>
+
 static bool g_device_start_pending = false;
 
 static const char *const INFORMATION = "Information";
@@ -46,15 +57,88 @@ static const char *const INFORMATION = "Information";
 
 enum PassResult { PASS_OK, PASS_FAILED_REPORTED, PASS_FAILED_SILENT };
 
+/* A file the move takes from the data directory: its name below it
+   ("data\elev.dat"), length and last-write time. */
+struct MovedFile {
+    char name[MAX_PATH + 8];
+    unsigned long long size;
+    FILETIME written;
+};
+
+/* What the packing stage put into the move archive, as the directory
+   search showed each file just before it was packed. */
+static std::vector<MovedFile> g_packed;
+
+/* Whether a file found in folder travels: the lock file belongs to the
+   station that runs the schedule program and never does. */
+static bool travels(const char *folder, const WIN32_FIND_DATAA *found)
+{
+    if (found->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        return false;
+    return !(strcmp(folder, "ini") == 0 && lstrcmpiA(found->cFileName, "kiro.lck") == 0);
+}
+
+static MovedFile moved_file(const char *folder, const WIN32_FIND_DATAA *found)
+{
+    MovedFile file;
+    format_text(file.name, sizeof file.name, "%s\\%s", folder, found->cFileName);
+    file.size = ((unsigned long long)found->nFileSizeHigh << 32) | found->nFileSizeLow;
+    file.written = found->ftLastWriteTime;
+    return file;
+}
+
+static bool name_before(const MovedFile &a, const MovedFile &b)
+{
+    return lstrcmpiA(a.name, b.name) < 0;
+}
+
+/* The files of data_dir that a move takes now (data\*.dat, ini\*.*). */
+static void list_moved_files(const char *data_dir, std::vector<MovedFile> *files)
+{
+    static const char *const folders[][2] = { { "data", "*.dat" }, { "ini", "*.*" } };
+    files->clear();
+    for (size_t k = 0; k < 2; k++) {
+        char pattern[KIRO_PATH_SIZE];
+        if (!format_text(pattern, sizeof pattern, "%s%s\\%s", data_dir, folders[k][0], folders[k][1]))
+            continue;
+        WIN32_FIND_DATAA found;
+        HANDLE find = FindFirstFileA(pattern, &found);
+        if (find == INVALID_HANDLE_VALUE)
+            continue;
+        do {
+            if (travels(folders[k][0], &found))
+                files->push_back(moved_file(folders[k][0], &found));
+        } while (FindNextFileA(find, &found));
+        FindClose(find);
+    }
+}
+
+/* True when the data directory no longer holds exactly what was packed:
+   a file added, removed, or written since (length or last-write time). */
+static bool data_changed_since_packing(const char *data_dir)
+{
+    std::vector<MovedFile> now, packed = g_packed;
+    list_moved_files(data_dir, &now);
+    if (now.size() != packed.size())
+        return true;
+    std::sort(now.begin(), now.end(), name_before);
+    std::sort(packed.begin(), packed.end(), name_before);
+    for (size_t k = 0; k < now.size(); k++)
+        if (lstrcmpiA(now[k].name, packed[k].name) != 0 || now[k].size != packed[k].size
+            || CompareFileTime(&now[k].written, &packed[k].written) != 0)
+            return true;
+    return false;
+}
+
 /* Packs every file of folder (under the data directory) matching pattern
    into archive. nothing_message is shown when the folder cannot be
    searched at all. */
-static PassResult pack_pass(HWND dialog, const char *folder, const char *pattern,
+static PassResult pack_pass(HWND dialog, const char *data_dir, const char *folder, const char *pattern,
                             const char *archive, char *message, size_t message_size,
                             const char *nothing_message)
 {
     char search[KIRO_PATH_SIZE];
-    if (!format_text(search, sizeof search, "%s%s\\%s", g_settings.data_dir, folder, pattern)) {
+    if (!format_text(search, sizeof search, "%s%s\\%s", data_dir, folder, pattern)) {
         copy_text(message, message_size, nothing_message);
         return PASS_FAILED_REPORTED;
     }
@@ -67,21 +151,18 @@ static PassResult pack_pass(HWND dialog, const char *folder, const char *pattern
     PassResult result = PASS_OK;
     do {
         progress_step(dialog, IDC_FILE_BAR);
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            continue;
-        /* The lock file belongs to the station that runs the schedule
-           program; it never travels. */
-        if (strcmp(folder, "ini") == 0 && lstrcmpiA(found.cFileName, "kiro.lck") == 0)
+        if (!travels(folder, &found))
             continue;
         char status[KIRO_PATH_SIZE];
         format_text(status, sizeof status, "Pakker filen: '%s'", found.cFileName);
         progress_status(dialog, status);
         char file[KIRO_PATH_SIZE];
-        if (!format_text(file, sizeof file, "%s%s\\%s", g_settings.data_dir, folder, found.cFileName)) {
+        if (!format_text(file, sizeof file, "%s%s\\%s", data_dir, folder, found.cFileName)) {
             copy_text(message, message_size, nothing_message);
             result = PASS_FAILED_REPORTED;
             break;
         }
+        g_packed.push_back(moved_file(folder, &found));
         if (pack_file(dialog, file, archive) != 0) {
             result = PASS_FAILED_SILENT;   /* pack_file has told the user */
             break;
@@ -93,7 +174,15 @@ static PassResult pack_pass(HWND dialog, const char *folder, const char *pattern
 
 bool pack_move_archive(HWND dialog)
 {
-    const char *d = g_settings.data_dir;
+    /* Entries are named by full paths, whatever form the data directory
+       was given in: a name such as "..\data\data\elev.dat" would be
+       refused on the way back. */
+    char d[KIRO_PATH_SIZE];
+    g_packed.clear();
+    if (!full_data_dir(d, sizeof d)) {
+        error_box("Fejl ved pakning af data-filerne!", MB_ICONERROR);
+        return false;
+    }
     char pattern[KIRO_PATH_SIZE], archive[KIRO_PATH_SIZE], packing[KIRO_PATH_SIZE];
     move_archive_path(archive, sizeof archive, d);
     packing_archive_path(packing, sizeof packing, d);
@@ -111,7 +200,7 @@ bool pack_move_archive(HWND dialog)
     DeleteFileA(packing);
 
     char message[KIRO_PATH_SIZE] = "";
-    PassResult data = pack_pass(dialog, "data", "*.dat", packing, message, sizeof message,
+    PassResult data = pack_pass(dialog, d, "data", "*.dat", packing, message, sizeof message,
                                 "Fejl ved pakning af data-filerne!");
     if (data != PASS_OK) {
         if (data == PASS_FAILED_REPORTED)
@@ -122,7 +211,7 @@ bool pack_move_archive(HWND dialog)
     progress_step(dialog, IDC_OVERALL_BAR);
     progress_step(dialog, IDC_FILE_BAR);
 
-    PassResult ini = pack_pass(dialog, "ini", "*.*", packing, message, sizeof message,
+    PassResult ini = pack_pass(dialog, d, "ini", "*.*", packing, message, sizeof message,
                                "Fejl ved pakning af ini-filerne!");
     progress_fill(dialog, IDC_OVERALL_BAR);
     progress_fill(dialog, IDC_FILE_BAR);
@@ -165,7 +254,10 @@ struct DeviceRun {
     int previous_version;
     bool has_serial;         /* the disk being written, as identified */
     DWORD serial;
+    char data_dir[KIRO_PATH_SIZE];
     char archive[KIRO_PATH_SIZE];
+    char set_id[40];         /* written on every disk of this set */
+    char finished_id[40];    /* the set this PC last took back or withdrew */
 };
 
 static const char *const DISK_CHANGED = "Disk enheden blev skiftet, mens der blev skrevet på den.";
@@ -187,7 +279,10 @@ static bool may_clear_disk(DeviceRun *run)
         return true;
     TransferInfo info;
     read_transfer_info(g_transfer_file, &info);
-    if (!set_is_live(&info, g_settings.installation))
+    /* An unmarked set of this run is one this run has not finished; any
+       other may be the only copy of some PC's data. */
+    bool unmarked = set_is_unmarked(&info, g_settings.installation) && strcmp(info.set_id, run->set_id) != 0;
+    if ((!set_is_live(&info, g_settings.installation) && !unmarked) || set_known_finished(&info, run->finished_id))
         return true;
     int answer = message_box(run->dialog,
                              "Disk enheden indeholder data fra en anden PC, som endnu ikke er "
@@ -205,7 +300,7 @@ static bool may_clear_disk(DeviceRun *run)
    of this run's earlier disks or one the user changed to and then
    cancelled. It stays as it is, like the earlier disks out of the drive;
    only a disk whose set was not completed is cleared. */
-static bool live_set_in_drive(void)
+static bool live_set_in_drive(const DeviceRun *run)
 {
     if (strcmp(g_settings.super_setting, "nej") != 0)
         return false;
@@ -213,7 +308,7 @@ static bool live_set_in_drive(void)
         return false;
     TransferInfo info;
     read_transfer_info(g_transfer_file, &info);
-    return set_is_live(&info, g_settings.installation);
+    return set_is_live(&info, g_settings.installation) && !set_known_finished(&info, run->finished_id);
 }
 
 /* Previous version and removal of the old transfer directory on the disk
@@ -547,9 +642,10 @@ static int step_write_volume(DeviceRun *run)
     /* The last disk's set becomes live only once this PC is locked. */
     bool transfer_file_written =
         run->i < run->n
-            ? write_transfer_info(g_transfer_file, g_settings.installation, g_settings.version, run->i, run->n)
+            ? write_transfer_info(g_transfer_file, g_settings.installation, g_settings.version, run->i, run->n,
+                                  run->set_id)
             : write_transfer_info_unmarked(g_transfer_file, g_settings.installation, g_settings.version, run->i,
-                                           run->n);
+                                           run->n, run->set_id);
     if (serial_changed(run) || !volume_as_written(run, volume, offset, wanted)) {
         DeleteFileA(g_transfer_file);   /* it went onto the disk now in the drive */
         return insert_again(run, true, DISK_CHANGED);
@@ -586,33 +682,60 @@ static void start_again_with_first_disk(DeviceRun *run)
 }
 
 /* The set just written must not stay live beside this PC's live data: it
-   is marked as taken back, or removed when even that cannot be written. */
-static void withdraw_set(void)
+   is marked as withdrawn, or removed when even that cannot be written.
+   False when the disk may still hold it as live. */
+static bool withdraw_set(void)
 {
-    if (!write_transfer_locked(g_transfer_file, "ja"))
-        delete_tree(g_transfer_dir);
+    if (write_transfer_withdrawn(g_transfer_file))
+        return true;
+    delete_tree(g_transfer_dir);
+    return (file_access(g_transfer_file) & ACCESS_MISSING) != 0;
 }
+
+/* Told after a withdrawal that did not reach the disk. */
+static const char *const NOT_WITHDRAWN =
+    "Dataene på disk enheden kunne ikke markeres som forældede.\n"
+    "Brug ikke disk enheden til at flytte data til en anden PC: dataene på denne PC er de gældende.";
 
 /* Every volume is on its disk: this PC is locked (written and read back),
    and only then is the set on the last disk marked live, so that a cut in
    between leaves the data live nowhere rather than in two places (the
-   take-back on either PC completes it). The user is told afterwards.
-   Nothing is locked while the schedule program runs on some station. */
+   take-back on either PC completes it). The user is told afterwards. It is
+   not locked while the schedule program runs on some station, nor when
+   the data have changed since they were packed. */
 static bool lock_this_pc(DeviceRun *run)
 {
+    char text[3 * KIRO_PATH_SIZE];
     if (schedule_in_use()) {
-        withdraw_set();
+        bool withdrawn = withdraw_set();
         report_schedule_in_use(run->dialog);
+        if (!withdrawn)
+            error_box(NOT_WITHDRAWN, MB_ICONERROR);
+        return false;
+    }
+    if (data_changed_since_packing(run->data_dir)) {
+        bool withdrawn = withdraw_set();
+        /* This PC's data stay the live ones: the set it just wrote is
+           finished here, and a move out may later overwrite its disks
+           without asking. */
+        if (withdrawn)
+            remember_finished_set(run->set_id);
+        format_text(text, sizeof text,
+                    "Dataene er blevet ændret på en anden station, mens de blev flyttet.\n"
+                    "KIRO-skema er ikke blevet låst på denne PC, og dataene på den er stadig de gældende.\n"
+                    "%s\n\nFlyt dataene til disk enheden igen.",
+                    withdrawn ? "Dataene på disk enheden er trukket tilbage." : NOT_WITHDRAWN);
+        error_box(text, MB_ICONERROR);
         return false;
     }
     if (strcmp(g_settings.super_setting, "nej") == 0 && !write_schedule_locked(true)) {
-        withdraw_set();
-        char text[2 * KIRO_PATH_SIZE];
+        bool withdrawn = withdraw_set();
         format_text(text, sizeof text,
-                    "Kan ikke skrive til filen: %s\nKIRO-skema er ikke blevet låst på denne PC!\n"
-                    "Dataene på disk enheden er markeret som forældede, og dataene på denne PC er "
-                    "stadig de gældende.",
-                    g_settings.config_path);
+                    "Kan ikke skrive til filen: %s\nKIRO-skema er ikke blevet låst på denne PC!\n%s",
+                    g_settings.config_path,
+                    withdrawn ? "Dataene på disk enheden er markeret som forældede, og dataene på denne PC er "
+                                "stadig de gældende."
+                              : NOT_WITHDRAWN);
         error_box(text, MB_ICONERROR);
         return false;
     }
@@ -620,10 +743,12 @@ static bool lock_this_pc(DeviceRun *run)
         /* The set did not become live: this PC takes its claim back (or,
            when even that fails, stays locked with the set to take back). */
         DWORD error = GetLastError();
-        if (strcmp(g_settings.super_setting, "nej") != 0 || write_schedule_locked(false))
-            withdraw_set();
+        bool reopened = strcmp(g_settings.super_setting, "nej") != 0 || write_schedule_locked(false);
+        bool withdrawn = reopened && withdraw_set();
         SetLastError(error);
         transfer_file_failed(run);
+        if (reopened && !withdrawn)
+            error_box(NOT_WITHDRAWN, MB_ICONERROR);
         return false;
     }
     return true;
@@ -648,7 +773,11 @@ bool write_transfer_disks(HWND dialog)
     memset(&run, 0, sizeof run);
     run.dialog = dialog;
     run.removable = drive_type(g_settings.move_drive) == DRIVE_REMOVABLE;
-    move_archive_path(run.archive, sizeof run.archive, g_settings.data_dir);
+    if (!full_data_dir(run.data_dir, sizeof run.data_dir))
+        copy_text(run.data_dir, sizeof run.data_dir, g_settings.data_dir);
+    move_archive_path(run.archive, sizeof run.archive, run.data_dir);
+    new_set_id(run.set_id, sizeof run.set_id);
+    read_finished_set(run.finished_id, sizeof run.finished_id);
     progress_status(dialog, "Undersøger disk plads!");
 
     /* The schedule program may have been started while the data were packed. */
@@ -670,7 +799,7 @@ bool write_transfer_disks(HWND dialog)
 
     bool completed = !run.abort;
     if (!completed) {
-        if (!run.keep_disk && !live_set_in_drive())
+        if (!run.keep_disk && !live_set_in_drive(&run))
             delete_tree(g_transfer_dir);
     } else {
         completed = lock_this_pc(&run);

@@ -3,18 +3,22 @@
  *
  * The archive names its entries by the source PC's full paths. Here every
  * entry is placed by its last folder ("data" or "ini") and file name under
- * this PC's data directory instead.
+ * this PC's data directory instead, taken as a full path however the
+ * command line gave it, so nothing depends on the current directory.
  *
  * Nothing of the data directory is touched until the whole set is here:
- * the volumes are joined, every entry is unpacked into a staging folder on
- * the same drive with its CRC checked, and the staged files are flushed to
- * the device. Only then is each put in place by a replacing rename, the
+ * the volumes are joined (every disk of one set, none withdrawn), the
+ * archive is surveyed whole (names, entries that share bytes, room on the
+ * data drive), every entry is unpacked into a staging folder on the same
+ * drive with its length and CRC checked, and the staged files are flushed
+ * to the device. Only then is each put in place by a replacing rename, the
  * configuration last, so at every moment each file is its old version
- * whole or its new one whole, and the PC stays locked until the set on the
- * disk has been marked as taken back. Whatever fails on the way leaves the
- * PC locked and the set on the disk live, and doing the move again
- * completes it; a staging folder left by an interrupted run is removed at
- * the start of the next.
+ * whole or its new one whole. Then every placed file is read back and
+ * compared with the set's directory; only when all are the set's is the
+ * disk's set marked as taken back and the PC opened. Whatever fails on the
+ * way leaves the PC locked and the set on the disk live, and doing the
+ * move again completes it; a staging folder left by an interrupted run is
+ * removed at the start of the next.
  */
 #include "transfer/move_to_hard_disk.h"
 #include "transfer/transfer_set.h"
@@ -30,28 +34,57 @@
 #include <string.h>
 
 static bool g_hard_disk_start_pending = false;
-/* The user has agreed to take back a set already taken back once. */
-static bool g_stale_set_accepted = false;
+
+/* The take-back in hand. */
+struct TakeBack {
+    char data_dir[KIRO_PATH_SIZE];   /* full path, trailing backslash */
+    char staging[KIRO_PATH_SIZE];
+    char archive[KIRO_PATH_SIZE];
+    char set_id[40];                 /* the identity on disk 1 ("" in older sets) */
+    char finished_id[40];            /* the set this PC last took back or withdrew */
+    bool stale_accepted;             /* the user agreed to install a set taken back before */
+};
+static TakeBack g_take_back;
+
+static void (*g_placed_hook)(void) = NULL;
+
+void set_placed_files_hook(void (*hook)(void))
+{
+    g_placed_hook = hook;
+}
 
 static const char *const INFORMATION = "Information";
+static const char *const STILL_LOCKED =
+    "KIRO-skema er stadig låst på denne PC, og dataene på disk enheden er stadig de gældende.";
+
+static void report_withdrawn(HWND dialog)
+{
+    message_box(dialog,
+                "Data-filerne på disk enheden er trukket tilbage af den PC, der skrev dem, og er ikke "
+                "de gældende.\nDe kan ikke installeres: flyt data fra den anden PC igen.",
+                "Fejl", MB_OK | MB_ICONERROR);
+}
 
 /* Asked for every disk of the set as it is joined, before anything is
-   replaced: a disk marked "ja" belongs to a set that has already been
-   taken back somewhere, and its data may be out of date. */
-static bool stale_set_accepted(HWND dialog)
+   replaced. A withdrawn set is refused; a set marked "ja", or one this PC
+   knows it took back, has already been taken back somewhere, and its data
+   may be out of date. */
+static bool set_may_be_installed(HWND dialog, const TransferInfo *info)
 {
-    if (g_stale_set_accepted)
+    if (info->withdrawn) {
+        report_withdrawn(dialog);
+        return false;
+    }
+    if (g_take_back.stale_accepted)
         return true;
-    TransferInfo info;
-    read_transfer_info(g_transfer_file, &info);
-    if (!set_is_stale(&info))
+    if (!set_is_stale(info) && !set_known_finished(info, g_take_back.finished_id))
         return true;
-    g_stale_set_accepted =
+    g_take_back.stale_accepted =
         message_box(dialog,
                     "Data-filerne på disk enheden er allerede flyttet til en harddisk og "
                     "kan være forældede.\n\nEr du sikker på du vil installere dem?",
                     "Advarsel!", MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
-    return g_stale_set_accepted;
+    return g_take_back.stale_accepted;
 }
 
 static void report_with_error(const char *format, const char *name)
@@ -62,30 +95,37 @@ static void report_with_error(const char *format, const char *name)
     error_box(text, MB_ICONWARNING);
 }
 
-static unsigned char disk_number_in_drive(void)
+/* Reads the transfer file of the disk in the drive; true when it is disk p. */
+static bool disk_in_drive(unsigned p, TransferInfo *info)
 {
-    return (unsigned char)read_transfer_number(g_transfer_file, "disknr");
+    read_transfer_info(g_transfer_file, info);
+    return (unsigned char)info->disk_number == p;
 }
 
 /* Appends every volume to the move archive, asking for each disk by its
-   number; false when the user cancelled or a volume could not be read
-   (reported). */
+   number until the disk of that number of this same set is in; false when
+   the user cancelled, the set may not be installed or a volume could not
+   be read (reported). */
 static bool join_volumes(HWND dialog, const char *archive)
 {
     unsigned char count =
         (unsigned char)read_transfer_number(g_transfer_file, "antaldiske");
-    unsigned char in_drive = disk_number_in_drive();
     for (unsigned p = 1; p <= count; p++) {
         char volume[KIRO_PATH_SIZE];
         volume_path(volume, sizeof volume, g_transfer_dir, p);
-        while (in_drive != p) {
-            char text[64];
-            format_text(text, sizeof text, "Indsæt disk enhed nr: %u i drevet!", p);
+        TransferInfo info;
+        bool number_right = disk_in_drive(p, &info);
+        while (!number_right || (p > 1 && other_set(g_take_back.set_id, &info))) {
+            char text[160];
+            format_text(text, sizeof text, "%sIndsæt disk enhed nr: %u i drevet!",
+                        number_right ? "Disk enheden hører ikke til de samme data som disk 1.\n" : "", p);
             if (message_box(dialog, text, INFORMATION, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK)
                 return false;
-            in_drive = disk_number_in_drive();
+            number_right = disk_in_drive(p, &info);
         }
-        if (!stale_set_accepted(dialog))
+        if (p == 1)
+            copy_text(g_take_back.set_id, sizeof g_take_back.set_id, info.set_id);
+        if (!set_may_be_installed(dialog, &info))
             return false;
         SendMessageA(dialog, WM_PAINT, 0, 0);
         progress_step(dialog, IDC_OVERALL_BAR);
@@ -98,44 +138,74 @@ static bool join_volumes(HWND dialog, const char *archive)
     return true;
 }
 
-/* Placement of the entries in the staging folder; remembers the entry in
-   hand, so a failure can name it. */
-struct StagingPlace {
-    const char *staging;
-    char entry[KIRO_PATH_SIZE];
-};
-
-static bool place_in_staging(const char *entry_name, char *target, size_t size, void *context)
+/* "1.234,5 MB": bytes in megabytes with one decimal, rounded up or down. */
+static void megabytes(char *out, size_t size, unsigned long long bytes, bool round_up)
 {
-    StagingPlace *place = (StagingPlace *)context;
-    copy_text(place->entry, sizeof place->entry, entry_name);
-    return place_transfer_entry(entry_name, target, size, (void *)place->staging);
+    const unsigned long long tenth = 104858;   /* 0.1 MiB, rounded */
+    unsigned long long tenths = bytes / tenth + (round_up && bytes % tenth ? 1 : 0);
+    if (tenths > 0xFFFFFFFFULL)
+        tenths = 0xFFFFFFFFULL;
+    unsigned long whole = (unsigned long)(tenths / 10), decimal = (unsigned long)(tenths % 10);
+    if (whole >= 1000)
+        format_text(out, size, "%lu.%03lu,%lu MB", whole / 1000, whole % 1000, decimal);
+    else
+        format_text(out, size, "%lu,%lu MB", whole, decimal);
 }
 
-/* Unpacks the whole archive into the staging folder; false (reported)
-   when any entry is refused, damaged or cannot be written. */
-static bool unpack_to_staging(const char *archive, const char *staging)
+/* The surveyed set fits the data drive beside what is there, with a
+   margin; told otherwise (what is needed and what is free). A drive whose
+   free space cannot be read is left to the unpacking to find out. */
+static bool room_for_set(const ArchiveSurvey *survey)
 {
-    StagingPlace place;
-    place.staging = staging;
-    place.entry[0] = '\0';
-    char current[KIRO_PATH_SIZE];
-    DWORD kept = GetCurrentDirectoryA(sizeof current, current);
-    int code = make_directory(staging) ? unzip_archive_placed(archive, staging, place_in_staging, &place)
-                                       : UNZIP_TARGET_DIR;
-    DWORD error = GetLastError();
-    /* The staging folder must not stay current, or it could not be removed. */
-    if (kept > 0 && kept < sizeof current)
-        SetCurrentDirectoryA(current);
+    ULARGE_INTEGER available, total;
+    if (!free_space(g_take_back.data_dir, &available, &total))
+        return true;
+    unsigned long long needed = room_needed(survey, cluster_size(g_take_back.data_dir));
+    if (available.QuadPart >= needed)
+        return true;
+    char need[48], have[48], text[3 * KIRO_PATH_SIZE];
+    megabytes(need, sizeof need, needed, true);
+    megabytes(have, sizeof have, available.QuadPart, false);
+    format_text(text, sizeof text,
+                "Der er ikke plads nok på harddisken til dataene.\n"
+                "Der skal bruges %s, men der er kun %s ledigt i %s.\n%s",
+                need, have, g_take_back.data_dir, STILL_LOCKED);
+    error_box(text, MB_ICONWARNING);
+    return false;
+}
+
+/* Surveys the archive and unpacks it whole into the staging folder; false
+   (reported) when the set is refused, does not fit, or any entry is
+   damaged or cannot be written. Nothing is written before the survey and
+   the room check have passed. */
+static bool unpack_to_staging(const char *archive, const char *staging, ArchiveSurvey *survey)
+{
+    char text[2 * KIRO_PATH_SIZE];
+    int code = survey_archive(archive, place_transfer_entry, (void *)staging, survey);
+    if (code == UNZIP_REFUSED) {
+        format_text(text, sizeof text, "Kan ikke udpakke filen: %s", survey->refused);
+        error_box(text, MB_ICONWARNING);
+        return false;
+    }
+    if (code != 0) {
+        format_text(text, sizeof text, "Kan ikke udpakke filen: %s", archive);
+        error_box(text, MB_ICONWARNING);
+        return false;
+    }
+    if (!room_for_set(survey))
+        return false;
+    if (!make_directory(staging)) {
+        report_with_error("Kan ikke udpakke filen: %s\n%s", archive);
+        return false;
+    }
+    size_t failed = 0;
+    code = extract_surveyed(archive, survey, &failed);
+    DWORD error = GetLastError();   /* before any other call can reset it */
     if (code == 0)
         return true;
-    char text[2 * KIRO_PATH_SIZE];
-    if (code == UNZIP_REFUSED) {
-        format_text(text, sizeof text, "Kan ikke udpakke filen: %s", place.entry);
-        error_box(text, MB_ICONWARNING);
-    } else if (code == UNZIP_WRITE || code == UNZIP_NOT_WRITTEN || code == UNZIP_TARGET_DIR) {
+    if (code == UNZIP_WRITE || code == UNZIP_NOT_WRITTEN) {
         SetLastError(error);
-        report_with_error("Kan ikke udpakke filen: %s\n%s", code == UNZIP_TARGET_DIR ? archive : place.entry);
+        report_with_error("Kan ikke udpakke filen: %s\n%s", survey->entries[failed].name);
     } else {
         format_text(text, sizeof text, "Kan ikke udpakke filen: %s", archive);
         error_box(text, MB_ICONWARNING);
@@ -143,12 +213,37 @@ static bool unpack_to_staging(const char *archive, const char *staging)
     return false;
 }
 
-/* What to do with each staged file of one folder. */
-enum StagedAction { STAGED_FLUSH, STAGED_PUT_IN_PLACE };
+/* An entry's name below the data directory ("data\elev.dat"), from its
+   place in the staging folder. */
+static const char *relative_name(const ArchiveEntry *entry)
+{
+    return entry->target + strlen(g_take_back.staging);
+}
 
 static bool is_name(const char *name, const char *wanted)
 {
     return lstrcmpiA(name, wanted) == 0;
+}
+
+/* The lock file of another station is never put in place. */
+static bool is_lock_file(const ArchiveEntry *entry)
+{
+    return is_name(relative_name(entry), "ini\\kiro.lck");
+}
+
+static bool is_configuration(const ArchiveEntry *entry)
+{
+    return is_name(relative_name(entry), "ini\\kiro.ini");
+}
+
+static bool in_folder(const ArchiveEntry *entry, const char *folder)
+{
+    return _strnicmp(relative_name(entry), folder, strlen(folder)) == 0;
+}
+
+static bool final_path(char *out, size_t size, const ArchiveEntry *entry)
+{
+    return format_text(out, size, "%s%s", g_take_back.data_dir, relative_name(entry));
 }
 
 /* Puts one staged file in place of its original by a replacing rename. */
@@ -159,72 +254,60 @@ static bool put_in_place(const char *staged, const char *target)
     char error[256], text[3 * KIRO_PATH_SIZE];
     system_error_text(error, sizeof error);
     format_text(text, sizeof text,
-                "Filen %s kunne ikke erstattes.\n%s\n"
-                "KIRO-skema er stadig låst på denne PC, og dataene på disk enheden er stadig de gældende.\n"
+                "Filen %s kunne ikke erstattes.\n%s\n%s\n"
                 "Luk KIRO-skema på alle stationer og flyt data til harddisken igen.",
-                target, error);
+                target, error, STILL_LOCKED);
     error_box(text, MB_ICONWARNING);
     return false;
 }
 
-/* Runs action over the staged files of folder ("data" or "ini"). The lock
-   file of another station is never put in place, and the configuration
-   is left for last. False (reported) at the first failure. */
-static bool each_staged_file(const char *staging, const char *folder, StagedAction action)
+/* Puts the staged entries of folder ("data\" or "ini\") in place, all but
+   the configuration; false (reported) at the first failure. */
+static bool put_folder_in_place(const ArchiveSurvey *survey, const char *folder)
 {
-    char pattern[KIRO_PATH_SIZE];
-    if (!format_text(pattern, sizeof pattern, "%s%s\\*.*", staging, folder))
-        return false;
-    WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA(pattern, &found);
-    if (find == INVALID_HANDLE_VALUE)
-        return true;   /* nothing of that folder in the set */
-    bool ok = true;
-    do {
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+    for (const ArchiveEntry &entry : survey->entries) {
+        if (!in_folder(&entry, folder) || is_lock_file(&entry) || is_configuration(&entry))
             continue;
-        bool ini = strcmp(folder, "ini") == 0;
-        if (ini && is_name(found.cFileName, "kiro.lck"))
-            continue;
-        char staged[KIRO_PATH_SIZE], target[KIRO_PATH_SIZE];
-        if (!format_text(staged, sizeof staged, "%s%s\\%s", staging, folder, found.cFileName)
-            || !format_text(target, sizeof target, "%s%s\\%s", g_settings.data_dir, folder, found.cFileName)) {
-            ok = false;
-            break;
-        }
-        if (action == STAGED_FLUSH) {
-            if (!flush_file(staged)) {
-                report_with_error("Kan ikke skrive filen: %s\n%s", staged);
-                ok = false;
-            }
-        } else if (!(ini && is_name(found.cFileName, "kiro.ini"))) {
-            ok = put_in_place(staged, target);
-        }
-    } while (ok && FindNextFileA(find, &found));
-    FindClose(find);
-    return ok;
+        char target[KIRO_PATH_SIZE];
+        if (!final_path(target, sizeof target, &entry) || !put_in_place(entry.target, target))
+            return false;
+    }
+    return true;
 }
+
+/* The staged configuration as marked: what ini\kiro.ini must be once placed. */
+struct MarkedConfiguration {
+    const ArchiveEntry *entry;   /* NULL: the set has none */
+    unsigned long long size;
+    unsigned long crc;
+};
 
 /* The staged files go in place of the data directory's: first everything
    is flushed to the device, then the tables, the other ini files and the
    configuration last. The staged configuration is the other PC's: it is
    marked locked first, so putting it in place does not open the schedule
-   here before the disk's set has been marked as taken back. */
-static bool put_staged_files_in_place(const char *staging)
+   here before the set has been checked and the disk marked. */
+static bool put_staged_files_in_place(const ArchiveSurvey *survey, MarkedConfiguration *marked)
 {
-    const char *d = g_settings.data_dir;
-    char staged_ini[KIRO_PATH_SIZE], ini_folder[KIRO_PATH_SIZE], data_folder[KIRO_PATH_SIZE];
-    if (!format_text(staged_ini, sizeof staged_ini, "%sini\\kiro.ini", staging)
-        || !format_text(ini_folder, sizeof ini_folder, "%sini", d)
-        || !format_text(data_folder, sizeof data_folder, "%sdata", d))
-        return false;
-    bool has_ini = (file_access(staged_ini) & ACCESS_MISSING) == 0;
-    if (has_ini && !write_profile_checked(staged_ini, KEY_SECTION_GLOBAL, KEY_SCHEDULE_LOCKED, "ja")) {
-        report_with_error("Kan ikke skrive filen: %s\n%s", staged_ini);
-        return false;
+    const char *d = g_take_back.data_dir;
+    marked->entry = NULL;
+    for (const ArchiveEntry &entry : survey->entries)
+        if (is_configuration(&entry))
+            marked->entry = &entry;
+    if (marked->entry) {
+        const char *staged_ini = marked->entry->target;
+        if (!write_profile_checked(staged_ini, KEY_SECTION_GLOBAL, KEY_SCHEDULE_LOCKED, "ja")
+            || !file_crc32(staged_ini, &marked->size, &marked->crc)) {
+            report_with_error("Kan ikke skrive filen: %s\n%s", staged_ini);
+            return false;
+        }
     }
-    if (!each_staged_file(staging, "data", STAGED_FLUSH) || !each_staged_file(staging, "ini", STAGED_FLUSH))
-        return false;
+    for (const ArchiveEntry &entry : survey->entries) {
+        if (!flush_file(entry.target)) {
+            report_with_error("Kan ikke skrive filen: %s\n%s", entry.target);
+            return false;
+        }
+    }
 
     /* The export and import work files of this PC belong to its old data. */
     static const char *const work_files[] = { "exp.dat", "exp.dat.gz", "imp.dat", "imp.dat.gz" };
@@ -233,35 +316,84 @@ static bool put_staged_files_in_place(const char *staging)
         if (format_text(path, sizeof path, "%sdata\\%s", d, work_files[k]))
             DeleteFileA(path);
     }
-    make_directory(data_folder);
-    make_directory(ini_folder);
-    if (!each_staged_file(staging, "data", STAGED_PUT_IN_PLACE)
-        || !each_staged_file(staging, "ini", STAGED_PUT_IN_PLACE))
+    char folder[KIRO_PATH_SIZE];
+    if (format_text(folder, sizeof folder, "%sdata", d))
+        make_directory(folder);
+    if (format_text(folder, sizeof folder, "%sini", d))
+        make_directory(folder);
+    if (!put_folder_in_place(survey, "data\\") || !put_folder_in_place(survey, "ini\\"))
         return false;
-    if (has_ini) {
+    if (marked->entry) {
         char target[KIRO_PATH_SIZE];
-        if (!format_text(target, sizeof target, "%sini\\kiro.ini", d) || !put_in_place(staged_ini, target))
+        if (!final_path(target, sizeof target, marked->entry) || !put_in_place(marked->entry->target, target))
             return false;
     }
     return true;
 }
 
+/* The outcome itself: every file placed is read back and must have the
+   length and CRC-32 the set's directory gives it (the configuration those
+   of its marked version). False (reported, naming the file) otherwise. */
+static bool placed_files_are_the_set(const ArchiveSurvey *survey, const MarkedConfiguration *marked)
+{
+    for (const ArchiveEntry &entry : survey->entries) {
+        if (is_lock_file(&entry))
+            continue;
+        bool configuration = &entry == marked->entry;
+        unsigned long long size = 0;
+        unsigned long crc = 0;
+        char target[KIRO_PATH_SIZE];
+        if (final_path(target, sizeof target, &entry) && file_crc32(target, &size, &crc)
+            && size == (configuration ? marked->size : entry.size)
+            && crc == (configuration ? marked->crc : entry.crc))
+            continue;
+        char text[3 * KIRO_PATH_SIZE];
+        format_text(text, sizeof text,
+                    "Filen %s er ikke den samme som på disk enheden.\n%s\n"
+                    "Flyt data til harddisken igen.",
+                    target, STILL_LOCKED);
+        error_box(text, MB_ICONERROR);
+        return false;
+    }
+    return true;
+}
+
+/* Joins, surveys, unpacks, places and checks; true when every file of
+   the set is in place as the set has it. */
+static bool install_set(HWND dialog)
+{
+    TakeBack *run = &g_take_back;
+    if (!join_volumes(dialog, run->archive))
+        return false;
+    progress_set_phase(dialog, PHASE_UNPACKING);
+    ArchiveSurvey survey;
+    MarkedConfiguration marked;
+    if (!unpack_to_staging(run->archive, run->staging, &survey) || !put_staged_files_in_place(&survey, &marked))
+        return false;
+    if (g_placed_hook)
+        g_placed_hook();
+    return placed_files_are_the_set(&survey, &marked);
+}
+
 int join_and_unpack(HWND dialog)
 {
-    const char *d = g_settings.data_dir;
-    char archive[KIRO_PATH_SIZE], staging[KIRO_PATH_SIZE];
-    move_archive_path(archive, sizeof archive, d);
-    staging_dir_path(staging, sizeof staging, d);
-    delete_tree(staging);   /* left by an interrupted run */
-    DeleteFileA(archive);
-
-    bool done = join_volumes(dialog, archive);
-    if (done) {
-        progress_set_phase(dialog, PHASE_UNPACKING);
-        done = unpack_to_staging(archive, staging) && put_staged_files_in_place(staging);
+    TakeBack *run = &g_take_back;
+    if (!full_data_dir(run->data_dir, sizeof run->data_dir)
+        || !move_archive_path(run->archive, sizeof run->archive, run->data_dir)
+        || !staging_dir_path(run->staging, sizeof run->staging, run->data_dir)) {
+        format_text(run->archive, sizeof run->archive, "%sData.zip", g_settings.data_dir);
+        char text[2 * KIRO_PATH_SIZE];
+        format_text(text, sizeof text, "Kan ikke udpakke filen: %s", run->archive);
+        error_box(text, MB_ICONWARNING);
+        return 0;
     }
-    delete_tree(staging);
-    DeleteFileA(archive);
+    run->set_id[0] = '\0';
+    delete_tree(run->staging);   /* left by an interrupted run */
+    DeleteFileA(run->archive);
+
+    bool done = install_set(dialog);
+    delete_tree(run->staging);
+    DeleteFileA(run->archive);
     if (!done)
         return 0;
     progress_fill(dialog, IDC_OVERALL_BAR);
@@ -269,18 +401,43 @@ int join_and_unpack(HWND dialog)
     if (strcmp(g_settings.super_setting, "nej") == 0
         && !write_transfer_locked(g_transfer_file, "ja")) {
         /* The disk keeps its claim on the live data, and this PC stays
-           locked (its configuration says so until it is opened below). */
+           locked (its configuration says so until it is opened). */
         report_with_error("Kan ikke skrive filen: %s\n%s", g_transfer_file);
         return 0;
     }
     return 1;
 }
 
+/* The data are in place and the disk marked: this PC is opened. When that
+   cannot be written, the disk is given its claim back, so that the live
+   data stay in one place. */
+static bool open_this_pc(void)
+{
+    bool normal = strcmp(g_settings.super_setting, "nej") == 0;
+    if (write_schedule_locked(false)) {
+        /* Remembered only to spare the question before a later move out
+           over one of this set's disks; a failure costs nothing more. */
+        if (normal && g_take_back.set_id[0])
+            remember_finished_set(g_take_back.set_id);
+        return true;
+    }
+    bool given_back = !normal || write_transfer_locked(g_transfer_file, "nej");
+    char text[3 * KIRO_PATH_SIZE];
+    format_text(text, sizeof text, "Kan ikke skrive til filen: %s\nKIRO-skema er stadig låst på denne PC!%s",
+                g_settings.config_path,
+                given_back ? ""
+                           : "\nDisk enheden er markeret som flyttet til harddisken, og dataene på denne PC er "
+                             "de gældende: åbn KIRO-skema under \"Avanceret\".");
+    error_box(text, MB_ICONERROR);
+    return false;
+}
+
 bool take_back_transfer_set(HWND dialog)
 {
     UINT mode = quiet_drive_begin();
     bool done = false;
-    g_stale_set_accepted = false;
+    g_take_back.stale_accepted = false;
+    read_finished_set(g_take_back.finished_id, sizeof g_take_back.finished_id);
     progress_bar_backgrounds(dialog);
     progress_set_phase(dialog, g_progress_phase);
 
@@ -310,23 +467,11 @@ bool take_back_transfer_set(HWND dialog)
                     "Du kan derfor ikke installere denne version af data!",
                     info.version, (int)g_settings.version);
         message_box(dialog, text, "Fejl", MB_OK | MB_ICONERROR);
-    } else if (!stale_set_accepted(dialog)) {
-        /* the user keeps the data that are here */
-    } else if (join_and_unpack(dialog) == 1) {
-        if (write_schedule_locked(false)) {
-            done = true;
-            message_box(NULL, "Så er filerne kopieret til harddisken!", INFORMATION,
-                        MB_OK | MB_ICONINFORMATION);
-        } else {
-            /* The schedule stays locked here: give the disk its claim on the
-               live data back, so that they stay live in one place. */
-            if (strcmp(g_settings.super_setting, "nej") == 0)
-                write_transfer_locked(g_transfer_file, "nej");
-            format_text(text, sizeof text,
-                        "Kan ikke skrive til filen: %s\nKIRO-skema er stadig låst på denne PC!",
-                        g_settings.config_path);
-            error_box(text, MB_ICONERROR);
-        }
+    } else if (!set_may_be_installed(dialog, &info)) {
+        /* withdrawn (told), or the user keeps the data that are here */
+    } else if (join_and_unpack(dialog) == 1 && open_this_pc()) {
+        done = true;
+        message_box(NULL, "Så er filerne kopieret til harddisken!", INFORMATION, MB_OK | MB_ICONINFORMATION);
     }
     quiet_drive_end(mode);
     return done;

@@ -4,7 +4,8 @@
  * this installation and program version, joins the volumes disk by disk
  * into the move archive, unpacks it whole into a staging folder, puts the
  * files in place of the data directory's, marks the set on the disk as
- * taken back and opens the local schedule again. It runs in the progress
+ * taken back and opens the local schedule again once every placed file has
+ * been read back and found to be the set's. It runs in the progress
  * dialog on start message 3028. Whatever fails leaves the schedule locked
  * and the set on the disk live; doing the move again completes it.
  */
@@ -24,11 +25,15 @@ void run_move_to_hard_disk(HWND owner);
 bool take_back_transfer_set(HWND dialog);
 
 /* Joins the volumes into the move archive, asking for each disk by its
-   number (and once, when any of them is marked as taken back, whether to
-   go on), unpacks it into the staging folder and puts the files in place;
-   1 when the data are in place and the disk's set is marked as taken
-   back, 0 otherwise (reported to the user by then; the PC is still
-   locked). */
+   number (refusing a withdrawn set, and asking once, when any disk is
+   marked as taken back, whether to go on), unpacks it into the staging
+   folder, puts the files in place and checks each against the set; 1 when
+   the data are in place as the set has them and the disk's set is marked
+   as taken back, 0 otherwise (reported to the user by then; the PC is
+   still locked). */
 int join_and_unpack(HWND dialog);
+
+/* For tests: called after the files are placed, before they are checked. */
+void set_placed_files_hook(void (*hook)(void));
 
 #endif

@@ -19,6 +19,9 @@ char g_transfer_file[KIRO_PATH_SIZE];
 static const char *const SECTION = "global";
 /* Windows-1252 like every text of the menu: "å" is the byte 0xE5. */
 static const char *const KEY_LOCKED = "skemalåst";
+static const char *const KEY_SET_ID = "flytid";
+static const char *const KEY_WITHDRAWN = "trukket";
+static const char *const KEY_FINISHED_SET = "afsluttetflyt";
 static const DWORD MINIMUM_RESERVE = 3000;
 
 bool set_transfer_paths(const char *move_drive, int installation)
@@ -61,6 +64,10 @@ void read_transfer_info(const char *transfer_file, TransferInfo *info)
     info->disk_count = (int)GetPrivateProfileIntA(SECTION, "antaldiske", 0, transfer_file);
     GetPrivateProfileStringA(SECTION, KEY_LOCKED, "", info->locked, sizeof info->locked,
                              transfer_file);
+    GetPrivateProfileStringA(SECTION, KEY_SET_ID, "", info->set_id, sizeof info->set_id, transfer_file);
+    char withdrawn[10];
+    GetPrivateProfileStringA(SECTION, KEY_WITHDRAWN, "", withdrawn, sizeof withdrawn, transfer_file);
+    info->withdrawn = strcmp(withdrawn, "ja") == 0;
 }
 
 int read_transfer_number(const char *transfer_file, const char *key)
@@ -71,9 +78,11 @@ int read_transfer_number(const char *transfer_file, const char *key)
 
 /* The keys of one disk as one replacement of its transfer file, which is
    then on the device (the disk may be taken out after the next question)
-   and read back; mark NULL leaves "skemalåst" out. */
+   and read back; mark NULL leaves "skemalåst" out, and the identity goes
+   before it, so a disk marked later holds the same file as one written
+   marked. */
 static bool write_disk_keys(const char *transfer_file, int installation, int version, unsigned disk_number,
-                            unsigned disk_count, const char *mark)
+                            unsigned disk_count, const char *set_id, const char *mark)
 {
     char numbers[4][16];
     snprintf(numbers[0], sizeof numbers[0], "%i", installation);
@@ -85,26 +94,70 @@ static bool write_disk_keys(const char *transfer_file, int installation, int ver
         { "version", numbers[1] },
         { "disknr", numbers[2] },
         { "antaldiske", numbers[3] },
+        { KEY_SET_ID, set_id && set_id[0] ? set_id : NULL },
         { KEY_LOCKED, mark },
     };
     return replace_profile_values(transfer_file, SECTION, keys, sizeof keys / sizeof keys[0]);
 }
 
 bool write_transfer_info(const char *transfer_file, int installation, int version,
-                         unsigned disk_number, unsigned disk_count)
+                         unsigned disk_number, unsigned disk_count, const char *set_id)
 {
-    return write_disk_keys(transfer_file, installation, version, disk_number, disk_count, "nej");
+    return write_disk_keys(transfer_file, installation, version, disk_number, disk_count, set_id, "nej");
 }
 
 bool write_transfer_info_unmarked(const char *transfer_file, int installation, int version,
-                                  unsigned disk_number, unsigned disk_count)
+                                  unsigned disk_number, unsigned disk_count, const char *set_id)
 {
-    return write_disk_keys(transfer_file, installation, version, disk_number, disk_count, NULL);
+    return write_disk_keys(transfer_file, installation, version, disk_number, disk_count, set_id, NULL);
 }
 
 bool write_transfer_locked(const char *transfer_file, const char *value)
 {
     return write_profile_checked(transfer_file, SECTION, KEY_LOCKED, value);
+}
+
+bool write_transfer_withdrawn(const char *transfer_file)
+{
+    /* One replacement: a disk never holds "trukket" without the mark that
+       an older menu asks about before installing a set. */
+    ProfileValue keys[] = {
+        { KEY_WITHDRAWN, "ja" },
+        { KEY_LOCKED, "ja" },
+    };
+    return replace_profile_values(transfer_file, SECTION, keys, sizeof keys / sizeof keys[0]);
+}
+
+void new_set_id(char *out, size_t size)
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    snprintf(out, size, "%08lX%08lX-%lX-%lX", (unsigned long)now.dwHighDateTime,
+             (unsigned long)now.dwLowDateTime, (unsigned long)GetCurrentProcessId(),
+             (unsigned long)(counter.LowPart ^ GetTickCount()));
+}
+
+bool other_set(const char *first_id, const TransferInfo *info)
+{
+    return first_id[0] && info->set_id[0] && strcmp(first_id, info->set_id) != 0;
+}
+
+bool set_known_finished(const TransferInfo *info, const char *finished_id)
+{
+    return info->set_id[0] && strcmp(info->set_id, finished_id) == 0;
+}
+
+void read_finished_set(char *out, size_t size)
+{
+    forget_cached_profile(g_settings.config_path);
+    GetPrivateProfileStringA(SECTION, KEY_FINISHED_SET, "", out, (DWORD)size, g_settings.config_path);
+}
+
+bool remember_finished_set(const char *set_id)
+{
+    return write_profile_checked(g_settings.config_path, SECTION, KEY_FINISHED_SET, set_id);
 }
 
 DWORD disk_reserve(DWORD cluster)
@@ -159,6 +212,8 @@ SetVerdict judge_transfer_set(unsigned char file_access_result, const TransferIn
         return SET_OTHER_INSTALLATION;
     if (info->version != version)
         return SET_OTHER_VERSION;
+    if (info->withdrawn)
+        return SET_WITHDRAWN;
     return SET_ACCEPTED;
 }
 
@@ -170,6 +225,12 @@ bool set_is_live(const TransferInfo *info, int installation)
 bool set_is_stale(const TransferInfo *info)
 {
     return strcmp(info->locked, "ja") == 0;
+}
+
+bool set_is_unmarked(const TransferInfo *info, int installation)
+{
+    return info->installation == installation && info->disk_count > 0 && info->locked[0] == '\0'
+           && !info->withdrawn;
 }
 
 static bool is_separator(char c)
@@ -256,6 +317,18 @@ void report_schedule_in_use(HWND owner)
                 "Du er ved at flytte data fra en KIRO, som er i brug af en anden bruger\n"
                 "KIRO skal være afsluttet inden der kan flyttes data!",
                 "OBS!", MB_OK | MB_ICONWARNING);
+}
+
+bool full_data_dir(char *out, size_t size)
+{
+    const char *given = g_settings.data_dir[0] ? g_settings.data_dir : ".";
+    char full[KIRO_PATH_SIZE];
+    DWORD n = GetFullPathNameA(given, sizeof full, full, NULL);
+    if (n == 0 || n >= sizeof full)
+        return false;
+    end_with_backslash(full, sizeof full);
+    size_t length = strlen(full);
+    return length > 0 && full[length - 1] == '\\' && copy_text(out, size, full);
 }
 
 bool staging_dir_path(char *out, size_t size, const char *data_dir)

@@ -44,6 +44,8 @@ struct TransferInfo {
     int disk_number;    /* "disknr" */
     int disk_count;     /* "antaldiske" */
     char locked[10];    /* "skemalåst": "nej" live, "ja" already taken back */
+    char set_id[40];    /* "flytid": the same on every disk of one set ("" in older sets) */
+    bool withdrawn;     /* "trukket"="ja": the PC that wrote the set kept its data */
 };
 
 /* Reads the transfer file (integers default to 0, the lock text to ""),
@@ -51,20 +53,39 @@ struct TransferInfo {
 void read_transfer_info(const char *transfer_file, TransferInfo *info);
 /* One integer key of the transfer file, read likewise (default 0). */
 int read_transfer_number(const char *transfer_file, const char *key);
-/* Writes "insnr", "version", "disknr", "antaldiske" and "skemalåst"="nej" in
+/* Writes "insnr", "version", "disknr", "antaldiske", the set's identity
+   "flytid" (left out when set_id is NULL or empty) and "skemalåst"="nej" in
    that order, as one replacement of the transfer file that is on the
    device when this answers; false when the file does not say so. */
 bool write_transfer_info(const char *transfer_file, int installation, int version,
-                         unsigned disk_number, unsigned disk_count);
+                         unsigned disk_number, unsigned disk_count, const char *set_id);
 /* The same without "skemalåst" (a key left from before is removed): the
    set is not live yet. The last disk of a move out is written so and
    marked "nej" once the PC it comes from is locked, so that at no moment
    both are live. */
 bool write_transfer_info_unmarked(const char *transfer_file, int installation, int version,
-                                  unsigned disk_number, unsigned disk_count);
+                                  unsigned disk_number, unsigned disk_count, const char *set_id);
 /* Sets "skemalåst" of the transfer file, on the device when this answers;
    false when it did not arrive. */
 bool write_transfer_locked(const char *transfer_file, const char *value);
+/* Marks a set withdrawn by the PC that wrote it: "trukket"="ja" and
+   "skemalåst"="ja" in one replacement, on the device when this answers;
+   false when they did not arrive. */
+bool write_transfer_withdrawn(const char *transfer_file);
+
+/* A new identity for the set a move out writes: unique to this run. */
+void new_set_id(char *out, size_t size);
+/* The disk belongs to another set than the one whose first disk had
+   first_id (only when both carry an identity). */
+bool other_set(const char *first_id, const TransferInfo *info);
+/* The set is one this PC knows to be finished, taken back here or
+   withdrawn here (finished_id: read_finished_set). */
+bool set_known_finished(const TransferInfo *info, const char *finished_id);
+/* The identity of the last set this PC took back or withdrew, key
+   "afsluttetflyt" of the configuration file ("" when none). */
+void read_finished_set(char *out, size_t size);
+/* Remembers that set as finished; false when it did not arrive. */
+bool remember_finished_set(const char *set_id);
 
 /* Bytes kept free on every disk beside its volume: 3000, or three
    allocation units when they are larger (cluster 0 = unknown). */
@@ -89,7 +110,8 @@ enum SetVerdict {
     SET_ACCEPTED = 0,
     SET_UNREADABLE,           /* flyt.ini missing, read-only or unreadable */
     SET_OTHER_INSTALLATION,   /* "insnr" differs */
-    SET_OTHER_VERSION         /* "version" differs */
+    SET_OTHER_VERSION,        /* "version" differs */
+    SET_WITHDRAWN             /* withdrawn by the PC that wrote it */
 };
 SetVerdict judge_transfer_set(unsigned char file_access_result, const TransferInfo *info,
                               int installation, int version);
@@ -99,6 +121,11 @@ SetVerdict judge_transfer_set(unsigned char file_access_result, const TransferIn
 bool set_is_live(const TransferInfo *info, int installation);
 /* The set has already been taken back somewhere ("skemalåst"="ja"). */
 bool set_is_stale(const TransferInfo *info);
+/* The last disk of a set whose writer was cut off between locking its PC
+   and marking the set: this installation's set with no "skemalåst" at
+   all. It may be the only copy of the data (the take-back completes it),
+   so it is never overwritten without asking. */
+bool set_is_unmarked(const TransferInfo *info, int installation);
 
 /* Where an entry of the move archive lands on this PC: its last folder
    ("data" or "ini", any case) and file name under data_dir. Entries in
@@ -114,6 +141,12 @@ bool place_transfer_entry(const char *entry_name, char *target, size_t size, voi
 bool schedule_in_use(void);
 /* The "OBS!" refusal of a move while the schedule program is in use. */
 void report_schedule_in_use(HWND owner);
+
+/* The data directory as a full path with a trailing backslash, however
+   the command line gave it (".\", "..\data", or empty for the current
+   directory): the moves name every file by it, so nothing depends on the
+   current directory; false when it does not fit. */
+bool full_data_dir(char *out, size_t size);
 
 /* The staging folder of a move back, "<data dir>Flyt.tmp\": the archive
    is unpacked there whole before any file of the data directory is

@@ -410,9 +410,13 @@ TEST(UnzipArchive, EntryClimbingOutOfTheTargetIsRefused)
     make_dirs(target);
     char previous[MAX_PATH];
     GetCurrentDirectoryA(sizeof previous, previous);
-    EXPECT_NE(0, unzip_archive(archive.c_str(), target.c_str()));
+    EXPECT_EQ(UNZIP_REFUSED, unzip_archive(archive.c_str(), target.c_str()));
     SetCurrentDirectoryA(previous);
-    EXPECT_EQ("fine", read_file(target + "\\ok.dat"));
+    ArchiveSurvey survey;
+    EXPECT_EQ(UNZIP_REFUSED, survey_archive(archive.c_str(), NULL, NULL, &survey));
+    EXPECT_STREQ("data/../../evil.dat", survey.refused);   /* the entry itself, not the one before */
+    /* refused before anything is written, the harmless entry too */
+    EXPECT_FALSE(file_exists(target + "\\ok.dat"));
     EXPECT_FALSE(file_exists(dir + "\\evil.dat"));
     EXPECT_FALSE(file_exists(dir + "\\a\\evil.dat"));
     remove_tree(dir);
@@ -443,14 +447,83 @@ TEST(UnzipArchive, PlacerChoosesEveryTarget)
         strcpy(out, placed.c_str());
         return true;
     };
-    char previous[MAX_PATH];
-    GetCurrentDirectoryA(sizeof previous, previous);
-    EXPECT_NE(0, unzip_archive_placed(archive.c_str(), target.c_str(), placer, &context));
-    SetCurrentDirectoryA(previous);
-    ASSERT_EQ(2u, context.asked.size());
-    EXPECT_EQ("C:\\Skema\\Data\\data\\f.dat", context.asked[0]);
-    EXPECT_EQ("placed", read_file(target + "\\f.dat"));
+    /* One entry refused: the survey stops the archive before a byte is
+       written, and names the refused entry. */
+    ArchiveSurvey survey;
+    EXPECT_EQ(UNZIP_REFUSED, survey_archive(archive.c_str(), placer, &context, &survey));
+    EXPECT_STREQ("refuse.dat", survey.refused);
+    EXPECT_NE(0, unzip_archive_placed(archive.c_str(), placer, &context));
+    EXPECT_FALSE(file_exists(target + "\\f.dat"));
     EXPECT_FALSE(file_exists(target + "\\refuse.dat"));
+    ASSERT_EQ(4u, context.asked.size());
+    EXPECT_EQ("C:\\Skema\\Data\\data\\f.dat", context.asked[0]);
+
+    /* All placed: each lands where the placer says, the current directory
+       untouched. */
+    std::string good = dir + "\\good.zip";
+    ASSERT_EQ(0, zip_add_file(good.c_str(), file.c_str(), "C:\\Skema\\Data\\data\\f.dat"));
+    char before[MAX_PATH], after[MAX_PATH];
+    GetCurrentDirectoryA(sizeof before, before);
+    EXPECT_EQ(0, unzip_archive_placed(good.c_str(), placer, &context));
+    GetCurrentDirectoryA(sizeof after, after);
+    EXPECT_STREQ(before, after);
+    EXPECT_EQ("placed", read_file(target + "\\f.dat"));
+    remove_tree(dir);
+}
+
+TEST(UnzipArchive, CraftedArchivesAreRefusedOrFailWhole)
+{
+    std::string dir = make_scratch_dir("unzip_crafted");
+    std::string target = dir + "\\target";
+    make_dirs(target);
+    auto place = [](const char *name, char *out, size_t size, void *c) -> bool {
+        const char *bare = strrchr(name, '\\');
+        return snprintf(out, size, "%s\\%s", (const char *)c, bare ? bare + 1 : name) < (int)size;
+    };
+
+    /* 200 directory records with names of their own, all pointing at one
+       local header: 18 KB that would unpack to a gigabyte. */
+    std::string bomb = dir + "\\bomb.zip";
+    int status = -1;
+    std::string out = python(dir,
+                             "import sys, zipfile, struct\n"
+                             "name = 'C:\\\\pc\\\\data\\\\t%03d.dat'\n"
+                             "z = zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED)\n"
+                             "z.writestr(name % 0, bytes(5242880))\n"
+                             "z.close()\n"
+                             "d = open(sys.argv[1], 'rb').read()\n"
+                             "c = d.find(b'PK\\x01\\x02'); e = d.find(b'PK\\x05\\x06')\n"
+                             "rec = d[c:e]; n = struct.unpack_from('<H', rec, 28)[0]\n"
+                             "central = b''.join(rec[:46] + (name % k).encode() + rec[46 + n:] for k in range(200))\n"
+                             "end = bytearray(d[e:]); struct.pack_into('<HHII', end, 8, 200, 200, len(central), c)\n"
+                             "open(sys.argv[1], 'wb').write(d[:c] + central + end)\n",
+                             q(bomb), &status);
+    ASSERT_EQ(0, status) << out;
+    ArchiveSurvey survey;
+    EXPECT_EQ(UNZIP_OVERLAP, survey_archive(bomb.c_str(), place, (void *)target.c_str(), &survey));
+    EXPECT_STREQ("C:\\pc\\data\\t001.dat", survey.refused);
+    EXPECT_NE(0, unzip_archive_placed(bomb.c_str(), place, (void *)target.c_str()));
+    EXPECT_FALSE(file_exists(target + "\\t000.dat"));
+
+    /* An entry of 11 real bytes that claims 7000 and a CRC it does not have:
+       the stream ends early, which the library does not catch. */
+    std::string cut = dir + "\\cut.zip";
+    out = python(dir,
+                 "import sys, zipfile, struct\n"
+                 "z = zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED)\n"
+                 "z.writestr('kort.dat', b'elleve byte')\n"
+                 "z.close()\n"
+                 "d = bytearray(open(sys.argv[1], 'rb').read())\n"
+                 "c = d.find(b'PK\\x01\\x02')\n"
+                 "for at in (14, c + 16): struct.pack_into('<I', d, at, 0x12345678)\n"
+                 "for at in (22, c + 24): struct.pack_into('<I', d, at, 7000)\n"
+                 "open(sys.argv[1], 'wb').write(d)\n",
+                 q(cut), &status);
+    ASSERT_EQ(0, status) << out;
+    ASSERT_EQ(0, survey_archive(cut.c_str(), place, (void *)target.c_str(), &survey));
+    EXPECT_EQ(7000u, survey.total);
+    EXPECT_EQ(UNZIP_SHORT, extract_surveyed(cut.c_str(), &survey, NULL));
+    EXPECT_NE(0, test_archive(cut.c_str()));
     remove_tree(dir);
 }
 

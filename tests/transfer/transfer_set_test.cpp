@@ -93,7 +93,7 @@ TEST(TransferFile, KeysInOrderWithTheLockKeyInWindows1252)
 {
     std::string dir = make_scratch_dir("transfer_file_keys");
     std::string file = dir + "\\flyt.ini";
-    ASSERT_TRUE(write_transfer_info(file.c_str(), 7, 10327, 2, 3));
+    ASSERT_TRUE(write_transfer_info(file.c_str(), 7, 10327, 2, 3, NULL));
     std::string text = read_file(file);
     size_t a = text.find("insnr=7"), b = text.find("version=10327"), c = text.find("disknr=2"),
            d = text.find("antaldiske=3"), e = text.find("skemal\xE5st=nej");
@@ -123,15 +123,17 @@ TEST(TransferFile, TheLastDiskWrittenUnmarkedIsNotLiveUntilMarkedAndThenTheSameF
 {
     std::string dir = make_scratch_dir("transfer_file_unmarked");
     std::string marked = dir + "\\marked.ini", last = dir + "\\flyt.ini";
-    ASSERT_TRUE(write_transfer_info(marked.c_str(), 7, 10327, 2, 2));
+    ASSERT_TRUE(write_transfer_info(marked.c_str(), 7, 10327, 2, 2, "1F-2A"));
     ASSERT_TRUE(write_transfer_locked(last.c_str(), "ja"));   /* an older set's mark */
-    ASSERT_TRUE(write_transfer_info_unmarked(last.c_str(), 7, 10327, 2, 2));
+    ASSERT_TRUE(write_transfer_info_unmarked(last.c_str(), 7, 10327, 2, 2, "1F-2A"));
     TransferInfo info;
     read_transfer_info(last.c_str(), &info);
     EXPECT_EQ(2, info.disk_count);
     EXPECT_STREQ("", info.locked);
     EXPECT_FALSE(set_is_live(&info, 7));
     EXPECT_FALSE(set_is_stale(&info));
+    EXPECT_TRUE(set_is_unmarked(&info, 7)) << "never overwritten without asking";
+    EXPECT_FALSE(set_is_unmarked(&info, 8));
     ASSERT_TRUE(write_transfer_locked(last.c_str(), "nej"));
     EXPECT_EQ(read_file(marked), read_file(last)) << "the other PC reads the same file";
     remove_tree(dir);
@@ -152,7 +154,7 @@ TEST(TransferFile, MissingFileReadsAsZerosAndFailedWritesAreReported)
 
     /* a transfer file in a folder that does not exist cannot be written */
     std::string nowhere = dir + "\\missing\\flyt.ini";
-    EXPECT_FALSE(write_transfer_info(nowhere.c_str(), 7, 10327, 1, 1));
+    EXPECT_FALSE(write_transfer_info(nowhere.c_str(), 7, 10327, 1, 1, NULL));
     EXPECT_FALSE(write_transfer_locked(nowhere.c_str(), "ja"));
     remove_tree(dir);
 }
