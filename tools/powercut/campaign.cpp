@@ -576,13 +576,30 @@ void read_folder(const std::string &dir, const char *folder, Survivors &v)
     FindClose(find);
 }
 
+/* kiro.ini without the identity of the last set this PC finished
+   ("afsluttetflyt"): a take-back or a withdrawal done on the way to an
+   action's end remembers one, which the tidy run never needs to. */
+std::string without_finished_set(const std::string &ini)
+{
+    std::string kept;
+    size_t at = 0;
+    while (at < ini.size()) {
+        size_t end = ini.find('\n', at);
+        end = end == std::string::npos ? ini.size() : end + 1;
+        if (ini.compare(at, 14, "afsluttetflyt=") != 0)
+            kept.append(ini, at, end - at);
+        at = end;
+    }
+    return kept;
+}
+
 Survivors inspect(const Place &p, const Plan &s, const std::string &scratch)
 {
     Survivors v;
     std::string data = windows_path(p.backing("data")) + "\\Data";
     std::string ini = data + "\\ini\\kiro.ini";
     if (file_exists(ini)) {
-        v.ini = read_file(ini);
+        v.ini = without_finished_set(read_file(ini));
         forget_cached_profile(ini.c_str());
         char lock[16] = "";
         GetPrivateProfileStringA("global", "skemalåst", "nej", lock, sizeof lock, ini.c_str());
