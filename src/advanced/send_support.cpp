@@ -37,6 +37,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <vector>
+
 const char *const SUPPORT_DEFAULT_HOST = "localhost";
 const char *const SUPPORT_USER = "kirodata";
 static const char *const SUPPORT_PASSWORD = "4monbek";
@@ -48,6 +50,13 @@ static const char *const SECTION_CONTACT = "kontakt";
 enum { ARCHIVE_NAME_SIZE = 1024 };
 
 static bool g_send_start_pending = false;
+
+/* Whether a file of the program directory goes into the snapshot with
+   the others. */
+static bool travels_to_support(const char *name, const char *archive_name)
+{
+    return lstrcmpiA(name, archive_name) != 0 && lstrcmpiA(name, "opdat.lck") != 0;
+}
 
 /* Packs the program directory's top level like pack_matching_files, but
    never the working archive itself (it is being written in that very
@@ -61,31 +70,41 @@ static int pack_program_directory(HWND dialog, const char *program_dir, const ch
     char pattern[ARCHIVE_NAME_SIZE];
     if (!format_text(pattern, sizeof pattern, "%s*.*", program_dir))
         return 0;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern, &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return 0;
+    std::vector<WIN32_FIND_DATAA> listed;
+    list_files(pattern, &listed);
+    /* A path that does not fit is left out; a name too long for an entry
+       fails as zip_add_file fails it. */
+    std::vector<bool> packed(listed.size()), named(listed.size());
+    std::vector<PackFile> files;
+    for (size_t k = 0; k < listed.size(); k++) {
+        PackFile file;
+        file.size = ((unsigned long long)listed[k].nFileSizeHigh << 32) | listed[k].nFileSizeLow;
+        packed[k] = format_text(file.file, sizeof file.file, "%s%s", program_dir, listed[k].cFileName);
+        named[k] = copy_text(file.entry, sizeof file.entry, listed[k].cFileName);
+        if (travels_to_support(listed[k].cFileName, archive_name) && packed[k] && named[k])
+            files.push_back(file);
+    }
+    PackRun run;
+    pack_begin(&run, archive, files.data(), files.size());
     int code = 0;
     DWORD error = 0;
-    do {
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            continue;
-        if (lstrcmpiA(found.cFileName, archive_name) == 0 ||
-            lstrcmpiA(found.cFileName, "opdat.lck") == 0)
+    for (size_t k = 0; k < listed.size() && code == 0; k++) {
+        if (!travels_to_support(listed[k].cFileName, archive_name))
             continue;
         char status[ARCHIVE_NAME_SIZE];
-        format_text(status, sizeof status, "Pakker filen: %s", found.cFileName);
+        format_text(status, sizeof status, "Pakker filen: %s", listed[k].cFileName);
         progress_status(dialog, status);
-        char file[ARCHIVE_NAME_SIZE];
-        if (format_text(file, sizeof file, "%s%s", program_dir, found.cFileName)) {
-            code = packing_failure(zip_add_file(archive, file, found.cFileName));
+        if (packed[k]) {
+            code = packing_failure(named[k] ? pack_next(&run) : ZIP_ENTRY_OPEN);
             error = GetLastError();
         }
         progress_step(dialog, IDC_OVERALL_BAR);
-    } while (code == 0 && FindNextFileA(search, &found));
-    FindClose(search);
+    }
+    int ended = pack_end(&run, code);
+    if (ended != code)
+        error = GetLastError();
     SetLastError(error);
-    return code;
+    return ended;
 }
 
 /* Packs the whole snapshot into the working archive and reads it back

@@ -18,7 +18,12 @@
 #include "resource.h"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <direct.h>
+#include <mutex>
+#include <new>
+#include <process.h>
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -146,6 +151,83 @@ static void guarded_functions(GuardedArchive *guard, zlib_filefunc_def *function
     functions->opaque = guard;
 }
 
+/* An archive opened for new entries, with the guard over its writes. */
+struct AddingArchive {
+    zipFile zip;
+    GuardedArchive guard;
+    zlib_filefunc_def functions;
+};
+
+/* Opens path for new entries at its end, creating it when it does not
+   exist; 0, or ZIP_ARCHIVE_CLOSE with the system's error as last error. */
+static int open_for_adding(AddingArchive *archive, const char *path)
+{
+    FILE *probe = fopen(path, "rb");
+    bool exists = probe != NULL;
+    if (probe)
+        fclose(probe);
+    guarded_functions(&archive->guard, &archive->functions);
+    archive->zip = zipOpen2(path, exists ? APPEND_STATUS_ADDINZIP : APPEND_STATUS_CREATE, NULL,
+                            &archive->functions);
+    return archive->zip ? 0 : ZIP_ARCHIVE_CLOSE;
+}
+
+/* Closes the archive, writing its directory unless code says an entry
+   went wrong: then nothing more reaches the file. Answers code, or the
+   failure of closing; a failure leaves the system's error as last error. */
+static int close_for_adding(AddingArchive *archive, int code)
+{
+    if (code != 0)
+        archive->guard.poisoned = true;
+    if (zipClose(archive->zip, NULL) != ZIP_OK && code == 0)
+        code = ZIP_ARCHIVE_CLOSE;
+    archive->zip = NULL;
+    if (code != 0 && archive->guard.error != 0)
+        SetLastError(archive->guard.error);
+    return code;
+}
+
+/* Adds source as one entry named name, deflated by the library as it is
+   read (buffer holds ADD_BUFFER bytes); 0 or the code of the step that
+   failed. The entry is closed only when all went well. */
+static int add_stream(AddingArchive *archive, FILE *source, const char *file, const char *name, char *buffer)
+{
+    zip_fileinfo info;
+    memset(&info, 0, sizeof info);
+    info.dosDate = dos_time_of(file);
+    if (zipOpenNewFileInZip3(archive->zip, name, &info, NULL, 0, NULL, 0, NULL, Z_DEFLATED, Z_DEFAULT_COMPRESSION,
+                             0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, NULL, 0) != ZIP_OK)
+        return ZIP_ENTRY_OPEN;
+    int code = 0;
+    for (;;) {
+        SetLastError(ERROR_SUCCESS);
+        size_t got = fread(buffer, 1, ADD_BUFFER, source);
+        if (got < ADD_BUFFER && !feof(source)) {
+            code = ZIP_FILE_READ;
+            keep_error(&archive->guard, ERROR_SUCCESS);
+        }
+        if (got > 0)
+            code = zipWriteInFileInZip(archive->zip, buffer, (unsigned)got) == ZIP_OK ? 0 : ZIP_ENTRY_WRITE;
+        if (got == 0 || code != 0)
+            break;
+    }
+    if (code == 0 && ferror(source))
+        code = ZIP_FILE_READ;
+    if (code == 0 && zipCloseFileInZip(archive->zip) != ZIP_OK)
+        code = ZIP_ENTRY_CLOSE;
+    return code;
+}
+
+/* The entry name zip_add_file stores for file: entry_name (or the file
+   path) less any leading slashes; false when it does not fit. */
+static bool stored_name(ZipName name, const char *file, const char *entry_name)
+{
+    const char *stored = entry_name ? entry_name : file;
+    while (*stored == '\\' || *stored == '/')
+        stored++;
+    return copy_text(name, sizeof(ZipName), stored);
+}
+
 int zip_add_file(const char *archive, const char *file, const char *entry_name)
 {
     if (!archive || !file)
@@ -159,10 +241,7 @@ int zip_add_file(const char *archive, const char *file, const char *entry_name)
         free(buffer);
         return ZIP_ARCHIVE_CLOSE;
     }
-    const char *stored = entry_name ? entry_name : file;
-    while (*stored == '\\' || *stored == '/')
-        stored++;
-    if (!copy_text(name, sizeof name, stored)) {
+    if (!stored_name(name, file, entry_name)) {
         free(buffer);
         return ZIP_ENTRY_OPEN;
     }
@@ -174,80 +253,57 @@ int zip_add_file(const char *archive, const char *file, const char *entry_name)
         free(buffer);
         return ZIP_FILE_OPEN;
     }
-
-    FILE *probe = fopen(path, "rb");
-    bool exists = probe != NULL;
-    if (probe)
-        fclose(probe);
-    GuardedArchive guard;
-    zlib_filefunc_def functions;
-    guarded_functions(&guard, &functions);
-    zipFile zip = zipOpen2(path, exists ? APPEND_STATUS_ADDINZIP : APPEND_STATUS_CREATE, NULL, &functions);
-    if (!zip) {
+    AddingArchive adding;
+    if (open_for_adding(&adding, path) != 0) {
         DWORD error = GetLastError();
         fclose(source);
         free(buffer);
         SetLastError(error);
         return ZIP_ARCHIVE_CLOSE;
     }
-
-    zip_fileinfo info;
-    memset(&info, 0, sizeof info);
-    info.dosDate = dos_time_of(file);
-    int code = 0;
-    if (zipOpenNewFileInZip3(zip, name, &info, NULL, 0, NULL, 0, NULL, Z_DEFLATED, Z_DEFAULT_COMPRESSION, 0,
-                             -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, NULL, 0) != ZIP_OK) {
-        code = ZIP_ENTRY_OPEN;
-    } else {
-        for (;;) {
-            SetLastError(ERROR_SUCCESS);
-            size_t got = fread(buffer, 1, ADD_BUFFER, source);
-            if (got < ADD_BUFFER && !feof(source)) {
-                code = ZIP_FILE_READ;
-                keep_error(&guard, ERROR_SUCCESS);
-            }
-            if (got > 0)
-                code = zipWriteInFileInZip(zip, buffer, (unsigned)got) == ZIP_OK ? 0 : ZIP_ENTRY_WRITE;
-            if (got == 0 || code != 0)
-                break;
-        }
-        if (code == 0 && ferror(source))
-            code = ZIP_FILE_READ;
-    }
+    int code = add_stream(&adding, source, file, name, buffer);
     fclose(source);
-
-    if (code == 0) {
-        if (zipCloseFileInZip(zip) != ZIP_OK)
-            code = ZIP_ENTRY_CLOSE;
-    } else {
-        /* Closing writes the entry's end and the archive's directory: none
-           of it may reach the file after a failure. */
-        guard.poisoned = true;
-    }
-    if (zipClose(zip, NULL) != ZIP_OK && code == 0)
-        code = ZIP_ARCHIVE_CLOSE;
+    /* After a failure, closing would write the entry's end and the
+       archive's directory: none of it may reach the file. */
+    code = close_for_adding(&adding, code);
     free(buffer);
-    if (code != 0 && guard.error != 0)
-        SetLastError(guard.error);
     return code;
+}
+
+void show_packing_error(HWND dialog, const char *file)
+{
+    if (dialog)
+        ShowWindow(dialog, SW_HIDE);
+    char text[600];
+    format_text(text, sizeof text, "Fejl ved pakning af filen '%s'\n", file ? file : "");
+    error_box(text, MB_ICONERROR);
+    if (dialog) {
+        ShowWindow(dialog, SW_SHOW);
+        InvalidateRect(dialog, NULL, TRUE);
+        UpdateWindow(dialog);
+    }
 }
 
 int pack_file(HWND dialog, const char *file, const char *archive)
 {
     int code = zip_add_file(archive, file, NULL);
-    if (code != 0) {
-        if (dialog)
-            ShowWindow(dialog, SW_HIDE);
-        char text[600];
-        format_text(text, sizeof text, "Fejl ved pakning af filen '%s'\n", file ? file : "");
-        error_box(text, MB_ICONERROR);
-        if (dialog) {
-            ShowWindow(dialog, SW_SHOW);
-            InvalidateRect(dialog, NULL, TRUE);
-            UpdateWindow(dialog);
-        }
-    }
+    if (code != 0)
+        show_packing_error(dialog, file);
     return code;
+}
+
+void list_files(const char *pattern, std::vector<WIN32_FIND_DATAA> *files)
+{
+    files->clear();
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            files->push_back(found);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
 }
 
 int packing_failure(int code)
@@ -255,6 +311,368 @@ int packing_failure(int code)
     /* zip_add_file opens the file before it touches the archive, so a file
        that cannot be opened leaves the archive as it was. */
     return code == ZIP_FILE_OPEN ? 0 : code;
+}
+
+/* ------------------------------------------------------------------ */
+/* Packing on several threads                                          */
+
+static unsigned g_zip_threads = 0;
+
+void set_zip_threads(unsigned threads)
+{
+    g_zip_threads = threads;
+}
+
+/* Processors this process may run on (its affinity), at least 1. */
+static unsigned processors(void)
+{
+    DWORD_PTR mine = 0, system = 0;
+    unsigned count = 0;
+    if (GetProcessAffinityMask(GetCurrentProcess(), &mine, &system))
+        for (; mine; mine &= mine - 1)
+            count++;
+    if (count == 0) {
+        SYSTEM_INFO info;
+        GetSystemInfo(&info);
+        count = info.dwNumberOfProcessors;
+    }
+    return count ? count : 1;
+}
+
+unsigned zip_threads(void)
+{
+    unsigned threads = g_zip_threads ? g_zip_threads : processors();
+    return threads < (unsigned)ZIP_MAX_THREADS ? threads : (unsigned)ZIP_MAX_THREADS;
+}
+
+enum { READ_BLOCK = 262144, WRITE_PIECE = 1 << 20 };
+
+/* What a worker made of one file. */
+enum ItemState {
+    ITEM_WAITING,    /* no worker has it yet */
+    ITEM_BUSY,       /* a worker deflates it */
+    ITEM_READY,      /* deflated into data, or failed with code */
+    ITEM_INLINE      /* too large to hold: deflated as it is written */
+};
+
+struct PackedItem {
+    ItemState state;
+    int code;                  /* 0, ZIP_FILE_OPEN or ZIP_FILE_READ */
+    DWORD error;               /* the system's error of that failure */
+    unsigned char *data;       /* the raw deflate stream ... */
+    size_t length;             /* ... of this many bytes */
+    unsigned long long size;   /* bytes read from the file */
+    uLong crc;                 /* their CRC-32 */
+    uLong dos_date;
+    bool text;                 /* zlib took the data for text */
+    size_t reserved;           /* memory counted in flight for it */
+};
+
+struct PackWorkers {
+    std::mutex lock;
+    std::condition_variable room;    /* memory in flight went down, or stop */
+    std::condition_variable ready;   /* an item was finished */
+    std::vector<PackedItem> items;
+    const PackFile *files;
+    size_t next_claim;
+    size_t in_flight;
+    std::atomic<bool> stop;
+    bool failed;                     /* an entry went wrong: nothing more is written */
+    std::vector<HANDLE> threads;
+    AddingArchive archive;
+    bool archive_open;
+    char *buffer;                    /* for a file deflated as it is written */
+};
+
+/* Memory a file's deflated data may take: zlib's bound for its length as
+   listed, or 0 when that is more than may be in flight. */
+static size_t reservation(unsigned long long size)
+{
+    if (size > ZIP_MEMORY_IN_FLIGHT)
+        return 0;
+    uLong bound = compressBound((uLong)size);
+    return bound <= ZIP_MEMORY_IN_FLIGHT ? (size_t)bound : 0;
+}
+
+/* Reads and deflates one file into item->data, exactly as the library
+   deflates it when the file is written entry by entry: the same level,
+   memory level, window and strategy, the data fed without any flush and
+   finished once at the end. A file that has grown past its reservation
+   is left to be deflated as it is written: ITEM_INLINE, else ITEM_READY
+   (item->code tells whether the file could be read). */
+static ItemState deflate_file(PackWorkers *workers, const PackFile *file, PackedItem *item, unsigned char *input)
+{
+    FILE *source = fopen(file->file, "rb");
+    if (!source) {
+        item->code = ZIP_FILE_OPEN;
+        item->error = GetLastError();
+        return ITEM_READY;
+    }
+    item->dos_date = dos_time_of(file->file);
+    z_stream stream;
+    memset(&stream, 0, sizeof stream);
+    item->data = (unsigned char *)malloc(item->reserved);
+    bool deflating = item->data
+        && deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, DEF_MEM_LEVEL,
+                        Z_DEFAULT_STRATEGY) == Z_OK;
+    bool whole = false;
+    if (deflating) {
+        stream.next_out = item->data;
+        stream.avail_out = (uInt)item->reserved;
+        uLong crc = crc32(0L, Z_NULL, 0);
+        int status = Z_OK;
+        for (;;) {
+            if (workers->stop)
+                break;
+            SetLastError(ERROR_SUCCESS);
+            size_t got = fread(input, 1, READ_BLOCK, source);
+            if (got < READ_BLOCK && !feof(source) && item->error == 0)
+                item->error = GetLastError();
+            if (got == 0)
+                break;
+            crc = crc32(crc, input, (uInt)got);
+            item->size += got;
+            stream.next_in = input;
+            stream.avail_in = (uInt)got;
+            while (stream.avail_in > 0 && stream.avail_out > 0 && status == Z_OK)
+                status = deflate(&stream, Z_NO_FLUSH);
+            if (stream.avail_in > 0 || status != Z_OK)
+                break;   /* grown past its reservation */
+        }
+        if (ferror(source)) {
+            item->code = ZIP_FILE_READ;
+        } else if (!workers->stop && feof(source) && status == Z_OK) {
+            while (status == Z_OK && stream.avail_out > 0)
+                status = deflate(&stream, Z_FINISH);
+            whole = status == Z_STREAM_END;
+        }
+        item->crc = crc;
+        item->length = item->reserved - stream.avail_out;
+        item->text = stream.data_type == Z_TEXT;
+        deflateEnd(&stream);
+    }
+    fclose(source);
+    if (!whole) {
+        free(item->data);
+        item->data = NULL;
+    }
+    if (item->code != 0)
+        return ITEM_READY;
+    item->error = 0;
+    return whole ? ITEM_READY : ITEM_INLINE;
+}
+
+/* A worker: takes the files in their order, each with its memory counted
+   in flight before it starts, and deflates them until none is left or
+   the run stops. It never touches a window. */
+static unsigned __stdcall pack_worker(void *context)
+{
+    PackWorkers *workers = (PackWorkers *)context;
+    unsigned char *input = (unsigned char *)malloc(READ_BLOCK);
+    std::unique_lock<std::mutex> hold(workers->lock);
+    while (!workers->stop && workers->next_claim < workers->items.size()) {
+        size_t index = workers->next_claim;
+        PackedItem *item = &workers->items[index];
+        size_t need = reservation(workers->files[index].size);
+        if (need == 0 || !input) {
+            /* Too large to hold: the writing thread deflates it itself. */
+            item->state = ITEM_INLINE;
+            workers->next_claim++;
+            workers->ready.notify_all();
+            continue;
+        }
+        if (workers->in_flight + need > ZIP_MEMORY_IN_FLIGHT) {
+            workers->room.wait(hold);
+            continue;
+        }
+        workers->next_claim++;
+        workers->in_flight += need;
+        item->reserved = need;
+        item->state = ITEM_BUSY;
+        hold.unlock();
+        ItemState done = deflate_file(workers, &workers->files[index], item, input);
+        hold.lock();
+        item->state = done;
+        workers->ready.notify_all();
+    }
+    hold.unlock();
+    free(input);
+    return 0;
+}
+
+/* Stops every worker and waits until each has ended. */
+static void stop_workers(PackWorkers *workers)
+{
+    {
+        std::lock_guard<std::mutex> hold(workers->lock);
+        workers->stop = true;
+        workers->room.notify_all();
+    }
+    for (HANDLE thread : workers->threads) {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+    }
+    workers->threads.clear();
+}
+
+void pack_begin(PackRun *run, const char *archive, const PackFile *files, size_t count)
+{
+    run->archive = archive;
+    run->files = files;
+    run->count = count;
+    run->next = 0;
+    run->workers = NULL;
+    unsigned threads = zip_threads();
+    if (threads > count)
+        threads = (unsigned)count;
+    if (threads < 2 || !archive)
+        return;
+    PackWorkers *workers = new (std::nothrow) PackWorkers;
+    if (!workers)
+        return;
+    workers->items.resize(count);
+    for (PackedItem &item : workers->items) {
+        memset(&item, 0, sizeof item);
+        item.state = ITEM_WAITING;
+    }
+    workers->files = files;
+    workers->next_claim = 0;
+    workers->in_flight = 0;
+    workers->stop = false;
+    workers->failed = false;
+    workers->archive_open = false;
+    workers->buffer = (char *)malloc(ADD_BUFFER);
+    for (unsigned k = 0; k < threads && workers->buffer; k++) {
+        HANDLE thread = (HANDLE)_beginthreadex(NULL, 0, pack_worker, workers, 0, NULL);
+        if (!thread)
+            break;
+        workers->threads.push_back(thread);
+    }
+    if (workers->threads.empty()) {
+        /* No thread to be had: the files are added one by one. */
+        free(workers->buffer);
+        delete workers;
+        return;
+    }
+    run->workers = workers;
+}
+
+/* Writes a deflated item as a raw entry: the same local header, data and
+   directory record the library writes when it deflates the file itself. */
+static int write_deflated(AddingArchive *archive, const char *name, const PackedItem *item)
+{
+    zip_fileinfo info;
+    memset(&info, 0, sizeof info);
+    info.dosDate = item->dos_date;
+    info.internal_fa = item->text ? Z_TEXT : 0;   /* as the library marks what zlib took for text */
+    if (zipOpenNewFileInZip2(archive->zip, name, &info, NULL, 0, NULL, 0, NULL, Z_DEFLATED, Z_DEFAULT_COMPRESSION,
+                             1) != ZIP_OK)
+        return ZIP_ENTRY_OPEN;
+    for (size_t done = 0; done < item->length;) {
+        size_t piece = std::min(item->length - done, (size_t)WRITE_PIECE);
+        if (zipWriteInFileInZip(archive->zip, item->data + done, (unsigned)piece) != ZIP_OK)
+            return ZIP_ENTRY_WRITE;
+        done += piece;
+    }
+    if (zipCloseFileInZipRaw64(archive->zip, item->size, item->crc) != ZIP_OK)
+        return ZIP_ENTRY_CLOSE;
+    return 0;
+}
+
+/* The next file of a run with workers, written in its turn. */
+static int pack_next_deflated(PackRun *run, size_t index)
+{
+    PackWorkers *workers = run->workers;
+    const PackFile *file = &run->files[index];
+    PackedItem *item = &workers->items[index];
+    if (workers->failed)
+        return ZIP_ARCHIVE_CLOSE;   /* the archive is damaged already */
+    {
+        std::unique_lock<std::mutex> hold(workers->lock);
+        while (item->state != ITEM_READY && item->state != ITEM_INLINE)
+            workers->ready.wait(hold);
+    }
+    ZipName path, name;
+    int code = 0;
+    DWORD error = 0;
+    if (!archive_name(path, run->archive)) {
+        code = ZIP_ARCHIVE_CLOSE;
+    } else if (!stored_name(name, file->file, file->entry[0] ? file->entry : NULL)) {
+        code = ZIP_ENTRY_OPEN;
+    } else if (item->code != 0) {
+        code = item->code;
+        error = item->error;
+    } else {
+        /* As zip_add_file: the file is opened before the archive is
+           touched, so a file that cannot be read creates no archive. */
+        FILE *source = NULL;
+        if (item->state == ITEM_INLINE && !(source = fopen(file->file, "rb"))) {
+            code = ZIP_FILE_OPEN;
+            error = GetLastError();
+        } else if (!workers->archive_open) {
+            code = open_for_adding(&workers->archive, path);
+            error = GetLastError();
+            workers->archive_open = code == 0;
+        }
+        if (code == 0) {
+            code = source ? add_stream(&workers->archive, source, file->file, name, workers->buffer)
+                          : write_deflated(&workers->archive, name, item);
+            error = workers->archive.guard.error;
+        }
+        if (source)
+            fclose(source);
+    }
+    {
+        std::lock_guard<std::mutex> hold(workers->lock);
+        free(item->data);
+        item->data = NULL;
+        workers->in_flight -= item->reserved;
+        item->reserved = 0;
+        workers->room.notify_all();
+    }
+    /* An entry gone wrong: nothing more reaches the archive. */
+    if (code != 0 && code != ZIP_FILE_OPEN) {
+        workers->archive.guard.poisoned = true;
+        workers->failed = true;
+        workers->stop = true;
+    }
+    if (code != 0 && error != 0)
+        SetLastError(error);
+    return code;
+}
+
+int pack_next(PackRun *run)
+{
+    if (run->next >= run->count)
+        return 0;
+    size_t index = run->next++;
+    const PackFile *file = &run->files[index];
+    if (!run->workers)
+        return zip_add_file(run->archive, file->file, file->entry[0] ? file->entry : NULL);
+    return pack_next_deflated(run, index);
+}
+
+int pack_end(PackRun *run, int code)
+{
+    PackWorkers *workers = run->workers;
+    if (!workers)
+        return code;
+    DWORD error = GetLastError();
+    stop_workers(workers);
+    for (PackedItem &item : workers->items)
+        free(item.data);
+    if (workers->archive_open) {
+        int closed = close_for_adding(&workers->archive, code);
+        if (closed != code) {
+            code = closed;
+            error = GetLastError();
+        }
+    }
+    free(workers->buffer);
+    delete workers;
+    run->workers = NULL;
+    SetLastError(error);
+    return code;
 }
 
 int pack_matching_files(HWND dialog, const char *base_dir, const char *pattern, const char *archive)
@@ -276,31 +694,42 @@ int pack_matching_files(HWND dialog, const char *base_dir, const char *pattern, 
     else
         folder[0] = '\0';
 
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(search_pattern, &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return 0;
+    /* The whole folder is listed first, so that files can be deflated
+       ahead while the earlier ones are written. A name that does not fit
+       an entry is left out like a file that cannot be opened; it is never
+       packed under a cut name. */
+    std::vector<WIN32_FIND_DATAA> listed;
+    list_files(search_pattern, &listed);
+    std::vector<PackFile> files;
+    std::vector<bool> fits(listed.size());
+    for (size_t k = 0; k < listed.size(); k++) {
+        PackFile file;
+        fits[k] = format_text(file.entry, sizeof file.entry, "%s%s", folder, listed[k].cFileName) &&
+                  format_text(file.file, sizeof file.file, "%s%s", base_dir, file.entry);
+        if (fits[k]) {
+            file.size = ((unsigned long long)listed[k].nFileSizeHigh << 32) | listed[k].nFileSizeLow;
+            files.push_back(file);
+        }
+    }
+    PackRun run;
+    pack_begin(&run, archive, files.data(), files.size());
     int code = 0;
     DWORD error = 0;
-    do {
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            continue;
-        ZipName relative;
-        char full[1040], status[600];
-        format_text(status, sizeof status, "Pakker filen: %s", found.cFileName);
+    for (size_t k = 0; k < listed.size() && code == 0; k++) {
+        char status[600];
+        format_text(status, sizeof status, "Pakker filen: %s", listed[k].cFileName);
         progress_status(dialog, status);
-        /* A name that does not fit an entry is left out like a file that
-           cannot be opened; it is never packed under a cut name. */
-        if (format_text(relative, sizeof relative, "%s%s", folder, found.cFileName) &&
-            format_text(full, sizeof full, "%s%s", base_dir, relative)) {
-            code = packing_failure(zip_add_file(archive, full, relative));
+        if (fits[k]) {
+            code = packing_failure(pack_next(&run));
             error = GetLastError();
         }
         progress_step(dialog, IDC_OVERALL_BAR);
-    } while (code == 0 && FindNextFileA(search, &found));
-    FindClose(search);
+    }
+    int ended = pack_end(&run, code);
+    if (ended != code)
+        error = GetLastError();
     SetLastError(error);
-    return code;
+    return ended;
 }
 
 int make_path(const char *path)
@@ -608,7 +1037,47 @@ static int extract_entry(unzFile zip, const ArchiveEntry *entry, char *buffer)
     return code;
 }
 
-int extract_surveyed(const char *archive, const ArchiveSurvey *survey, size_t *failed)
+/* Several threads extracting one surveyed archive: each opens the archive
+   on its own, takes the entries in archive order one at a time and writes
+   each into its own file. After a failure no entry is started. */
+struct Extraction {
+    const char *archive;
+    const ArchiveSurvey *survey;
+    std::atomic<size_t> next;
+    std::atomic<bool> stop;
+    std::vector<int> codes;       /* each entry's, written by the thread that took it */
+    std::vector<DWORD> errors;
+};
+
+enum { NOT_EXTRACTED = 1 };   /* never a code of extract_entry */
+
+static unsigned __stdcall extract_worker(void *context)
+{
+    Extraction *run = (Extraction *)context;
+    unzFile zip = open_archive(run->archive);
+    char *buffer = (char *)malloc(EXTRACT_BUFFER);
+    size_t count = run->survey->entries.size();
+    while (zip && buffer && !run->stop) {
+        size_t i = run->next++;
+        if (i >= count)
+            break;
+        const ArchiveEntry *entry = &run->survey->entries[i];
+        unz64_file_pos position = { entry->directory_pos, entry->number };
+        int code = unzGoToFilePos64(zip, &position) == UNZ_OK ? extract_entry(zip, entry, buffer) : UNZIP_DAMAGED;
+        run->errors[i] = GetLastError();
+        run->codes[i] = code;
+        if (code != 0)
+            run->stop = true;
+    }
+    free(buffer);
+    if (zip)
+        unzClose(zip);
+    return 0;
+}
+
+/* One thread: every entry in archive order, stopping at the first that
+   fails. */
+static int extract_in_order(const char *archive, const ArchiveSurvey *survey, size_t *failed)
 {
     unzFile zip = open_archive(archive);
     if (!zip)
@@ -627,6 +1096,51 @@ int extract_surveyed(const char *archive, const ArchiveSurvey *survey, size_t *f
     unzClose(zip);
     SetLastError(error);
     return code;
+}
+
+int extract_surveyed(const char *archive, const ArchiveSurvey *survey, size_t *failed)
+{
+    size_t count = survey->entries.size();
+    unsigned threads = zip_threads();
+    if (threads > count)
+        threads = (unsigned)count;
+    if (threads < 2)
+        return extract_in_order(archive, survey, failed);
+
+    Extraction run;
+    run.archive = archive;
+    run.survey = survey;
+    run.next = 0;
+    run.stop = false;
+    run.codes.assign(count, NOT_EXTRACTED);
+    run.errors.assign(count, 0);
+    std::vector<HANDLE> workers;
+    for (unsigned k = 0; k < threads; k++) {
+        HANDLE thread = (HANDLE)_beginthreadex(NULL, 0, extract_worker, &run, 0, NULL);
+        if (!thread)
+            break;
+        workers.push_back(thread);
+    }
+    if (workers.empty())
+        return extract_in_order(archive, survey, failed);
+    for (HANDLE thread : workers) {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+    }
+    /* Entries are taken in order, so every entry before the first failure
+       was taken and finished; one never taken means the archive could not
+       be opened at all. */
+    for (size_t i = 0; i < count; i++) {
+        if (run.codes[i] == 0)
+            continue;
+        if (failed)
+            *failed = i;
+        if (run.codes[i] == NOT_EXTRACTED)
+            return UNZIP_NO_ARCHIVE;
+        SetLastError(run.errors[i]);
+        return run.codes[i];
+    }
+    return 0;
 }
 
 int unzip_archive_placed(const char *archive, EntryPlacer placer, void *context)

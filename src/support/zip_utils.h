@@ -43,14 +43,65 @@ enum {
    the system's error of the read, write or close that failed. */
 int zip_add_file(const char *archive, const char *file, const char *entry_name);
 /* zip_add_file with the file path as entry name; reports a failure with
-   "Fejl ved pakning af filen '%s'\n" while the dialog is hidden. */
+   show_packing_error. */
 int pack_file(HWND dialog, const char *file, const char *archive);
+/* "Fejl ved pakning af filen '%s'\n" with the system's error, while the
+   dialog is hidden. */
+void show_packing_error(HWND dialog, const char *file);
+/* The files (not folders) that pattern finds, in the order the search
+   returns them; none when it finds nothing. */
+void list_files(const char *pattern, std::vector<WIN32_FIND_DATAA> *files);
 /* The rule when many files go into one archive: a file that cannot be
    opened (gone meanwhile, or held exclusively by another program) is left
    out, and the packing goes on; any other failure has left the archive
    damaged and ends the packing. The code of zip_add_file to go on with: 0
    when the file was only left out, else the failure. */
 int packing_failure(int code);
+/* Threads that deflate and inflate: one per processor this process may
+   run on, at most ZIP_MAX_THREADS; set_zip_threads(n) fixes n (1: every
+   file on the calling thread, entry by entry, as the library deflates it),
+   0 goes back to one per processor. */
+enum { ZIP_MAX_THREADS = 8 };
+void set_zip_threads(unsigned threads);
+unsigned zip_threads(void);
+
+/* Deflated data held in memory at most, waiting to be written. */
+enum { ZIP_MEMORY_IN_FLIGHT = 64 << 20 };
+
+/* One file of a packing run: the file, its entry name (empty: the file
+   path, as zip_add_file takes NULL), and its length as listed. */
+struct PackFile {
+    char file[1040];
+    char entry[256];
+    unsigned long long size;
+};
+
+/* Packing a list of files into one archive, written in their order on the
+   calling thread. With more than one thread, workers read and deflate the
+   files ahead into memory (never more than ZIP_MEMORY_IN_FLIGHT; a file
+   larger than that is deflated as it is written), and each is written as a
+   raw entry: the archive is byte for byte the one zip_add_file gives file
+   by file. Workers never touch a window; the caller shows every message. */
+struct PackWorkers;
+struct PackRun {
+    const char *archive;
+    const PackFile *files;
+    size_t count;
+    size_t next;                /* the file pack_next writes */
+    PackWorkers *workers;       /* NULL: zip_add_file file by file */
+};
+/* Starts the run (files must outlive it); nothing is written yet. */
+void pack_begin(PackRun *run, const char *archive, const PackFile *files, size_t count);
+/* Writes the next file's entry: zip_add_file's code for that file (a file
+   that cannot be opened, ZIP_FILE_OPEN, leaves the archive as it was; any
+   other failure leaves it damaged, to be deleted), its system error as the
+   last error. */
+int pack_next(PackRun *run);
+/* Ends the run, given the code it ended with: every worker has ended, and
+   the archive is closed, without its directory when code is not 0.
+   Answers code, or the failure of closing the archive. */
+int pack_end(PackRun *run, int code);
+
 /* Adds every file of base_dir + pattern, status line and overall bar.
    Stops at the first failure that packing_failure() does not pass over and
    answers its code (the last error as zip_add_file left it); 0 when every
@@ -98,9 +149,12 @@ unsigned long long room_needed(const ArchiveSurvey *survey, DWORD cluster);
    deflate stream that ends early is not caught by the library, which
    checks the CRC only once every declared byte was read. 0 or UNZIP_SHORT. */
 int check_entry_written(unsigned long long written, unsigned long long declared);
-/* Writes every surveyed entry to its target, in archive order; stops at
-   the first that fails (its index in *failed when failed is given) and
-   answers its code, the last error set when a file could not be written. */
+/* Writes every surveyed entry to its target, on zip_threads() threads,
+   each entry by one of them into its own file; answers the code of the
+   first entry in archive order that failed (its index in *failed when
+   failed is given), the last error set when a file could not be written.
+   Every entry before it is written whole; no entry is started after a
+   failure, but entries after it that were under way may be written. */
 int extract_surveyed(const char *archive, const ArchiveSurvey *survey, size_t *failed);
 
 /* Extracts every entry into target_dir (made current). Non-zero when the

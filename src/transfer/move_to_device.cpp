@@ -132,7 +132,9 @@ static bool data_changed_since_packing(const char *data_dir)
 
 /* Packs every file of folder (under the data directory) matching pattern
    into archive. nothing_message is shown when the folder cannot be
-   searched at all. */
+   searched at all. The folder is listed whole first, so that the files
+   can be deflated ahead while the earlier ones are written; the file bar
+   steps for every entry found, in the order found. */
 static PassResult pack_pass(HWND dialog, const char *data_dir, const char *folder, const char *pattern,
                             const char *archive, char *message, size_t message_size,
                             const char *nothing_message)
@@ -148,27 +150,55 @@ static PassResult pack_pass(HWND dialog, const char *data_dir, const char *folde
         copy_text(message, message_size, nothing_message);
         return PASS_FAILED_REPORTED;
     }
+    std::vector<WIN32_FIND_DATAA> listed;
+    do
+        listed.push_back(found);
+    while (FindNextFileA(find, &found));
+    FindClose(find);
+
+    std::vector<PackFile> files;
+    std::vector<bool> fits(listed.size());
+    for (size_t k = 0; k < listed.size(); k++) {
+        PackFile file;
+        file.entry[0] = '\0';   /* named by its full path */
+        file.size = ((unsigned long long)listed[k].nFileSizeHigh << 32) | listed[k].nFileSizeLow;
+        fits[k] = format_text(file.file, sizeof file.file, "%s%s\\%s", data_dir, folder, listed[k].cFileName);
+        if (travels(folder, &listed[k]) && fits[k])
+            files.push_back(file);
+    }
+
+    PackRun run;
+    pack_begin(&run, archive, files.data(), files.size());
     PassResult result = PASS_OK;
-    do {
+    int code = 0;
+    const char *last = NULL;   /* the file packed last, or the one that failed */
+    for (size_t k = 0; k < listed.size(); k++) {
         progress_step(dialog, IDC_FILE_BAR);
-        if (!travels(folder, &found))
+        if (!travels(folder, &listed[k]))
             continue;
         char status[KIRO_PATH_SIZE];
-        format_text(status, sizeof status, "Pakker filen: '%s'", found.cFileName);
+        format_text(status, sizeof status, "Pakker filen: '%s'", listed[k].cFileName);
         progress_status(dialog, status);
-        char file[KIRO_PATH_SIZE];
-        if (!format_text(file, sizeof file, "%s%s\\%s", data_dir, folder, found.cFileName)) {
+        if (!fits[k]) {
             copy_text(message, message_size, nothing_message);
             result = PASS_FAILED_REPORTED;
             break;
         }
-        g_packed.push_back(moved_file(folder, &found));
-        if (pack_file(dialog, file, archive) != 0) {
-            result = PASS_FAILED_SILENT;   /* pack_file has told the user */
+        g_packed.push_back(moved_file(folder, &listed[k]));
+        last = files[run.next].file;
+        code = pack_next(&run);
+        if (code != 0) {
+            result = PASS_FAILED_SILENT;
             break;
         }
-    } while (FindNextFileA(find, &found));
-    FindClose(find);
+    }
+    /* Every worker has ended before the user is told; an archive whose
+       directory cannot be written fails with the file packed last. */
+    int ending = result == PASS_OK ? 0 : code != 0 ? code : ZIP_ARCHIVE_CLOSE;
+    if (pack_end(&run, ending) != 0 && result == PASS_OK)
+        result = PASS_FAILED_SILENT;
+    if (result == PASS_FAILED_SILENT)
+        show_packing_error(dialog, last);
     return result;
 }
 

@@ -372,17 +372,44 @@ TEST(UnzipArchive, DamagedThirdEntryStopsWithAFailure)
     make_dirs(target);
     char previous[MAX_PATH];
     GetCurrentDirectoryA(sizeof previous, previous);
-    EXPECT_NE(0, unzip_archive(archive.c_str(), target.c_str()));
-    SetCurrentDirectoryA(previous);
     std::string one, two;
     for (int i = 0; i < 5000; i++) {
         one += "one";
         two += "two";
     }
+    /* One thread stops at the damaged entry. */
+    set_zip_threads(1);
+    EXPECT_NE(0, unzip_archive(archive.c_str(), target.c_str()));
+    SetCurrentDirectoryA(previous);
+    set_zip_threads(0);
     EXPECT_EQ(one, read_file(target + "\\one.dat"));
     EXPECT_EQ(two, read_file(target + "\\two.dat"));
     EXPECT_FALSE(file_exists(target + "\\four.dat"));
     EXPECT_NE(0, test_archive(archive.c_str()));
+
+    /* Several threads refuse it the same way: the damaged entry named,
+       every entry before it whole. */
+    std::string placed = dir + "\\placed";
+    make_dirs(placed);
+    auto place = [](const char *name, char *out, size_t size, void *c) -> bool {
+        return snprintf(out, size, "%s\\%s", (const char *)c, name) < (int)size;
+    };
+    ArchiveSurvey survey;
+    ASSERT_EQ(0, survey_archive(archive.c_str(), place, (void *)placed.c_str(), &survey));
+    int code_one = 0;
+    for (unsigned threads : { 1u, 4u }) {
+        set_zip_threads(threads);
+        size_t failed = 99;
+        int code = extract_surveyed(archive.c_str(), &survey, &failed);
+        if (threads == 1)
+            code_one = code;
+        EXPECT_NE(0, code);
+        EXPECT_EQ(code_one, code);
+        EXPECT_EQ(2u, failed);
+        EXPECT_EQ(one, read_file(placed + "\\one.dat"));
+        EXPECT_EQ(two, read_file(placed + "\\two.dat"));
+    }
+    set_zip_threads(0);
 
     /* Cut short: the archive cannot be read at all. */
     std::string whole = read_file(archive);
