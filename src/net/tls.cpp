@@ -22,6 +22,11 @@
  * The close: a TLS close (close_notify) is made with ApplyControlToken and
  * InitializeSecurityContext, as Windows does it; should the system not
  * make one, the connection closes without it.
+ *
+ * Schannel (secur32.dll) and the certificate functions (crypt32.dll) are
+ * loaded by the first handshake, not when the menu starts: loading them
+ * starts the system's authentication packages, which under Wine was a
+ * tenth of the menu's start.
  */
 #define SECURITY_WIN32
 #include <winsock2.h>
@@ -75,6 +80,43 @@ struct TlsSession {
     bool limit_changed;      /* the socket's time-out was cut to what was left */
 };
 
+/* SSPI's function table and the certificate functions, once loaded. */
+static PSecurityFunctionTableA g_sspi = NULL;
+static decltype(&CertGetCertificateChain) g_get_chain = NULL;
+static decltype(&CertVerifyCertificateChainPolicy) g_verify_policy = NULL;
+static decltype(&CertFreeCertificateChain) g_free_chain = NULL;
+static decltype(&CertFreeCertificateContext) g_free_certificate = NULL;
+
+template <typename Function>
+static bool find_function(HMODULE module, const char *name, Function *found)
+{
+    FARPROC address = module ? GetProcAddress(module, name) : NULL;
+    *found = reinterpret_cast<Function>(reinterpret_cast<void (*)(void)>(address));
+    return address != NULL;
+}
+
+/* Loads Schannel's interface and the certificate functions (once); 0, or
+   the reason they are not to be had. */
+static DWORD load_security(void)
+{
+    if (g_sspi)
+        return 0;
+    HMODULE secur32 = LoadLibraryA("secur32.dll");
+    HMODULE crypt32 = LoadLibraryA("crypt32.dll");
+    INIT_SECURITY_INTERFACE_A interface_of = NULL;
+    bool found = find_function(secur32, SECURITY_ENTRYPOINT_ANSIA, &interface_of)
+                 && find_function(crypt32, "CertGetCertificateChain", &g_get_chain)
+                 && find_function(crypt32, "CertVerifyCertificateChainPolicy", &g_verify_policy)
+                 && find_function(crypt32, "CertFreeCertificateChain", &g_free_chain)
+                 && find_function(crypt32, "CertFreeCertificateContext", &g_free_certificate);
+    DWORD error = GetLastError();
+    if (found)
+        g_sspi = interface_of();
+    if (g_sspi)
+        return 0;
+    return error ? error : (DWORD)SEC_E_SECPKG_NOT_FOUND;
+}
+
 static TlsSession g_sessions[TLS_SESSIONS];
 static CredHandle g_credentials;
 static bool g_have_credentials = false;
@@ -96,7 +138,7 @@ bool tls_protected(SOCKET s)
 static void release(TlsSession *t)
 {
     if (t->have_context)
-        DeleteSecurityContext(&t->context);
+        g_sspi->DeleteSecurityContext(&t->context);
     free(t->incoming);
     free(t->plain);
     free(t->outgoing);
@@ -105,7 +147,7 @@ static void release(TlsSession *t)
         if (g_sessions[i].used)
             return;
     if (g_have_credentials) {
-        FreeCredentialsHandle(&g_credentials);
+        g_sspi->FreeCredentialHandle(&g_credentials);
         g_have_credentials = false;
     }
 }
@@ -129,8 +171,8 @@ static SECURITY_STATUS acquire_credentials(void)
     wanted.dwFlags = SCH_CRED_NO_DEFAULT_CREDS | SCH_CRED_AUTO_CRED_VALIDATION | SCH_USE_STRONG_CRYPTO;
     TimeStamp expiry;
     SECURITY_STATUS status =
-        AcquireCredentialsHandleA(NULL, (SEC_CHAR *)UNISP_NAME_A, SECPKG_CRED_OUTBOUND, NULL, &wanted,
-                                  NULL, NULL, &g_credentials, &expiry);
+        g_sspi->AcquireCredentialsHandleA(NULL, (SEC_CHAR *)UNISP_NAME_A, SECPKG_CRED_OUTBOUND, NULL,
+                                          &wanted, NULL, NULL, &g_credentials, &expiry);
     g_have_credentials = status == SEC_E_OK;
     return status;
 }
@@ -210,7 +252,7 @@ static bool send_token(SOCKET s, SecBuffer *token)
         if (token->cbBuffer > 0)
             sent = raw_send(s, (const char *)token->pvBuffer, (int)token->cbBuffer) ==
                    (int)token->cbBuffer;
-        FreeContextBuffer(token->pvBuffer);
+        g_sspi->FreeContextBuffer(token->pvBuffer);
         token->pvBuffer = NULL;
     }
     return sent;
@@ -240,13 +282,13 @@ static DWORD handshake(TlsSession *t, DWORD started, int timeout_ms)
         SecBufferDesc out_desc = { SECBUFFER_VERSION, 1, &out };
         ULONG attributes = 0;
         SECURITY_STATUS status =
-            InitializeSecurityContextA(&g_credentials, NULL, t->server_name, CONTEXT_FLAGS, 0, 0,
-                                       NULL, 0, &t->context, &out_desc, &attributes, NULL);
+            g_sspi->InitializeSecurityContextA(&g_credentials, NULL, t->server_name, CONTEXT_FLAGS, 0, 0,
+                                               NULL, 0, &t->context, &out_desc, &attributes, NULL);
         if (status != SEC_I_CONTINUE_NEEDED) {
             if (out.pvBuffer)
-                FreeContextBuffer(out.pvBuffer);
+                g_sspi->FreeContextBuffer(out.pvBuffer);
             if (status == SEC_E_OK)
-                DeleteSecurityContext(&t->context);
+                g_sspi->DeleteSecurityContext(&t->context);
             return (DWORD)(status == SEC_E_OK ? SEC_E_INTERNAL_ERROR : status);
         }
         t->have_context = true;
@@ -272,11 +314,11 @@ static DWORD handshake(TlsSession *t, DWORD started, int timeout_ms)
         SecBufferDesc out_desc = { SECBUFFER_VERSION, 1, &out };
         ULONG attributes = 0;
         SECURITY_STATUS status =
-            InitializeSecurityContextA(&g_credentials, &t->context, t->server_name, CONTEXT_FLAGS, 0,
-                                       0, &in_desc, 0, NULL, &out_desc, &attributes, NULL);
+            g_sspi->InitializeSecurityContextA(&g_credentials, &t->context, t->server_name, CONTEXT_FLAGS, 0,
+                                               0, &in_desc, 0, NULL, &out_desc, &attributes, NULL);
         if (status == SEC_E_INCOMPLETE_MESSAGE) {
             if (out.pvBuffer)
-                FreeContextBuffer(out.pvBuffer);
+                g_sspi->FreeContextBuffer(out.pvBuffer);
             need_more = true;
             continue;
         }
@@ -343,7 +385,7 @@ static DWORD policy_error(PCCERT_CHAIN_CONTEXT chain, const char *server_name)
     CERT_CHAIN_POLICY_STATUS verdict;
     memset(&verdict, 0, sizeof verdict);
     verdict.cbSize = sizeof verdict;
-    if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &verdict))
+    if (!g_verify_policy(CERT_CHAIN_POLICY_SSL, chain, &policy, &verdict))
         return GetLastError() ? GetLastError() : (DWORD)CERT_E_CHAINING;
     return verdict.dwError;
 }
@@ -355,7 +397,7 @@ static DWORD verify_server(TlsSession *t)
 {
     PCCERT_CONTEXT certificate = NULL;
     SECURITY_STATUS status =
-        QueryContextAttributesA(&t->context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate);
+        g_sspi->QueryContextAttributesA(&t->context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate);
     if (status != SEC_E_OK || !certificate)
         return (DWORD)(status != SEC_E_OK ? status : SEC_E_CERT_UNKNOWN);
 
@@ -372,16 +414,15 @@ static DWORD verify_server(TlsSession *t)
        chain; the trusted roots are the system's. */
     PCCERT_CHAIN_CONTEXT chain = NULL;
     DWORD result;
-    if (!CertGetCertificateChain(NULL, certificate, NULL, certificate->hCertStore, &chain_para, 0,
-                                 NULL, &chain)) {
+    if (!g_get_chain(NULL, certificate, NULL, certificate->hCertStore, &chain_para, 0, NULL, &chain)) {
         result = GetLastError() ? GetLastError() : (DWORD)CERT_E_CHAINING;
     } else {
         result = chain_error(chain);
         if (result == 0)
             result = policy_error(chain, t->server_name);
-        CertFreeCertificateChain(chain);
+        g_free_chain(chain);
     }
-    CertFreeCertificateContext(certificate);
+    g_free_certificate(certificate);
     return result;
 }
 
@@ -410,11 +451,13 @@ int tls_connect(SOCKET s, const char *server_name, int timeout_ms, DWORD *error)
     else if (!copy_text(t->server_name, sizeof t->server_name, server_name))
         reason = (DWORD)SEC_E_WRONG_PRINCIPAL;
     if (reason == 0)
+        reason = load_security();
+    if (reason == 0)
         reason = (DWORD)acquire_credentials();
     if (reason == 0)
         reason = handshake(t, started, timeout_ms);
     if (reason == 0)
-        reason = (DWORD)QueryContextAttributesA(&t->context, SECPKG_ATTR_STREAM_SIZES, &t->sizes);
+        reason = (DWORD)g_sspi->QueryContextAttributesA(&t->context, SECPKG_ATTR_STREAM_SIZES, &t->sizes);
     if (reason == 0 && (t->sizes.cbHeader > 64 || t->sizes.cbTrailer > 1024 ||
                         t->sizes.cbMaximumMessage == 0 || t->sizes.cbMaximumMessage > 16384))
         reason = (DWORD)SEC_E_INTERNAL_ERROR;
@@ -465,7 +508,7 @@ int tls_send(SOCKET s, const char *bytes, int count)
                                    { (ULONG)trailer, SECBUFFER_STREAM_TRAILER, at + header + n },
                                    { 0, SECBUFFER_EMPTY, NULL } };
             SecBufferDesc message = { SECBUFFER_VERSION, 4, parts };
-            if (EncryptMessage(&t->context, 0, &message, 0) != SEC_E_OK)
+            if (g_sspi->EncryptMessage(&t->context, 0, &message, 0) != SEC_E_OK)
                 return -1;
             int length = (int)(parts[0].cbBuffer + parts[1].cbBuffer + parts[2].cbBuffer);
             if (length > record)
@@ -519,7 +562,7 @@ static int next_record(TlsSession *t)
                            { 0, SECBUFFER_EMPTY, NULL },
                            { 0, SECBUFFER_EMPTY, NULL } };
     SecBufferDesc message = { SECBUFFER_VERSION, 4, parts };
-    SECURITY_STATUS status = DecryptMessage(&t->context, &message, 0, NULL);
+    SECURITY_STATUS status = g_sspi->DecryptMessage(&t->context, &message, 0, NULL);
     if (status == SEC_I_CONTEXT_EXPIRED) {
         t->closed = true;
         return 0;
@@ -620,17 +663,17 @@ void tls_close(SOCKET s)
     DWORD type = SCHANNEL_SHUTDOWN;
     SecBuffer control = { sizeof type, SECBUFFER_TOKEN, &type };
     SecBufferDesc control_desc = { SECBUFFER_VERSION, 1, &control };
-    if (!t->closed && ApplyControlToken(&t->context, &control_desc) == SEC_E_OK) {
+    if (!t->closed && g_sspi->ApplyControlToken(&t->context, &control_desc) == SEC_E_OK) {
         SecBuffer out = { 0, SECBUFFER_TOKEN, NULL };
         SecBufferDesc out_desc = { SECBUFFER_VERSION, 1, &out };
         ULONG attributes = 0;
         SECURITY_STATUS status =
-            InitializeSecurityContextA(&g_credentials, &t->context, t->server_name, CONTEXT_FLAGS, 0,
-                                       0, NULL, 0, NULL, &out_desc, &attributes, NULL);
+            g_sspi->InitializeSecurityContextA(&g_credentials, &t->context, t->server_name, CONTEXT_FLAGS, 0,
+                                               0, NULL, 0, NULL, &out_desc, &attributes, NULL);
         if (status == SEC_E_OK || status == SEC_I_CONTEXT_EXPIRED)
             send_token(s, &out);
         else if (out.pvBuffer)
-            FreeContextBuffer(out.pvBuffer);
+            g_sspi->FreeContextBuffer(out.pvBuffer);
     }
     release(t);
 }
