@@ -345,6 +345,29 @@ unsigned zip_threads(void)
     return threads < (unsigned)ZIP_MAX_THREADS ? threads : (unsigned)ZIP_MAX_THREADS;
 }
 
+/* Starts up to count threads running proc(context); the handles of
+   those that started. */
+static void start_threads(unsigned count, unsigned(__stdcall *proc)(void *), void *context,
+                          std::vector<HANDLE> *threads)
+{
+    for (unsigned k = 0; k < count; k++) {
+        HANDLE thread = (HANDLE)_beginthreadex(NULL, 0, proc, context, 0, NULL);
+        if (!thread)
+            break;
+        threads->push_back(thread);
+    }
+}
+
+/* Waits until every thread has ended. */
+static void join_threads(std::vector<HANDLE> *threads)
+{
+    for (HANDLE thread : *threads) {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+    }
+    threads->clear();
+}
+
 enum { READ_BLOCK = 262144, WRITE_PIECE = 1 << 20 };
 
 /* What a worker made of one file. */
@@ -508,11 +531,7 @@ static void stop_workers(PackWorkers *workers)
         workers->stop = true;
         workers->room.notify_all();
     }
-    for (HANDLE thread : workers->threads) {
-        WaitForSingleObject(thread, INFINITE);
-        CloseHandle(thread);
-    }
-    workers->threads.clear();
+    join_threads(&workers->threads);
 }
 
 void pack_begin(PackRun *run, const char *archive, const PackFile *files, size_t count)
@@ -542,12 +561,8 @@ void pack_begin(PackRun *run, const char *archive, const PackFile *files, size_t
     workers->failed = false;
     workers->archive_open = false;
     workers->buffer = (char *)malloc(ADD_BUFFER);
-    for (unsigned k = 0; k < threads && workers->buffer; k++) {
-        HANDLE thread = (HANDLE)_beginthreadex(NULL, 0, pack_worker, workers, 0, NULL);
-        if (!thread)
-            break;
-        workers->threads.push_back(thread);
-    }
+    if (workers->buffer)
+        start_threads(threads, pack_worker, workers, &workers->threads);
     if (workers->threads.empty()) {
         /* No thread to be had: the files are added one by one. */
         free(workers->buffer);
@@ -1115,18 +1130,10 @@ int extract_surveyed(const char *archive, const ArchiveSurvey *survey, size_t *f
     run.codes.assign(count, NOT_EXTRACTED);
     run.errors.assign(count, 0);
     std::vector<HANDLE> workers;
-    for (unsigned k = 0; k < threads; k++) {
-        HANDLE thread = (HANDLE)_beginthreadex(NULL, 0, extract_worker, &run, 0, NULL);
-        if (!thread)
-            break;
-        workers.push_back(thread);
-    }
+    start_threads(threads, extract_worker, &run, &workers);
     if (workers.empty())
         return extract_in_order(archive, survey, failed);
-    for (HANDLE thread : workers) {
-        WaitForSingleObject(thread, INFINITE);
-        CloseHandle(thread);
-    }
+    join_threads(&workers);
     /* Entries are taken in order, so every entry before the first failure
        was taken and finished; one never taken means the archive could not
        be opened at all. */
@@ -1191,6 +1198,38 @@ bool file_crc32(const char *path, unsigned long long *size, unsigned long *crc)
         *crc = sum;
     }
     return ok;
+}
+
+/* Files summed by several threads, each taking the next file. */
+struct Summing {
+    FileSum *files;
+    size_t count;
+    std::atomic<size_t> next;
+};
+
+static unsigned __stdcall sum_worker(void *context)
+{
+    Summing *run = (Summing *)context;
+    for (size_t i; (i = run->next++) < run->count;) {
+        FileSum *file = &run->files[i];
+        file->read = file_crc32(file->path, &file->size, &file->crc);
+    }
+    return 0;
+}
+
+void files_crc32(FileSum *files, size_t count)
+{
+    Summing run;
+    run.files = files;
+    run.count = count;
+    run.next = 0;
+    unsigned threads = zip_threads();
+    std::vector<HANDLE> workers;
+    if (threads > 1 && count > 1)
+        start_threads(threads < count ? threads : (unsigned)count, sum_worker, &run, &workers);
+    if (workers.empty())
+        sum_worker(&run);
+    join_threads(&workers);
 }
 
 int test_archive(const char *archive)

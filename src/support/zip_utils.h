@@ -167,6 +167,15 @@ int unzip_archive_placed(const char *archive, EntryPlacer placer, void *context)
 /* Length and CRC-32 of a file, read once in large blocks; false when it
    cannot be read. */
 bool file_crc32(const char *path, unsigned long long *size, unsigned long *crc);
+/* The length and CRC-32 of every file of a list, read on zip_threads()
+   threads; read is false for a file that cannot be read. */
+struct FileSum {
+    const char *path;
+    unsigned long long size;
+    unsigned long crc;
+    bool read;
+};
+void files_crc32(FileSum *files, size_t count);
 /* Reads every entry to its end and checks its CRC; 0 when all are whole. */
 int test_archive(const char *archive);
 

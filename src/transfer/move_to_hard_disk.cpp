@@ -33,6 +33,9 @@
 
 #include <string.h>
 
+#include <string>
+#include <vector>
+
 static bool g_hard_disk_start_pending = false;
 
 /* The take-back in hand. */
@@ -336,16 +339,28 @@ static bool put_staged_files_in_place(const ArchiveSurvey *survey, MarkedConfigu
    of its marked version). False (reported, naming the file) otherwise. */
 static bool placed_files_are_the_set(const ArchiveSurvey *survey, const MarkedConfiguration *marked)
 {
-    for (const ArchiveEntry &entry : survey->entries) {
+    /* Every file is read on as many threads as packing uses, then each is
+       compared in the set's order. */
+    size_t count = survey->entries.size();
+    std::vector<std::string> targets(count);
+    std::vector<FileSum> sums(count);
+    std::vector<bool> named(count);
+    for (size_t k = 0; k < count; k++) {
+        char target[KIRO_PATH_SIZE];
+        named[k] = !is_lock_file(&survey->entries[k]) && final_path(target, sizeof target, &survey->entries[k]);
+        targets[k] = named[k] ? target : "";
+        sums[k].path = targets[k].c_str();
+        sums[k].read = false;
+    }
+    files_crc32(sums.data(), count);
+    for (size_t k = 0; k < count; k++) {
+        const ArchiveEntry &entry = survey->entries[k];
         if (is_lock_file(&entry))
             continue;
         bool configuration = &entry == marked->entry;
-        unsigned long long size = 0;
-        unsigned long crc = 0;
-        char target[KIRO_PATH_SIZE];
-        if (final_path(target, sizeof target, &entry) && file_crc32(target, &size, &crc)
-            && size == (configuration ? marked->size : entry.size)
-            && crc == (configuration ? marked->crc : entry.crc))
+        const char *target = targets[k].c_str();
+        if (named[k] && sums[k].read && sums[k].size == (configuration ? marked->size : entry.size)
+            && sums[k].crc == (configuration ? marked->crc : entry.crc))
             continue;
         char text[3 * KIRO_PATH_SIZE];
         format_text(text, sizeof text,
