@@ -14,8 +14,10 @@
  *   bench start <exe> <caption> [arguments]   ms until a window with caption shows
  *   bench moveout <data folder>               the whole move out onto drive E:
  *   bench takeback <data folder>              the whole take-back from drive E:
- * The moves run as installation 7, version 10327, with every question
- * answered Yes or OK.
+ *   bench threads                             the threads packing and unpacking use
+ * A first argument -j<n> runs the command with n threads packing and
+ * unpacking (-j1: one thread, file by file). The moves run as
+ * installation 7, version 10327, with every question answered Yes or OK.
  */
 #include "authority.h"
 #include "driver.h"
@@ -31,6 +33,7 @@
 
 #include <psapi.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <string>
 
@@ -81,8 +84,17 @@ static void become_installation(const char *folder, bool locked)
 
 int main(int argc, char **argv)
 {
+    if (argc > 1 && strncmp(argv[1], "-j", 2) == 0) {
+        set_zip_threads((unsigned)atoi(argv[1] + 2));
+        argc--;
+        argv++;
+    }
+    if (argc == 2 && strcmp(argv[1], "threads") == 0) {
+        printf("%u\n", zip_threads());
+        return 0;
+    }
     if (argc < 3) {
-        fprintf(stderr, "usage: bench pack|unpack|copy|upload|start|moveout|takeback ...\n");
+        fprintf(stderr, "usage: bench [-j<n>] pack|unpack|copy|upload|start|moveout|takeback|threads ...\n");
         return 2;
     }
     std::string command = argv[1];
