@@ -10,6 +10,14 @@
  * Results are small codes: 0 success, anything else a failure. A path or
  * name that does not fit its buffer is refused, never cut, and an entry
  * whose name climbs out of its target with ".." is never written.
+ *
+ * Many files go into an archive on every processor: worker threads read
+ * and deflate the files ahead into memory, exactly as the library deflates
+ * them, and the calling thread writes each as a raw entry in its turn, so
+ * the archive is the same byte for byte as one packed file by file.
+ * Extraction and reading files back run on several threads too, each file
+ * by one of them. Workers never touch a window, and every one has ended
+ * before the call that started it returns.
  */
 #include "support/zip_utils.h"
 #include "support/file_probe.h"
