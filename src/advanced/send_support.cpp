@@ -79,7 +79,9 @@ static int pack_program_directory(HWND dialog, const char *program_dir, const ch
     for (size_t k = 0; k < listed.size(); k++) {
         PackFile file;
         file.size = ((unsigned long long)listed[k].nFileSizeHigh << 32) | listed[k].nFileSizeLow;
-        packed[k] = format_text(file.file, sizeof file.file, "%s%s", program_dir, listed[k].cFileName);
+        char path[ARCHIVE_NAME_SIZE];
+        packed[k] = format_text(path, sizeof path, "%s%s", program_dir, listed[k].cFileName) &&
+                    copy_text(file.file, sizeof file.file, path);
         named[k] = copy_text(file.entry, sizeof file.entry, listed[k].cFileName);
         if (travels_to_support(listed[k].cFileName, archive_name) && packed[k] && named[k])
             files.push_back(file);

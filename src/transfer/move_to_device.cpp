@@ -162,7 +162,9 @@ static PassResult pack_pass(HWND dialog, const char *data_dir, const char *folde
         PackFile file;
         file.entry[0] = '\0';   /* named by its full path */
         file.size = ((unsigned long long)listed[k].nFileSizeHigh << 32) | listed[k].nFileSizeLow;
-        fits[k] = format_text(file.file, sizeof file.file, "%s%s\\%s", data_dir, folder, listed[k].cFileName);
+        char path[KIRO_PATH_SIZE];
+        fits[k] = format_text(path, sizeof path, "%s%s\\%s", data_dir, folder, listed[k].cFileName) &&
+                  copy_text(file.file, sizeof file.file, path);
         if (travels(folder, &listed[k]) && fits[k])
             files.push_back(file);
     }
