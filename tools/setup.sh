@@ -9,7 +9,7 @@ build=${1:-build}
 packages="cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   libz-mingw-w64-dev wine wine64 wine32:i386 xvfb x11-utils imagemagick
   googletest python3 python3-pyftpdlib dpkg-dev zip unzip curl
-  locales fonts-wine fonts-liberation exfatprogs exfat-fuse"
+  locales fonts-wine fonts-liberation exfatprogs exfat-fuse stress-ng"
 
 missing=""
 for p in $packages; do
