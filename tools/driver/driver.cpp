@@ -146,12 +146,27 @@ std::vector<HWND> top_windows(DWORD pid)
     return search.found;
 }
 
+/* The text of a window of any process; false when its thread did not
+   answer within 5 s. Never with SMTO_ABORTIFHUNG: Wine counts a thread as
+   hung when it has not asked for a message for five seconds, as the thread
+   of a box shown at the end of a long operation has not, until the box's
+   message loop starts. */
+static bool read_text(HWND window, std::string &text)
+{
+    char buffer[4096];
+    buffer[0] = '\0';
+    DWORD_PTR length = 0;
+    bool answered = SendMessageTimeoutA(window, WM_GETTEXT, sizeof buffer, (LPARAM)buffer, SMTO_NORMAL, 5000,
+                                        &length) != 0;
+    buffer[sizeof buffer - 1] = '\0';
+    text = buffer;
+    return answered;
+}
+
 std::string window_text(HWND window)
 {
-    char text[4096];
-    text[0] = '\0';
-    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, 2000, NULL);
-    text[sizeof text - 1] = '\0';
+    std::string text;
+    read_text(window, text);
     return text;
 }
 
@@ -188,7 +203,7 @@ std::string class_name(HWND window)
 bool is_checked(HWND dialog, int id)
 {
     DWORD_PTR state = 0;
-    SendMessageTimeoutA(GetDlgItem(dialog, id), BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 2000, &state);
+    SendMessageTimeoutA(GetDlgItem(dialog, id), BM_GETCHECK, 0, 0, SMTO_NORMAL, 5000, &state);
     return state == BST_CHECKED;
 }
 
@@ -287,15 +302,15 @@ bool wait_message_box(DWORD pid, MessageBoxSeen &box, int timeout_ms)
             if (!text)
                 continue;
             box.window = window;
-            box.caption = window_text(window);
-            box.text = window_text(text);
+            if (!read_text(window, box.caption) || !read_text(text, box.text))
+                continue;   /* looked at again */
             box.owner = GetWindow(window, GW_OWNER);
             HWND icon_control = GetDlgItem(window, 0x440);
             if (!icon_control)
                 icon_control = GetDlgItem(window, 0x14);
             DWORD_PTR icon = 0;
             if (icon_control)
-                SendMessageTimeoutA(icon_control, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 2000, &icon);
+                SendMessageTimeoutA(icon_control, STM_GETICON, 0, 0, SMTO_NORMAL, 5000, &icon);
             box.icon = (HICON)icon;
             return true;
         }
@@ -470,7 +485,7 @@ UINT message_box_icon(const MessageBoxSeen &box)
         control = GetDlgItem(box.window, 0x14);
     DWORD_PTR icon = 0;
     if (control)
-        SendMessageTimeoutA(control, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 2000, &icon);
+        SendMessageTimeoutA(control, STM_GETICON, 0, 0, SMTO_NORMAL, 5000, &icon);
     if (!control || !icon)
         return 0;
     RECT r;
