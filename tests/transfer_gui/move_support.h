@@ -22,7 +22,7 @@
 
 static const char *const DONE_OUT = "Så er filerne kopieret til disk enheden!";
 static const char *const DONE_BACK = "Så er filerne kopieret til harddisken!";
-static const int BOX_WAIT = 30000;
+static const int BOX_WAIT = 60000;
 
 /* Deterministic incompressible bytes. */
 inline std::string random_bytes(size_t n, unsigned seed)
