@@ -182,6 +182,11 @@ struct Menu {
                 return true;
             pause_ms(50);
         } while ((int)(GetTickCount() - start) < ms);
+        std::string up;
+        for (HWND w : top_windows(program.pid))
+            if (class_name(w) == "#32770" && w != window)
+                up += " \"" + window_text(w) + "\"";
+        fprintf(stderr, "move_support: still up after %d ms:%s\n", ms, up.c_str());
         return false;
     }
     std::string label(int id) { return control_text(window, id); }
