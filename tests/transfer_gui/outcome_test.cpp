@@ -34,8 +34,8 @@ void run_move_from(const std::string &cwd, const std::string &command_line, cons
         kill_program(program);
         FAIL() << "no main menu for " << command_line;
     }
-    SendMessageA(GetDlgItem(window, IDC_START), BM_SETCHECK, BST_UNCHECKED, 0);
-    SendMessageA(GetDlgItem(window, IDC_MOVE), BM_SETCHECK, BST_CHECKED, 0);
+    send_message(GetDlgItem(window, IDC_START), BM_SETCHECK, BST_UNCHECKED, 0);
+    send_message(GetDlgItem(window, IDC_MOVE), BM_SETCHECK, BST_CHECKED, 0);
     click(window, IDC_OK);
     for (const Step &step : steps) {
         MessageBoxSeen box;
