@@ -20,15 +20,8 @@ namespace {
 void run_move_from(const std::string &cwd, const std::string &command_line, const std::vector<Step> &steps)
 {
     std::string exe = cwd + "kiromenu.exe";
-    std::vector<char> line(command_line.begin(), command_line.end());
-    line.push_back('\0');
-    STARTUPINFOA si;
-    ZeroMemory(&si, sizeof si);
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi;
-    ASSERT_TRUE(CreateProcessA(exe.c_str(), line.data(), NULL, NULL, FALSE, 0, NULL, cwd.c_str(), &si, &pi));
-    CloseHandle(pi.hThread);
-    Program program = { pi.hProcess, pi.dwProcessId };
+    Program program = start_program_line(exe, command_line, cwd.c_str());
+    ASSERT_TRUE(program.process) << command_line;
     HWND window = wait_main_menu(program.pid);
     if (!window) {
         kill_program(program);

@@ -42,10 +42,15 @@ void pause_ms(int ms)
 
 Program start_program(const std::string &exe, const std::string &args, const char *cwd)
 {
-    Program program = { NULL, 0 };
     std::string line = "\"" + exe + "\"";
     if (!args.empty())
         line += " " + args;
+    return start_program_line(exe, line, cwd);
+}
+
+Program start_program_line(const std::string &exe, const std::string &line, const char *cwd)
+{
+    Program program = { NULL, 0 };
     std::vector<char> buffer(line.begin(), line.end());
     buffer.push_back('\0');
     STARTUPINFOA si;

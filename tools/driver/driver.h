@@ -21,6 +21,9 @@ struct Program {
 /* Starts exe with the command line "exe args" (exe passed as the
    application name too) in directory cwd (NULL: the test's own). */
 Program start_program(const std::string &exe, const std::string &args, const char *cwd = NULL);
+/* The same with the whole command line as given (its first word as a
+   user's shortcut or prompt gives it, e.g. a bare "kiromenu.exe"). */
+Program start_program_line(const std::string &exe, const std::string &line, const char *cwd = NULL);
 /* Ends every program started by start_program that still runs and answers
    how many there were: a test that fails early leaves its menu behind, and
    the next test must not find it on the display. */
