@@ -29,6 +29,25 @@ start_xvfb() {
   mv "$build/.display.new" "$build/.display"
 }
 
+# Mounts and loop devices that a crashed or timed-out test left below the
+# build's own drives folder: unmounted (deepest first, lazily when still
+# busy) and detached. Nothing outside that folder is touched.
+sweep_drives() {
+  drives="$build/drives"
+  [ -d "$drives" ] || return 0
+  escaped=$(printf '%s/' "$drives" | sed 's/ /\\040/g')
+  under="$escaped" awk 'index($2, ENVIRON["under"]) == 1 { print $2 }' /proc/mounts | sed 's/\\040/ /g' | sort -r |
+    while IFS= read -r target; do
+      umount "$target" 2>/dev/null || umount -l "$target" 2>/dev/null ||
+        echo "services: could not unmount $target" >&2
+    done
+  losetup -n -O NAME,BACK-FILE 2>/dev/null | while read -r device file; do
+    case "$file" in
+    "$drives"/*) losetup -d "$device" 2>/dev/null || echo "services: could not detach $device" >&2 ;;
+    esac
+  done
+}
+
 case "$action" in
 start)
   start_xvfb
@@ -37,6 +56,7 @@ start)
   # A persistent server of an earlier start would never let "wineserver -w"
   # return: end it first; a new one starts below.
   "$wineserver" -k >/dev/null 2>&1 </dev/null || true
+  sweep_drives
   # A prefix of the other architecture (an earlier machine) is made anew.
   if [ "$(cat "$WINEPREFIX/.kiro-arch" 2>/dev/null)" != "$WINEARCH" ]; then
     rm -rf "$WINEPREFIX"
@@ -71,6 +91,19 @@ start)
   # A persistent server, its streams detached so no pipe is held open.
   "$wineserver" -p >/dev/null 2>&1 </dev/null
   "$KIRO_WINE" cmd /c exit >/dev/null 2>&1 </dev/null
+  # The desktop, kept open for the whole run by a program of ours whose
+  # streams are detached too (see tools/standins/desktop_keeper.cpp).
+  keeper="$build/standins/desktop_keeper.exe"
+  if [ -f "$keeper" ]; then
+    rm -f "$build/.desktop"
+    "$KIRO_WINE" "$keeper" "Z:$(echo "$build/.desktop" | tr / '\\')" >/dev/null 2>&1 </dev/null &
+    i=0
+    while [ ! -f "$build/.desktop" ] && [ $i -lt 600 ]; do
+      sleep 0.1; i=$((i + 1))
+    done
+    [ -f "$build/.desktop" ] ||
+      { echo "services: the prefix's desktop did not come up within 60 s" >&2; exit 1; }
+  fi
   ;;
 stop)
   if [ -d "$build/wineprefix" ]; then
@@ -84,6 +117,8 @@ stop)
     "$build"/*) fusermount3 -u "$mounted" 2>/dev/null || umount -l "$mounted" 2>/dev/null || true ;;
     esac
   done
+  sweep_drives
+  rm -f "$build/.desktop"
   if [ -f "$build/.xvfb.pid" ]; then
     kill "$(cat "$build/.xvfb.pid")" 2>/dev/null || true
     rm -f "$build/.xvfb.pid" "$build/.display"

@@ -15,7 +15,7 @@ packages="cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   xvfb x11-utils imagemagick
   googletest python3 python3-pyftpdlib python3-openssl openssl dpkg-dev zip unzip curl
   locales fonts-wine fonts-liberation exfatprogs exfat-fuse
-  gcc libc6-dev pkg-config libfuse3-dev fuse3"
+  gcc libc6-dev pkg-config libfuse3-dev fuse3 stress-ng"
 
 missing=""
 for p in $packages; do

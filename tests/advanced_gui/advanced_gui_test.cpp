@@ -42,8 +42,12 @@ bool open_advanced(Session &s)
 {
     click(s.menu, IDC_ADVANCED);
     s.advanced = wait_window(s.program.pid, "#32770", "Avanceret");
-    pause_ms(200);
-    return s.advanced != NULL;
+    if (!s.advanced)
+        return false;
+    /* The lock choice is labelled, and the drive list closed or opened,
+       by the first paint. */
+    wait_text(s.advanced, IDC_LOCK, "");
+    return wait_idle(s.advanced);
 }
 
 /* Waits until the window is gone. */
@@ -61,11 +65,13 @@ std::vector<std::string> combo_entries(HWND dialog)
 {
     std::vector<std::string> entries;
     HWND combo = GetDlgItem(dialog, IDC_DRIVE_LIST);
-    int n = (int)SendMessageW(combo, CB_GETCOUNT, 0, 0);
-    for (int i = 0; i < n; i++) {
+    DWORD_PTR n = 0;
+    SendMessageTimeoutW(combo, CB_GETCOUNT, 0, 0, SMTO_NORMAL, 10000, &n);
+    for (int i = 0; i < (int)n; i++) {
         wchar_t wide[600] = L"";
         char text[600] = "";
-        SendMessageW(combo, CB_GETLBTEXT, i, (LPARAM)wide);
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(combo, CB_GETLBTEXT, i, (LPARAM)wide, SMTO_NORMAL, 10000, &ignored);
         WideCharToMultiByte(1252, 0, wide, -1, text, sizeof text, NULL, NULL);
         entries.push_back(text);
     }
@@ -83,7 +89,7 @@ int entry_index(HWND dialog, const std::string &prefix)
 
 int selection(HWND dialog)
 {
-    return (int)SendDlgItemMessageA(dialog, IDC_DRIVE_LIST, CB_GETCURSEL, 0, 0);
+    return (int)send_message(GetDlgItem(dialog, IDC_DRIVE_LIST), CB_GETCURSEL, 0, 0);
 }
 
 std::string ini_value(const Installation &inst, const char *key)
@@ -93,17 +99,20 @@ std::string ini_value(const Installation &inst, const char *key)
     return value;
 }
 
-/* A real mouse click at the centre of a window. */
+/* A real mouse click at the centre of a window; what it does is seen by
+   waiting for its effect. */
 void mouse_click(HWND window)
 {
     RECT r;
     GetWindowRect(window, &r);
-    SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
-    pause_ms(50);
+    POINT centre = { (r.left + r.right) / 2, (r.top + r.bottom) / 2 }, at = { -1, -1 };
+    SetCursorPos(centre.x, centre.y);
+    for (int waited = 0; GetCursorPos(&at) && (at.x != centre.x || at.y != centre.y) && waited < 5000;
+         waited += 10)
+        pause_ms(10);
     mouse_event(MOUSEEVENTF_LEFTDOWN, 0, 0, 0, 0);
     pause_ms(30);
     mouse_event(MOUSEEVENTF_LEFTUP, 0, 0, 0, 0);
-    pause_ms(300);
 }
 
 std::string shot_path(const char *name)
@@ -115,21 +124,20 @@ std::string shot_path(const char *name)
 
 bool dropped_down(HWND dialog)
 {
-    return SendDlgItemMessageA(dialog, IDC_DRIVE_LIST, CB_GETDROPPEDSTATE, 0, 0) != 0;
+    return send_message(GetDlgItem(dialog, IDC_DRIVE_LIST), CB_GETDROPPEDSTATE, 0, 0) != 0;
 }
 
-/* Clicks a radio button as the mouse does: focus, check, notification. */
+/* Clicks a radio button as the mouse does: focus, check, notification,
+   and the repaint that follows. */
 void choose(HWND dialog, int id)
 {
     PostMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
-    for (int waited = 0; !is_checked(dialog, id) && waited < 5000; waited += 50)
-        pause_ms(50);
-    pause_ms(200);   // the repaint that follows the click
+    wait_checked(dialog, id);
 }
 
 void select_entry(HWND dialog, int index)
 {
-    SendDlgItemMessageA(dialog, IDC_DRIVE_LIST, CB_SETCURSEL, index, 0);
+    send_message(GetDlgItem(dialog, IDC_DRIVE_LIST), CB_SETCURSEL, index, 0);
 }
 
 /* A box as it was seen before it was answered. */
@@ -205,7 +213,7 @@ TEST_F(AdvancedGui, DriveListFocusRingAndDropDown)
     HWND edit = GetWindow(GetDlgItem(s.advanced, IDC_DRIVE_LIST), GW_CHILD);
     ASSERT_TRUE(edit);
     mouse_click(edit);
-    EXPECT_TRUE(is_checked(s.advanced, IDC_MOVE_DRIVE));
+    EXPECT_TRUE(wait_checked(s.advanced, IDC_MOVE_DRIVE));
     EXPECT_FALSE(is_checked(s.advanced, IDC_LOCK));
     EXPECT_FALSE(dropped_down(s.advanced));
     EXPECT_TRUE(screenshot(shot_path("advanced_field_clicked")));
@@ -467,7 +475,7 @@ TEST_F(AdvancedGui, TraceSwitchRecordsTheDriveListMessages)
     ASSERT_TRUE(open_advanced(s));
     choose(s.advanced, IDC_LOCK);
     mouse_click(GetWindow(GetDlgItem(s.advanced, IDC_DRIVE_LIST), GW_CHILD));
-    EXPECT_TRUE(is_checked(s.advanced, IDC_MOVE_DRIVE));
+    EXPECT_TRUE(wait_checked(s.advanced, IDC_MOVE_DRIVE));
     click(s.advanced, IDC_ADV_CANCEL);
     EXPECT_TRUE(wait_gone(s.advanced));
     close_menu(s);

@@ -1,14 +1,16 @@
 /*
- * A real FTP server for the tests: Debian's pyftpdlib, started on a free
- * loopback port with write access to one folder and one account, and
- * stopped again when the object goes. Only 127.0.0.1 is ever used.
+ * A real FTP server for the tests: Debian's pyftpdlib, started on a
+ * loopback port of the system's choice with write access to one folder and
+ * one account, and stopped again when the object goes. Only 127.0.0.1 is
+ * ever used.
  */
 #ifndef KIRO_TEST_FTP_SERVER_H
 #define KIRO_TEST_FTP_SERVER_H
 
 #include <string>
 
-/* A TCP port on 127.0.0.1 that nothing listens on just now. Needs
+/* A TCP port on 127.0.0.1 that refuses connections: bound by this program
+   without listening until it ends, so nothing else can take it. Needs
    Windows Sockets initialised. */
 int free_loopback_port();
 

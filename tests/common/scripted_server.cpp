@@ -140,10 +140,15 @@ bool ServerSide::open_data_port()
     return data_listener != INVALID_SOCKET;
 }
 
+SOCKET ServerSide::accept_data(int timeout_ms)
+{
+    return accept_within(data_listener, timeout_ms);
+}
+
 bool ServerSide::receive_upload(std::string &content, const std::string &preliminary,
                                 int timeout_ms)
 {
-    SOCKET data = accept_within(data_listener, timeout_ms);
+    SOCKET data = accept_data(timeout_ms);
     if (data == INVALID_SOCKET)
         return false;
     say(preliminary);

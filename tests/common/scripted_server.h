@@ -50,6 +50,9 @@ struct ServerSide {
     bool closed;
     /* Opens a listening data port on 127.0.0.1 (data_port). */
     bool open_data_port();
+    /* The data connection, or INVALID_SOCKET when none came within
+       timeout_ms. */
+    SOCKET accept_data(int timeout_ms = 10000);
     /* Accepts the data connection, says preliminary on the control
        connection, and reads the data to their end; false when no data
        connection came within timeout_ms. */

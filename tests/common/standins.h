@@ -13,9 +13,14 @@
    quiet marker beside it. */
 bool install_standin(const char *kind, const std::string &path);
 /* The command lines recorded by the stand-in at path, each followed by
-   "\n"; waits up to timeout_ms for the first one, empty if none came. */
+   "\n"; waits up to timeout_ms for the first one and then for the stand-in
+   to end, empty if none came. */
 std::string wait_recorded(const std::string &path, int timeout_ms = 10000);
 /* What has been recorded so far, without waiting. */
 std::string recorded(const std::string &path);
+/* Waits until no process runs from the stand-in at path (false after
+   timeout_ms). Once whatever started it has returned, nothing more can be
+   recorded: a check that it was never started need not wait longer. */
+bool wait_standin_ended(const std::string &path, int timeout_ms = 10000);
 
 #endif

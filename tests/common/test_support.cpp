@@ -1,11 +1,31 @@
 /*
- * Helpers shared by the tests (see test_support.h).
+ * Helpers shared by the tests (see test_support.h), and the ending of the
+ * programs a test left running.
  */
 #include "test_support.h"
+#include "driver.h"
 #include "support/message_box.h"
 
+#include <gtest/gtest.h>
 #include <stdio.h>
 #include <string.h>
+
+/* After every test, whatever program it started and left running (a test
+   that failed early never closes its menu) is ended, so that no window of
+   it stays on the display for the tests that follow. */
+namespace {
+struct EndLeftPrograms : testing::EmptyTestEventListener {
+    void OnTestEnd(const testing::TestInfo &test) override
+    {
+        int left = end_started_programs();
+        if (left > 0)
+            printf("[ note     ] %s.%s left %d program(s) running; ended\n", test.test_suite_name(),
+                   test.name(), left);
+    }
+};
+const bool g_ends_left_programs =
+    (testing::UnitTest::GetInstance()->listeners().Append(new EndLeftPrograms), true);
+}  // namespace
 
 static ScriptedBoxes *g_scripted = NULL;
 

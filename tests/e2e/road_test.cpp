@@ -45,8 +45,7 @@ static void move_out(Installation &pc, Stick &stick)
     stick.insert(stick.disk2);
     answer(seen, IDOK);
     expect_box(menu, "Så er filerne kopieret til disk enheden!", IDOK);
-    for (int i = 0; i < 100 && control_text(menu.dialog, IDC_MOVE) != "&Flyt data til harddisk"; i++)
-        pause_ms(20);
+    wait_text(menu.dialog, IDC_MOVE, "&Flyt data til harddisk", 20000);
     EXPECT_EQ("&Start KIRO-skema [LÅST]", control_text(menu.dialog, IDC_START));
     EXPECT_EQ("&Flyt data til harddisk", control_text(menu.dialog, IDC_MOVE));
     EXPECT_TRUE(close_menu(menu));
@@ -69,8 +68,7 @@ static void take_back(Installation &pc, Stick &stick)
     stick.insert(stick.disk2);
     answer(seen, IDOK);
     expect_box(menu, "Så er filerne kopieret til harddisken!", IDOK);
-    for (int i = 0; i < 100 && control_text(menu.dialog, IDC_MOVE) != "&Flyt data til enhed"; i++)
-        pause_ms(20);
+    wait_text(menu.dialog, IDC_MOVE, "&Flyt data til enhed", 20000);
     EXPECT_EQ("&Start KIRO-skema", control_text(menu.dialog, IDC_START));
     EXPECT_TRUE(close_menu(menu));
 }

@@ -140,8 +140,7 @@ TEST(Road, DeleteTheDataThenTakeThemBackFromAStick)
     choose(advanced, IDC_LOCK);
     click(advanced, IDC_ADV_OK);
     expect_box(menu, "Er du sikker på at du vil 'låse' skemaet?", IDYES);
-    for (int i = 0; i < 100 && control_text(menu.dialog, IDC_MOVE) != "&Flyt data til harddisk"; i++)
-        pause_ms(20);
+    wait_text(menu.dialog, IDC_MOVE, "&Flyt data til harddisk", 20000);
     choose_and_ok(menu, IDC_MOVE);
     expect_box(menu, "Så er filerne kopieret til harddisken!", IDOK);
     EXPECT_TRUE(close_menu(menu));

@@ -101,7 +101,7 @@ TEST(UpdateCheck, DeclinedOfferProceeds)
     EXPECT_EQ("Der ligger en opdatering klar til afvikling, ønsker at køre den nu?\n", boxes.shown[0].text);
     EXPECT_EQ("Ny Version", boxes.shown[0].caption);
     EXPECT_EQ((UINT)MB_YESNO, boxes.shown[0].style);
-    Sleep(300);
+    wait_standin_ended(d.program + "opd10328.exe");
     EXPECT_EQ("", recorded(d.program + "opd10328.exe"));
 }
 
@@ -203,7 +203,7 @@ TEST(StartScheduleProgram, BlankCutPrefixCannotTakeOver)
     ASSERT_TRUE(install_standin("schedule", d.root + "\\Program.exe"));
     std::string line = started_line(d, 10412, false);
     EXPECT_EQ(0u, line.find(d.program + "10412.exe -p"));
-    Sleep(300);
+    wait_standin_ended(d.root + "\\Program.exe");
     EXPECT_EQ("", recorded(d.root + "\\Program.exe"));
 }
 

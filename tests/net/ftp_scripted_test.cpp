@@ -485,7 +485,7 @@ TEST_F(FtpScripted, ServerThatStopsReadingTheDataIsGivenUpAfterTheTimeout)
             return;
         side.say(passive_reply("127,0,0,1", side.data_port));
         side.hear();   /* STOR */
-        SOCKET data = accept(side.data_listener, NULL, NULL);
+        SOCKET data = side.accept_data();
         side.say("150 Ok\r\n");
         side.hear(8000);   /* the data are never read */
         closesocket(data);

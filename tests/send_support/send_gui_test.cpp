@@ -54,7 +54,7 @@ protected:
         if (!advanced || !is_checked(advanced, IDC_SEND_SUPPORT))
             return false;
         click(advanced, IDC_ADV_OK);
-        if (!wait_message_box(program.pid, box, 30000))
+        if (!wait_message_box(program.pid, box, 120000))   /* past the upload's own 30-second limits */
             return false;
         if (shot)
             screenshot(make_scratch_dir((std::string("shots_") + shot).c_str()) + "\\" + shot);

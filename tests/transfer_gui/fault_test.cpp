@@ -48,14 +48,6 @@ Installation locked_pc(const char *name, unsigned seed)
     return pc;
 }
 
-/* Runs a watcher of the machine underneath in the background: when the
-   file `when` appears, `then` is run (bounded to 60 s). */
-void on_file_appearing(const std::string &when, const std::string &then)
-{
-    ASSERT_EQ(0, run_unix("(timeout 60 sh -c 'while [ ! -e \"" + when + "\" ]; do :; done; " + then +
-                          "') >/dev/null 2>&1 &"));
-}
-
 }  // namespace
 
 TEST_F(Transfer, MenuEndedWhileTheLastBoxIsUpLeavesThePcLocked)

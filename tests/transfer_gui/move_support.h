@@ -22,7 +22,7 @@
 
 static const char *const DONE_OUT = "Så er filerne kopieret til disk enheden!";
 static const char *const DONE_BACK = "Så er filerne kopieret til harddisken!";
-static const int BOX_WAIT = 30000;
+static const int BOX_WAIT = 60000;
 
 /* Deterministic incompressible bytes. */
 inline std::string random_bytes(size_t n, unsigned seed)
@@ -100,9 +100,10 @@ inline void insert(const Disk &disk)
 /* Contents of a disk (Unix side), for byte-for-byte comparisons. */
 inline std::string disk_listing(const Disk &disk)
 {
-    run_unix("cd '" + disk.dir() + "' && find . -type f ! -name .listing -exec md5sum {} + | sort > /tmp/kiro_listing.txt");
-    std::string listing = read_file(windows_path("/tmp/kiro_listing.txt"));
-    return listing;
+    std::string listing = make_scratch_dir("listing") + "\\listing.txt";
+    run_unix("cd '" + disk.dir() + "' && find . -type f ! -name .listing -exec md5sum {} + | sort > '" +
+             unix_path(listing) + "'");
+    return read_file(listing);
 }
 
 /* The menu of one PC. */
@@ -126,8 +127,8 @@ struct Menu {
     }
     void start_move()
     {
-        SendMessageA(GetDlgItem(window, IDC_START), BM_SETCHECK, BST_UNCHECKED, 0);
-        SendMessageA(GetDlgItem(window, IDC_MOVE), BM_SETCHECK, BST_CHECKED, 0);
+        send_message(GetDlgItem(window, IDC_START), BM_SETCHECK, BST_UNCHECKED, 0);
+        send_message(GetDlgItem(window, IDC_MOVE), BM_SETCHECK, BST_CHECKED, 0);
         click(window, IDC_OK);
     }
     /* Waits for the next box; records a failure when none comes or its text
@@ -146,13 +147,26 @@ struct Menu {
         answer(box, button);
         return seen;
     }
-    /* No box may come while the progress dialog closes. */
+    /* No box may come while the progress dialog closes: watched for at
+       least ms and until the dialog has gone (boxes come only before). */
     void expect_no_box(int ms = 1500)
     {
-        MessageBoxSeen box;
-        if (wait_message_box(program.pid, box, ms)) {
-            ADD_FAILURE() << "unexpected box: " << box.text;
-            answer(box, IDCANCEL);
+        DWORD start = GetTickCount();
+        for (;;) {
+            bool dialog_up = false;
+            for (HWND w : top_windows(program.pid)) {
+                if (class_name(w) != "#32770" || w == window)
+                    continue;
+                dialog_up = true;
+                if (HWND text = GetDlgItem(w, 0xFFFF)) {
+                    ADD_FAILURE() << "unexpected box: " << window_text(text);
+                    answer(MessageBoxSeen{ w, window_text(w), window_text(text), NULL, NULL }, IDCANCEL);
+                }
+            }
+            int waited = (int)(GetTickCount() - start);
+            if ((!dialog_up && waited >= ms) || waited >= BOX_WAIT)
+                return;
+            pause_ms(20);
         }
     }
     /* Waits until the progress dialog has gone. */
@@ -168,6 +182,11 @@ struct Menu {
                 return true;
             pause_ms(50);
         } while ((int)(GetTickCount() - start) < ms);
+        std::string up;
+        for (HWND w : top_windows(program.pid))
+            if (class_name(w) == "#32770" && w != window)
+                up += " \"" + window_text(w) + "\"";
+        fprintf(stderr, "move_support: still up after %d ms:%s\n", ms, up.c_str());
         return false;
     }
     std::string label(int id) { return control_text(window, id); }
@@ -209,9 +228,46 @@ inline void move_out_one_disk(const Installation &pc)
     run_move(pc, { Step(DONE_OUT, IDOK) });
 }
 
+inline std::string shell_quoted(const std::string &text)
+{
+    std::string q = "'";
+    for (char c : text)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
 class Transfer : public ::testing::Test {
 protected:
-    void TearDown() override { remove_drive('e'); }
+    /* Runs a watcher of the machine underneath in the background: when the
+       file `when` appears, the shell command `then` is run. It looks every
+       2 ms for at most 60 s, and is ended with the test. */
+    void on_file_appearing(const std::string &when, const std::string &then)
+    {
+        static int count = 0;
+        char temp[MAX_PATH];
+        GetTempPathA(sizeof temp, temp);
+        std::string pid_file = unix_path(std::string(temp) + "kiro-watcher-" + std::to_string(GetCurrentProcessId()) +
+                                         "-" + std::to_string(++count));
+        const char *watch = "import os, subprocess, sys, time\n"
+                            "end = time.monotonic() + 60\n"
+                            "while not os.path.exists(sys.argv[1]):\n"
+                            "    if time.monotonic() > end:\n"
+                            "        sys.exit(1)\n"
+                            "    time.sleep(0.002)\n"
+                            "sys.exit(subprocess.call([\"/bin/sh\", \"-c\", sys.argv[2]]))\n";
+        ASSERT_EQ(0, run_unix("/usr/bin/python3 -c " + shell_quoted(watch) + " " + shell_quoted(when) + " " +
+                              shell_quoted(then) + " >/dev/null 2>&1 </dev/null & echo $! >" +
+                              shell_quoted(pid_file)));
+        watchers.push_back(pid_file);
+    }
+    void TearDown() override
+    {
+        for (const std::string &pid_file : watchers)
+            run_unix("kill $(cat " + shell_quoted(pid_file) + ") 2>/dev/null; rm -f " + shell_quoted(pid_file));
+        watchers.clear();
+        remove_drive('e');
+    }
+    std::vector<std::string> watchers;   /* files holding their process ids */
 };
 
 

@@ -20,22 +20,15 @@ namespace {
 void run_move_from(const std::string &cwd, const std::string &command_line, const std::vector<Step> &steps)
 {
     std::string exe = cwd + "kiromenu.exe";
-    std::vector<char> line(command_line.begin(), command_line.end());
-    line.push_back('\0');
-    STARTUPINFOA si;
-    ZeroMemory(&si, sizeof si);
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi;
-    ASSERT_TRUE(CreateProcessA(exe.c_str(), line.data(), NULL, NULL, FALSE, 0, NULL, cwd.c_str(), &si, &pi));
-    CloseHandle(pi.hThread);
-    Program program = { pi.hProcess, pi.dwProcessId };
+    Program program = start_program_line(exe, command_line, cwd.c_str());
+    ASSERT_TRUE(program.process) << command_line;
     HWND window = wait_main_menu(program.pid);
     if (!window) {
         kill_program(program);
         FAIL() << "no main menu for " << command_line;
     }
-    SendMessageA(GetDlgItem(window, IDC_START), BM_SETCHECK, BST_UNCHECKED, 0);
-    SendMessageA(GetDlgItem(window, IDC_MOVE), BM_SETCHECK, BST_CHECKED, 0);
+    send_message(GetDlgItem(window, IDC_START), BM_SETCHECK, BST_UNCHECKED, 0);
+    send_message(GetDlgItem(window, IDC_MOVE), BM_SETCHECK, BST_CHECKED, 0);
     click(window, IDC_OK);
     for (const Step &step : steps) {
         MessageBoxSeen box;

@@ -18,6 +18,9 @@ namespace {
 
 const char *const LIVE_SET =
     "[global]\r\ninsnr=7\r\nversion=10327\r\ndisknr=1\r\nantaldiske=1\r\nskemal\xE5st=nej\r\n";
+/* The last disk of a set whose PC was cut off between its lock and this
+   mark: perhaps the only copy of the data. */
+const char *const UNMARKED_SET = "[global]\r\ninsnr=7\r\nversion=10327\r\ndisknr=1\r\nantaldiske=1\r\n";
 const char *const STALE_SET =
     "[global]\r\ninsnr=7\r\nversion=10327\r\ndisknr=1\r\nantaldiske=1\r\nskemal\xE5st=ja\r\n";
 
@@ -51,21 +54,24 @@ TEST(TransferBoxes, GuardQuestionsAreWarningsWithNoAsDefault)
     ASSERT_FALSE(fs.dir.empty());
     ASSERT_TRUE(make_dirs(windows_path(fs.dir + "/KIRO-Flyt7")));
     std::string flyt = windows_path(fs.dir + "/KIRO-Flyt7/flyt.ini");
-    ASSERT_TRUE(write_file(flyt, LIVE_SET));
     ScopedDrive drive('e', DRIVE_REMOVABLE, fs.dir);
 
-    become_pc("boxes_out", false);
-    {
-        ScriptedBoxes boxes({ IDNO });
-        run_move_to_device(NULL);
-        ASSERT_EQ(1u, boxes.shown.size());
-        EXPECT_EQ("Advarsel!", boxes.shown[0].caption);
-        EXPECT_EQ(GUARD_STYLE, boxes.shown[0].style);
-        EXPECT_TRUE(boxes.shown[0].owner != NULL);
+    for (const char *set : { LIVE_SET, UNMARKED_SET }) {
+        SCOPED_TRACE(set);
+        ASSERT_TRUE(write_file(flyt, set));
+        become_pc("boxes_out", false);
+        {
+            ScriptedBoxes boxes({ IDNO });
+            run_move_to_device(NULL);
+            ASSERT_EQ(1u, boxes.shown.size());
+            EXPECT_EQ("Advarsel!", boxes.shown[0].caption);
+            EXPECT_EQ(GUARD_STYLE, boxes.shown[0].style);
+            EXPECT_TRUE(boxes.shown[0].owner != NULL);
+        }
+        EXPECT_EQ(set, read_file(flyt));
+        EXPECT_FALSE(g_settings.schedule_locked);
+        EXPECT_FALSE(file_exists(std::string(g_settings.data_dir) + "Data.zip"));
     }
-    EXPECT_EQ(LIVE_SET, read_file(flyt));
-    EXPECT_FALSE(g_settings.schedule_locked);
-    EXPECT_FALSE(file_exists(std::string(g_settings.data_dir) + "Data.zip"));
 
     ASSERT_TRUE(write_file(flyt, STALE_SET));
     become_pc("boxes_back", true);

@@ -118,7 +118,7 @@ TEST_F(Transfer, ThreeDiskRoundTripJoinsTheVolumesInOrder)
         snprintf(volume, sizeof volume, "Data.z%02d", k + 1);
         EXPECT_TRUE(file_exists(windows_path(unix_file(*disks[k], volume))));
     }
-    std::string joined = "/tmp/kiro_joined.zip";
+    std::string joined = unix_path(make_scratch_dir("joined")) + "/joined.zip";
     EXPECT_EQ(0, run_unix("cat '" + unix_file(d1, "Data.z01") + "' '" + unix_file(d2, "Data.z02") + "' '" +
                           unix_file(d3, "Data.z03") + "' > " + joined + " && unzip -tq " + joined + " >/dev/null"));
 
@@ -508,7 +508,7 @@ TEST_F(Transfer, DisksTooSmallAreRefusedAndTheCountStaysExact)
     }
     EXPECT_EQ("ja", locked_key(a));
     EXPECT_FALSE(file_exists(windows_path(small.dir() + "/KIRO-Flyt7")));
-    std::string joined = "/tmp/kiro_joined2.zip";
+    std::string joined = unix_path(make_scratch_dir("joined")) + "/joined.zip";
     EXPECT_EQ(0, run_unix("cat '" + unix_file(d1, "Data.z01") + "' '" + unix_file(big, "Data.z02") + "' > " +
                           joined + " && unzip -tq " + joined + " >/dev/null"));
     EXPECT_EQ("2", ini_value(flyt_ini(d1), "antaldiske"));

@@ -3,9 +3,26 @@
  */
 #include "driver.h"
 
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+/* A wait that ran out says what did not happen, on the standard error
+   stream beside the test's own report. */
+static void report(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    fputs("driver: ", stderr);
+    vfprintf(stderr, format, args);
+    fputc('\n', stderr);
+    va_end(args);
+    fflush(stderr);
+}
+
+/* Every program started here that may still run, by a handle of our own. */
+static std::vector<HANDLE> g_started;
 
 void pause_ms(int ms)
 {
@@ -25,10 +42,15 @@ void pause_ms(int ms)
 
 Program start_program(const std::string &exe, const std::string &args, const char *cwd)
 {
-    Program program = { NULL, 0 };
     std::string line = "\"" + exe + "\"";
     if (!args.empty())
         line += " " + args;
+    return start_program_line(exe, line, cwd);
+}
+
+Program start_program_line(const std::string &exe, const std::string &line, const char *cwd)
+{
+    Program program = { NULL, 0 };
     std::vector<char> buffer(line.begin(), line.end());
     buffer.push_back('\0');
     STARTUPINFOA si;
@@ -39,8 +61,39 @@ Program start_program(const std::string &exe, const std::string &args, const cha
         CloseHandle(pi.hThread);
         program.process = pi.hProcess;
         program.pid = pi.dwProcessId;
+        /* The handles of programs that have ended are let go. */
+        for (size_t i = 0; i < g_started.size();) {
+            if (WaitForSingleObject(g_started[i], 0) == WAIT_OBJECT_0) {
+                CloseHandle(g_started[i]);
+                g_started.erase(g_started.begin() + i);
+            } else {
+                i++;
+            }
+        }
+        HANDLE own = NULL;
+        if (DuplicateHandle(GetCurrentProcess(), pi.hProcess, GetCurrentProcess(), &own, 0, FALSE,
+                            DUPLICATE_SAME_ACCESS))
+            g_started.push_back(own);
+    } else {
+        report("could not start %s (error %lu)", exe.c_str(), GetLastError());
     }
     return program;
+}
+
+int end_started_programs()
+{
+    int running = 0;
+    for (HANDLE process : g_started) {
+        if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) {
+            running++;
+            TerminateProcess(process, 99);
+            if (WaitForSingleObject(process, 10000) != WAIT_OBJECT_0)
+                report("a program left running did not end within 10 s");
+        }
+        CloseHandle(process);
+    }
+    g_started.clear();
+    return running;
 }
 
 bool is_running(const Program &program)
@@ -64,6 +117,7 @@ int wait_exit(Program &program, int timeout_ms)
         return -1;
     DWORD r = WaitForSingleObject(program.process, (DWORD)timeout_ms);
     if (r != WAIT_OBJECT_0) {
+        report("process %lu did not end within %d ms; it was ended", program.pid, timeout_ms);
         kill_program(program);
         return -1;
     }
@@ -97,12 +151,27 @@ std::vector<HWND> top_windows(DWORD pid)
     return search.found;
 }
 
+/* The text of a window of any process; false when its thread did not
+   answer within 5 s. Never with SMTO_ABORTIFHUNG: Wine counts a thread as
+   hung when it has not asked for a message for five seconds, as the thread
+   of a box shown at the end of a long operation has not, until the box's
+   message loop starts. */
+static bool read_text(HWND window, std::string &text)
+{
+    char buffer[4096];
+    buffer[0] = '\0';
+    DWORD_PTR length = 0;
+    bool answered = SendMessageTimeoutA(window, WM_GETTEXT, sizeof buffer, (LPARAM)buffer, SMTO_NORMAL, 5000,
+                                        &length) != 0;
+    buffer[sizeof buffer - 1] = '\0';
+    text = buffer;
+    return answered;
+}
+
 std::string window_text(HWND window)
 {
-    char text[4096];
-    text[0] = '\0';
-    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, 2000, NULL);
-    text[sizeof text - 1] = '\0';
+    std::string text;
+    read_text(window, text);
     return text;
 }
 
@@ -114,9 +183,14 @@ std::string control_text(HWND dialog, int id)
 
 std::string wait_text(HWND dialog, int id, const std::string &expected, int timeout_ms)
 {
+    DWORD start = GetTickCount();
     std::string text = control_text(dialog, id);
-    for (int waited = 0; (expected.empty() ? text.empty() : text != expected) && waited < timeout_ms;
-         waited += 50) {
+    while (expected.empty() ? text.empty() : text != expected) {
+        if ((int)(GetTickCount() - start) >= timeout_ms) {
+            report("control %d still reads \"%s\" after %d ms, not %s%s%s", id, text.c_str(), timeout_ms,
+                   expected.empty() ? "any text" : "\"", expected.c_str(), expected.empty() ? "" : "\"");
+            break;
+        }
         pause_ms(50);
         text = control_text(dialog, id);
     }
@@ -134,7 +208,7 @@ std::string class_name(HWND window)
 bool is_checked(HWND dialog, int id)
 {
     DWORD_PTR state = 0;
-    SendMessageTimeoutA(GetDlgItem(dialog, id), BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 2000, &state);
+    SendMessageTimeoutA(GetDlgItem(dialog, id), BM_GETCHECK, 0, 0, SMTO_NORMAL, 5000, &state);
     return state == BST_CHECKED;
 }
 
@@ -151,6 +225,9 @@ HWND wait_window(DWORD pid, const char *wanted_class, const char *caption, int t
         }
         pause_ms(20);
     } while ((int)(GetTickCount() - start) < timeout_ms);
+    report("no window of process %lu of class %s and caption %s%s%s within %d ms", pid,
+           wanted_class ? wanted_class : "(any)", caption ? "\"" : "", caption ? caption : "(any)",
+           caption ? "\"" : "", timeout_ms);
     return NULL;
 }
 
@@ -161,6 +238,40 @@ HWND wait_main_menu(DWORD pid, int timeout_ms)
     if (menu)
         wait_text(menu, START_CHOICE, "");
     return menu;
+}
+
+bool wait_idle(HWND window, int timeout_ms)
+{
+    DWORD_PTR ignored = 0;
+    if (SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, (UINT)timeout_ms, &ignored))
+        return true;
+    report("window %p did not get back to its messages within %d ms", (void *)window, timeout_ms);
+    return false;
+}
+
+LRESULT send_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam, int timeout_ms)
+{
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(window, message, wparam, lparam, SMTO_NORMAL, (UINT)timeout_ms, &result)) {
+        report("message 0x%x to window %p not answered within %d ms", message, (void *)window, timeout_ms);
+        return 0;
+    }
+    return (LRESULT)result;
+}
+
+bool wait_checked(HWND dialog, int id, int timeout_ms)
+{
+    DWORD start = GetTickCount();
+    while (!is_checked(dialog, id)) {
+        if ((int)(GetTickCount() - start) >= timeout_ms) {
+            report("control %d not checked within %d ms", id, timeout_ms);
+            return false;
+        }
+        pause_ms(20);
+    }
+    /* Checked in the middle of the click: the rest of it is handled too. */
+    wait_idle(dialog);
+    return is_checked(dialog, id);
 }
 
 void click(HWND dialog, int id)
@@ -196,20 +307,21 @@ bool wait_message_box(DWORD pid, MessageBoxSeen &box, int timeout_ms)
             if (!text)
                 continue;
             box.window = window;
-            box.caption = window_text(window);
-            box.text = window_text(text);
+            if (!read_text(window, box.caption) || !read_text(text, box.text))
+                continue;   /* looked at again */
             box.owner = GetWindow(window, GW_OWNER);
             HWND icon_control = GetDlgItem(window, 0x440);
             if (!icon_control)
                 icon_control = GetDlgItem(window, 0x14);
             DWORD_PTR icon = 0;
             if (icon_control)
-                SendMessageTimeoutA(icon_control, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 2000, &icon);
+                SendMessageTimeoutA(icon_control, STM_GETICON, 0, 0, SMTO_NORMAL, 5000, &icon);
             box.icon = (HICON)icon;
             return true;
         }
         pause_ms(20);
     } while ((int)(GetTickCount() - start) < timeout_ms);
+    report("no message box of process %lu within %d ms", pid, timeout_ms);
     return false;
 }
 
@@ -217,8 +329,14 @@ void answer(const MessageBoxSeen &box, int button)
 {
     HWND control = GetDlgItem(box.window, button);
     PostMessageA(box.window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), (LPARAM)control);
-    for (int i = 0; i < 250 && IsWindow(box.window); i++)
+    DWORD start = GetTickCount();
+    while (IsWindow(box.window)) {
+        if (GetTickCount() - start >= 10000) {
+            report("the box \"%s\" was still up 10 s after button %d", box.text.c_str(), button);
+            break;
+        }
         pause_ms(20);
+    }
 }
 
 /* 32 x 32 pixels of a memory bitmap; with icon, the icon drawn on a
@@ -258,6 +376,110 @@ static std::vector<DWORD> pixels_32(HICON icon, COLORREF background, int x, int 
     return pixels;
 }
 
+/* Reading the screen. Wine's order of windows and the X server's may
+   differ: a window another test maps is put on top by the X server even
+   where Wine keeps a topmost box above it. So the X server itself is
+   asked which window shows at the icon. */
+
+/* The X window that shows a top-level window (Wine keeps its id as a
+   property of the window); 0 when there is none. */
+static unsigned long x_window(HWND window)
+{
+    return (unsigned long)(ULONG_PTR)GetPropA(GetAncestor(window, GA_ROOT), "__wine_x11_whole_window");
+}
+
+/* Whether X window xid is the one shown at the corners and the centre of
+   area, raised to the top first when asked (Xlib through Python). */
+static bool x_on_top(unsigned long xid, const RECT &area, bool raise)
+{
+    static const char *const script =
+        "import ctypes, sys\n"
+        "c = ctypes\n"
+        "x = c.CDLL('libX11.so.6')\n"
+        "x.XOpenDisplay.restype = c.c_void_p\n"
+        "x.XOpenDisplay.argtypes = [c.c_char_p]\n"
+        "x.XDefaultRootWindow.restype = c.c_ulong\n"
+        "x.XDefaultRootWindow.argtypes = [c.c_void_p]\n"
+        "x.XRaiseWindow.argtypes = [c.c_void_p, c.c_ulong]\n"
+        "x.XSync.argtypes = [c.c_void_p, c.c_int]\n"
+        "x.XTranslateCoordinates.argtypes = [c.c_void_p, c.c_ulong, c.c_ulong, c.c_int, c.c_int,\n"
+        "    c.POINTER(c.c_int), c.POINTER(c.c_int), c.POINTER(c.c_ulong)]\n"
+        "d = x.XOpenDisplay(None)\n"
+        "if not d:\n"
+        "    sys.exit(2)\n"
+        "root = x.XDefaultRootWindow(d)\n"
+        "w = int(sys.argv[1])\n"
+        "if sys.argv[2] == '1':\n"
+        "    x.XRaiseWindow(d, w)\n"
+        "    x.XSync(d, 0)\n"
+        "p = [int(v) for v in sys.argv[3:]]\n"
+        "tx, ty, child = c.c_int(), c.c_int(), c.c_ulong()\n"
+        "for i in range(0, len(p), 2):\n"
+        "    x.XTranslateCoordinates(d, root, root, p[i], p[i + 1], c.byref(tx), c.byref(ty),\n"
+        "                            c.byref(child))\n"
+        "    if child.value != w:\n"
+        "        sys.exit(1)\n";
+    LONG points[5][2] = { { area.left, area.top }, { area.right - 1, area.top },
+                          { area.left, area.bottom - 1 }, { area.right - 1, area.bottom - 1 },
+                          { (area.left + area.right) / 2, (area.top + area.bottom) / 2 } };
+    std::string command = std::string("/usr/bin/python3 -c \"") + script + "\" " + std::to_string(xid) +
+                          (raise ? " 1" : " 0");
+    for (auto &point : points)
+        command += " " + std::to_string((long)point[0]) + " " + std::to_string((long)point[1]);
+    return run_unix(command) == 0;
+}
+
+/* A visible window lies above window in Wine's order, over area. */
+static bool covered_in_wine(HWND window, const RECT &area)
+{
+    HWND top = GetAncestor(window, GA_ROOT);
+    for (HWND above = GetWindow(top, GW_HWNDPREV); above; above = GetWindow(above, GW_HWNDPREV)) {
+        RECT r, common;
+        if (IsWindowVisible(above) && GetWindowRect(above, &r) && IntersectRect(&common, &r, &area))
+            return true;
+    }
+    return false;
+}
+
+/* Raises window above all others, in Wine's order (posted, so that a busy
+   or hung program never holds the reader) and in the X server's; true when
+   it is then the one shown over area. */
+static bool bring_to_top(HWND window, const RECT &area)
+{
+    SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_ASYNCWINDOWPOS);
+    unsigned long xid = x_window(window);
+    return xid ? x_on_top(xid, area, true) : !covered_in_wine(window, area);
+}
+
+static bool still_on_top(HWND window, const RECT &area)
+{
+    unsigned long xid = x_window(window);
+    return xid ? x_on_top(xid, area, false) : !covered_in_wine(window, area);
+}
+
+/* One reader of the screen at a time in the whole prefix: a mutex of the
+   same name in every process. */
+static HANDLE lock_screen()
+{
+    HANDLE lock = CreateMutexA(NULL, FALSE, "kiro-test-screen-readers");
+    DWORD r = lock ? WaitForSingleObject(lock, 60000) : WAIT_FAILED;
+    if (r == WAIT_OBJECT_0 || r == WAIT_ABANDONED)
+        return lock;
+    report("the screen stayed locked by another test for 60 s");
+    if (lock)
+        CloseHandle(lock);
+    return NULL;
+}
+
+static void unlock_screen(HANDLE lock)
+{
+    if (lock) {
+        ReleaseMutex(lock);
+        CloseHandle(lock);
+    }
+}
+
 UINT message_box_icon(const MessageBoxSeen &box)
 {
     /* Icon handles of another process cannot be drawn here, and ours differ
@@ -268,21 +490,28 @@ UINT message_box_icon(const MessageBoxSeen &box)
         control = GetDlgItem(box.window, 0x14);
     DWORD_PTR icon = 0;
     if (control)
-        SendMessageTimeoutA(control, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 2000, &icon);
+        SendMessageTimeoutA(control, STM_GETICON, 0, 0, SMTO_NORMAL, 5000, &icon);
     if (!control || !icon)
         return 0;
-    /* Other tests show windows on the same display: the box comes to the
-       top first, so what is read off the screen is its icon. */
-    SetWindowPos(box.window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     RECT r;
     GetWindowRect(control, &r);
     struct { LPCSTR id; UINT style; } icons[] = {
         { IDI_HAND, MB_ICONERROR }, { IDI_EXCLAMATION, MB_ICONWARNING },
         { IDI_ASTERISK, MB_ICONINFORMATION }, { IDI_QUESTION, MB_ICONQUESTION },
     };
-    /* A box that has just appeared may not have drawn its icon yet: look
-       again for a while before saying it shows none. */
-    for (int look = 0; look < 20; look++) {
+    HANDLE lock = lock_screen();
+    bool was_topmost = (GetWindowLongA(box.window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+    /* A box that has just appeared, or just come to the top, may not have
+       drawn its icon yet: look again for a while before saying it shows
+       none. A reading while another window showed over the icon counts for
+       nothing. */
+    UINT found = 0;
+    DWORD start = GetTickCount();
+    while (!found && GetTickCount() - start < 15000 && IsWindow(box.window)) {
+        if (!bring_to_top(box.window, r)) {
+            pause_ms(50);
+            continue;
+        }
         std::vector<DWORD> seen;
         for (int attempt = 0; attempt < 10; attempt++) {
             seen = pixels_32(NULL, 0, r.left, r.top);
@@ -290,14 +519,23 @@ UINT message_box_icon(const MessageBoxSeen &box)
             if (seen == pixels_32(NULL, 0, r.left, r.top))
                 break;
         }
+        if (!still_on_top(box.window, r))
+            continue;
         DWORD corner = seen[0];
         COLORREF background = RGB((corner >> 16) & 0xFF, (corner >> 8) & 0xFF, corner & 0xFF);
         for (auto &i : icons)
             if (pixels_32(LoadIconA(NULL, i.id), background, 0, 0) == seen)
-                return i.style;
-        pause_ms(50);
+                found = i.style;
+        if (!found)
+            pause_ms(50);
     }
-    return 0;
+    if (!was_topmost && IsWindow(box.window))
+        SetWindowPos(box.window, HWND_NOTOPMOST, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_ASYNCWINDOWPOS);
+    unlock_screen(lock);
+    if (!found)
+        report("the icon of the box \"%s\" matched no standard icon within 15 s", box.text.c_str());
+    return found;
 }
 
 static BOOL CALLBACK collect_button(HWND window, LPARAM param)
@@ -403,6 +641,7 @@ int run_unix(const std::string &command, int timeout_ms)
         }
         pause_ms(10);
     }
+    report("the command did not end within %d ms: %s", timeout_ms, command.c_str());
     return -1;
 }
 

@@ -21,6 +21,13 @@ struct Program {
 /* Starts exe with the command line "exe args" (exe passed as the
    application name too) in directory cwd (NULL: the test's own). */
 Program start_program(const std::string &exe, const std::string &args, const char *cwd = NULL);
+/* The same with the whole command line as given (its first word as a
+   user's shortcut or prompt gives it, e.g. a bare "kiromenu.exe"). */
+Program start_program_line(const std::string &exe, const std::string &line, const char *cwd = NULL);
+/* Ends every program started by start_program that still runs and answers
+   how many there were: a test that fails early leaves its menu behind, and
+   the next test must not find it on the display. */
+int end_started_programs();
 /* Waits for the end; the exit code, or -1 on time-out (the process is then
    killed). Closes the handle. */
 int wait_exit(Program &program, int timeout_ms = 20000);
@@ -45,6 +52,18 @@ std::string wait_text(HWND dialog, int id, const std::string &expected, int time
 std::string class_name(HWND window);
 bool is_checked(HWND dialog, int id);
 
+/* Waits until the thread of window has handled what it was doing and is
+   back at its messages (a message sent to it has been answered); false
+   after timeout_ms. What a posted message or an input event set going is
+   only over once its effect has been seen: wait for that first. */
+bool wait_idle(HWND window, int timeout_ms = 20000);
+/* A message sent to a window of another process, answered within
+   timeout_ms (0 otherwise). */
+LRESULT send_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam, int timeout_ms = 10000);
+/* Waits until control id of dialog is checked and the dialog has handled
+   the click; the final state. */
+bool wait_checked(HWND dialog, int id, int timeout_ms = 5000);
+
 /* Posts a click on button id of dialog (WM_COMMAND with BN_CLICKED). */
 void click(HWND dialog, int id);
 /* Posts BM_CLICK to control id: the control behaves as if clicked (a
@@ -67,7 +86,10 @@ bool wait_message_box(DWORD pid, MessageBoxSeen &box, int timeout_ms = 10000);
 /* Presses a message box's button (IDOK, IDYES, ...), waits until it is gone. */
 void answer(const MessageBoxSeen &box, int button);
 /* Which of the standard icons the box shows: MB_ICONERROR, MB_ICONWARNING,
-   MB_ICONINFORMATION, MB_ICONQUESTION or 0. */
+   MB_ICONINFORMATION, MB_ICONQUESTION or 0. The icon is read off the
+   screen, which every test of the prefix shares: the box is put on top,
+   and a reading counts only when the X server shows the box's own window
+   over the icon before and after it; one test reads at a time. */
 UINT message_box_icon(const MessageBoxSeen &box);
 /* The ids of the box's push buttons, in creation order. */
 std::vector<int> message_box_buttons(const MessageBoxSeen &box);

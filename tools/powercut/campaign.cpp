@@ -432,11 +432,16 @@ void choose(HWND dialog, int id)
 int drive_entry(HWND dialog, const char *prefix)
 {
     HWND combo = GetDlgItem(dialog, IDC_DRIVE_LIST);
-    int n = (int)SendMessageW(combo, CB_GETCOUNT, 0, 0);
+    DWORD_PTR count = 0;
+    if (!SendMessageTimeoutW(combo, CB_GETCOUNT, 0, 0, SMTO_NORMAL, 10000, &count))
+        return -1;
+    int n = (int)count;
     for (int i = 0; i < n; i++) {
         wchar_t wide[600] = L"";
         char text[600] = "";
-        SendMessageW(combo, CB_GETLBTEXT, i, (LPARAM)wide);
+        DWORD_PTR got = 0;
+        if (!SendMessageTimeoutW(combo, CB_GETLBTEXT, i, (LPARAM)wide, SMTO_NORMAL, 10000, &got))
+            return -1;
         WideCharToMultiByte(1252, 0, wide, -1, text, sizeof text, NULL, NULL);
         if (strncmp(text, prefix, strlen(prefix)) == 0)
             return i;
@@ -449,8 +454,8 @@ int drive_entry(HWND dialog, const char *prefix)
 bool start_action(const Place &p, const Plan &s, const Program &program, HWND menu)
 {
     if (s.action == ACTION_MOVE) {
-        SendMessageA(GetDlgItem(menu, IDC_START), BM_SETCHECK, BST_UNCHECKED, 0);
-        SendMessageA(GetDlgItem(menu, IDC_MOVE), BM_SETCHECK, BST_CHECKED, 0);
+        send_message(GetDlgItem(menu, IDC_START), BM_SETCHECK, BST_UNCHECKED, 0);
+        send_message(GetDlgItem(menu, IDC_MOVE), BM_SETCHECK, BST_CHECKED, 0);
         click(menu, IDC_OK);
         return true;
     }
@@ -468,7 +473,7 @@ bool start_action(const Place &p, const Plan &s, const Program &program, HWND me
             pause_ms(50);
         if (entry < 0)
             return false;
-        SendDlgItemMessageA(advanced, IDC_DRIVE_LIST, CB_SETCURSEL, entry, 0);
+        send_message(GetDlgItem(advanced, IDC_DRIVE_LIST), CB_SETCURSEL, entry, 0);
         choose(advanced, IDC_MOVE_DRIVE);
     }
     click(advanced, IDC_ADV_OK);
