@@ -197,17 +197,7 @@ static int receive(ftp_socket s, char *bytes, int count, int flags)
 {
     if (tls_protected((SOCKET)s))
         return tls_receive((SOCKET)s, bytes, count, (flags & MSG_PEEK) != 0);
-    for (;;) {
-        int got = recv((SOCKET)s, bytes, count, flags);
-        if (got != SOCKET_ERROR)
-            return got;
-        int error = WSAGetLastError();
-        if (error == WSAEINTR)
-            continue;
-        if (error == WSAETIMEDOUT)
-            shutdown((SOCKET)s, SD_BOTH);
-        return -1;
-    }
+    return socket_receive((SOCKET)s, bytes, count, flags);
 }
 
 /* The reply being read by ftp_get_reply, if any, and when its reading

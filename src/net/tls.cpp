@@ -203,6 +203,21 @@ static int raw_send(SOCKET s, const char *bytes, int count)
     return sent;
 }
 
+int socket_receive(SOCKET s, char *bytes, int count, int flags)
+{
+    for (;;) {
+        int got = recv(s, bytes, count, flags);
+        if (got != SOCKET_ERROR)
+            return got;
+        int error = WSAGetLastError();
+        if (error == WSAEINTR)
+            continue;
+        if (error == WSAETIMEDOUT)
+            shutdown(s, SD_BOTH);
+        return -1;
+    }
+}
+
 /* One receive into the free room of the session's incoming buffer: the
    count, 0 when the server closed the connection, -1 on failure (also when
    the buffer is full, which no honest server causes). */
@@ -229,19 +244,10 @@ static int receive_more(TlsSession *t)
         }
         t->waited = true;
     }
-    for (;;) {
-        int got = recv(t->socket, t->incoming + t->incoming_used, room, 0);
-        if (got > 0)
-            t->incoming_used += got;
-        if (got != SOCKET_ERROR)
-            return got;
-        int error = WSAGetLastError();
-        if (error == WSAEINTR)
-            continue;
-        if (error == WSAETIMEDOUT)
-            shutdown(t->socket, SD_BOTH);
-        return -1;
-    }
+    int got = socket_receive(t->socket, t->incoming + t->incoming_used, room, 0);
+    if (got > 0)
+        t->incoming_used += got;
+    return got;
 }
 
 /* Sends a token Schannel made and frees it; false when sending failed. */

@@ -29,6 +29,10 @@
 int tls_connect(SOCKET s, const char *server_name, int timeout_ms, DWORD *error);
 /* True while s is protected by tls_connect. */
 bool tls_protected(SOCKET s);
+/* One receive of the bytes on the wire, as they come, repeated when
+   interrupted; a time-out gives the connection up (shut down both ways).
+   The byte count, 0 when the peer closed, -1 on failure. */
+int socket_receive(SOCKET s, char *bytes, int count, int flags);
 /* Encrypts and sends all count bytes; count, or -1 on failure. */
 int tls_send(SOCKET s, const char *bytes, int count);
 /* Up to count decrypted bytes into bytes, left to be received again when
