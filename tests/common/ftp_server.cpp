@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include "ftp_server.h"
+#include "scripted_server.h"
 #include "driver.h"
 #include "test_support.h"
 
@@ -40,26 +41,18 @@ int free_loopback_port()
 
 static bool accepts_connections(int port)
 {
-    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    SOCKET s = connect_loopback(port);
     if (s == INVALID_SOCKET)
         return false;
-    struct sockaddr_in address;
-    memset(&address, 0, sizeof address);
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons((u_short)port);
-    bool ok = connect(s, (struct sockaddr *)&address, sizeof address) == 0;
-    if (ok) {
-        /* Take the greeting so the server does not log a broken client. */
-        char greeting[256];
-        DWORD ms = 2000;
-        setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, (const char *)&ms, sizeof ms);
-        recv(s, greeting, sizeof greeting, 0);
-        send(s, "QUIT\r\n", 6, 0);
-        recv(s, greeting, sizeof greeting, 0);
-    }
+    /* Take the greeting so the server does not log a broken client. */
+    char greeting[256];
+    DWORD ms = 2000;
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, (const char *)&ms, sizeof ms);
+    recv(s, greeting, sizeof greeting, 0);
+    send(s, "QUIT\r\n", 6, 0);
+    recv(s, greeting, sizeof greeting, 0);
     closesocket(s);
-    return ok;
+    return true;
 }
 
 /* The port in the server's own start-up line
@@ -109,8 +102,7 @@ void FtpServer::stop()
 {
     if (pid_file.empty())
         return;
-    run_unix("test -s '" + pid_file + "' && kill $(cat '" + pid_file + "'); rm -f '" + pid_file +
-             "'");
+    end_unix_process(pid_file);
     pid_file.clear();
     port = 0;
 }

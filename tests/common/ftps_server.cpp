@@ -75,8 +75,7 @@ void FtpsServer::stop()
 {
     if (pid_file.empty())
         return;
-    run_unix("test -s '" + pid_file + "' && kill $(cat '" + pid_file + "'); rm -f '" + pid_file +
-             "'");
+    end_unix_process(pid_file);
     pid_file.clear();
     port = 0;
 }

@@ -121,6 +121,17 @@ bool write_file(const std::string &path, const std::string &content)
     return fclose(f) == 0 && ok;
 }
 
+std::string random_bytes(size_t n, unsigned seed)
+{
+    std::string s(n, '\0');
+    unsigned x = seed * 2654435761u + 1;
+    for (size_t i = 0; i < n; i++) {
+        x = x * 1103515245u + 12345u;
+        s[i] = (char)(x >> 16);
+    }
+    return s;
+}
+
 std::string read_file(const std::string &path)
 {
     std::string content;

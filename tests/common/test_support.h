@@ -19,6 +19,8 @@ bool write_file(const std::string &path, const std::string &content);
 std::string read_file(const std::string &path);
 bool file_exists(const std::string &path);
 bool make_dirs(const std::string &path);
+/* n deterministic bytes that do not compress, different for each seed. */
+std::string random_bytes(size_t n, unsigned seed);
 
 /* The folder of the running test executable, with a trailing backslash. */
 std::string test_exe_dir();

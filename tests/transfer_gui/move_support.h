@@ -24,18 +24,6 @@ static const char *const DONE_OUT = "Så er filerne kopieret til disk enheden!";
 static const char *const DONE_BACK = "Så er filerne kopieret til harddisken!";
 static const int BOX_WAIT = 60000;
 
-/* Deterministic incompressible bytes. */
-inline std::string random_bytes(size_t n, unsigned seed)
-{
-    std::string s(n, '\0');
-    unsigned x = seed * 2654435761u + 1;
-    for (size_t i = 0; i < n; i++) {
-        x = x * 1103515245u + 12345u;
-        s[i] = (char)(x >> 16);
-    }
-    return s;
-}
-
 /* Schedule data of a PC: two tables, a work file, an extra ini file. */
 inline void fill_data(const Installation &pc, size_t big, unsigned seed)
 {
@@ -263,7 +251,7 @@ protected:
     void TearDown() override
     {
         for (const std::string &pid_file : watchers)
-            run_unix("kill $(cat " + shell_quoted(pid_file) + ") 2>/dev/null; rm -f " + shell_quoted(pid_file));
+            end_unix_process(pid_file);
         watchers.clear();
         remove_drive('e');
     }

@@ -645,6 +645,12 @@ int run_unix(const std::string &command, int timeout_ms)
     return -1;
 }
 
+void end_unix_process(const std::string &unix_pid_file)
+{
+    std::string quoted = "'" + unix_pid_file + "'";
+    run_unix("test -s " + quoted + " && kill $(cat " + quoted + ") 2>/dev/null; rm -f " + quoted);
+}
+
 bool screenshot(const std::string &png_windows_path)
 {
     std::string target = unix_path(png_windows_path);

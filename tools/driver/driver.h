@@ -97,6 +97,10 @@ std::vector<int> message_box_buttons(const MessageBoxSeen &box);
 /* Runs a command of the machine underneath (/bin/sh -c) and waits for it;
    its exit status, or -1 on time-out. */
 int run_unix(const std::string &command, int timeout_ms = 30000);
+/* Ends a Unix process started in the background by a test, whose id the
+   file at unix_pid_file holds, and removes the file; nothing when the
+   file is empty or gone. */
+void end_unix_process(const std::string &unix_pid_file);
 /* The Unix path of a Windows path, and the Windows path of a Unix path
    (always through drive Z:, the root file system). */
 std::string unix_path(const std::string &windows_path);

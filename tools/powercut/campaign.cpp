@@ -190,17 +190,6 @@ std::vector<LogLine> read_log(const Place &p)
 /* ------------------------------------------------------------------ */
 /* Starts                                                              */
 
-std::string random_bytes(size_t n, unsigned seed)
-{
-    std::string s(n, '\0');
-    unsigned x = seed * 2654435761u + 1;
-    for (size_t i = 0; i < n; i++) {
-        x = x * 1103515245u + 12345u;
-        s[i] = (char)(x >> 16);
-    }
-    return s;
-}
-
 /* Tables and an ini file of a PC. */
 Files pc_files(size_t big, unsigned seed)
 {
