@@ -104,6 +104,7 @@ echo "dist: stripped kiromenu.exe: $(wc -c < "$exe") -> $(wc -c < "$work/lean/ki
 # The certificate: the one given, or a throwaway one of this run.
 if [ -n "${SIGN_CERT:-}" ]; then
   cert=$SIGN_CERT key=$SIGN_KEY test_signed=
+  rm -f "$build/test-signing.crt"
   trust="$work/trust.pem"
   cat "$SIGN_CERT" ${SIGN_CA:+"$SIGN_CA"} > "$trust"
   [ -f /etc/ssl/certs/ca-certificates.crt ] && cat /etc/ssl/certs/ca-certificates.crt >> "$trust"
