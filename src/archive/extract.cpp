@@ -96,18 +96,36 @@ static HANDLE create_target(const char *target)
     return file;
 }
 
+/* A folder entry: made with every missing parent, whatever thread got to
+   its parent entries first; 0 when it is a folder afterwards, else
+   UNZIP_NOT_WRITTEN with the reason as last error. */
+static int make_folder(const char *target)
+{
+    char folder[sizeof(((ArchiveEntry *)0)->target)];
+    copy_text(folder, sizeof folder, target);
+    size_t n = strlen(folder);
+    while (n > 1 && (folder[n - 1] == '\\' || folder[n - 1] == '/'))
+        folder[--n] = '\0';
+    make_path(folder);
+    DWORD attributes = GetFileAttributesA(folder);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return UNZIP_NOT_WRITTEN;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return 0;
+    SetLastError(ERROR_ALREADY_EXISTS);   /* a file of that name is in the way */
+    return UNZIP_NOT_WRITTEN;
+}
+
 /* Extracts the archive's current entry to its surveyed target; 0 when it
-   is whole on disk. A file that cannot be written leaves its reason as
-   the last error. */
+   is whole on disk. A file or folder that cannot be made or written
+   leaves its reason as the last error. */
 static int extract_entry(unzFile zip, const ArchiveEntry *entry, char *buffer)
 {
     unz_file_info info;
     if (unzGetCurrentFileInfo(zip, &info, NULL, 0, NULL, 0, NULL, 0) != UNZ_OK)
         return UNZIP_DAMAGED;
-    if (is_folder_name(entry->name)) {
-        _mkdir(entry->target);   /* a folder entry: made here, one level */
-        return 0;
-    }
+    if (is_folder_name(entry->name))
+        return make_folder(entry->target);
     int code = unzOpenCurrentFile(zip);
     if (code != UNZ_OK) {
         unzCloseCurrentFile(zip);

@@ -1,9 +1,9 @@
 /*
  * Unpacking a surveyed archive: every entry written whole into its own
  * file by one of zip_threads() threads, its length and CRC checked, its
- * DOS time restored as the file's creation and last-write time. The
- * current directory is never changed: every entry goes to the target the
- * survey gave it.
+ * DOS time restored as the file's creation and last-write time; folder
+ * entries made with every missing parent. The current directory is never
+ * changed: every entry goes to the target the survey gave it.
  */
 #ifndef KIRO_ARCHIVE_EXTRACT_H
 #define KIRO_ARCHIVE_EXTRACT_H
@@ -15,10 +15,10 @@
 
 /* Writes every surveyed entry to its target; answers the code of the
    first entry in archive order that failed (its index in *failed when
-   failed is given), the last error set when a file could not be
-   written. Every entry before it is written whole; no entry is started
-   after a failure, but entries after it that were under way may be
-   written. */
+   failed is given), the last error set when a file or folder could not be
+   made or written. Every entry before it is written whole; no entry is
+   started after a failure, but entries after it that were under way may
+   be written. */
 int extract_surveyed(const char *archive, const ArchiveSurvey *survey, size_t *failed);
 
 /* Extracts every entry under target_dir: a relative name below it, a name

@@ -3,8 +3,8 @@
  * writers on the machine underneath (Info-ZIP's zip and unzip, Python's
  * zipfile): entry names as given, DOS times equal to the files' last-write
  * times, creating and appending, unpacking with times and missing folders
- * (the current directory left alone), damaged and hostile archives, and
- * names too long for their buffers.
+ * (the current directory left alone), folder entries in any order, damaged
+ * and hostile archives, and names too long for their buffers.
  */
 #include "archive/checksum.h"
 #include "archive/extract.h"
@@ -343,6 +343,43 @@ TEST(UnzipArchive, ArchiveFromInfoZipUnpacksHere)
     DWORD attributes = GetFileAttributesA((target + "\\data\\empty").c_str());
     EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY));
     EXPECT_EQ(0, test_archive((dir + "\\info.zip").c_str()));
+    remove_tree(dir);
+}
+
+TEST(UnzipArchive, FolderEntriesAreMadeWithTheirParentsInAnyOrder)
+{
+    std::string dir = make_scratch_dir("unzip_folders");
+    std::string archive = dir + "\\folders.zip";
+    /* A folder entry before its parent's, and one whose parents are no
+       entries at all. */
+    int status = -1;
+    std::string out = python(dir,
+                             "import sys, zipfile\n"
+                             "z = zipfile.ZipFile(sys.argv[1], 'w')\n"
+                             "for n in ('data/empty/', 'data/', 'log/old/2014/'):\n"
+                             "    z.writestr(zipfile.ZipInfo(n), b'')\n"
+                             "z.writestr('data/a.dat', b'a')\n"
+                             "z.close()\n",
+                             q(archive), &status);
+    ASSERT_EQ(0, status) << out;
+    for (unsigned threads : { 1u, 4u }) {
+        set_zip_threads(threads);
+        std::string target = dir + "\\target" + std::to_string(threads);
+        make_dirs(target);
+        EXPECT_EQ(0, unzip_archive(archive.c_str(), target.c_str()));
+        for (const char *folder : { "\\data\\empty", "\\log\\old\\2014" }) {
+            DWORD attributes = GetFileAttributesA((target + folder).c_str());
+            EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+                << threads << " threads: " << folder;
+        }
+        /* A folder that cannot be made (a file of its parent's name is in
+           the way) fails the extraction. */
+        std::string blocked = dir + "\\blocked" + std::to_string(threads);
+        make_dirs(blocked);
+        write_file(blocked + "\\log", "a file, not a folder");
+        EXPECT_EQ(UNZIP_NOT_WRITTEN, unzip_archive(archive.c_str(), blocked.c_str())) << threads << " threads";
+    }
+    set_zip_threads(0);
     remove_tree(dir);
 }
 
