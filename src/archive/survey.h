@@ -1,11 +1,11 @@
 /*
- * What an archive may hold before any of it is unpacked: the single
- * definition both moves use. An archive may come from anywhere, so it is
- * surveyed whole first: one pass over its central directory checks every
- * entry's name, where each entry goes, its method, that its local header
- * and data lie inside the archive, that no two entries share their bytes
- * or their target, and what they add up to, before anything is written.
- * The limits are named here, once.
+ * What an archive may hold before any of it is unpacked: the one place
+ * that says it, for every road that packs or unpacks a set. An archive
+ * may come from anywhere, so it is surveyed whole first: one pass over
+ * its central directory checks every entry's name, where each entry goes,
+ * its method, that its local header and data lie inside the archive, that
+ * no two entries share their bytes or their target, and what they add up
+ * to, before anything is written. The limits are named here, once.
  */
 #ifndef KIRO_ARCHIVE_SURVEY_H
 #define KIRO_ARCHIVE_SURVEY_H
