@@ -3,7 +3,8 @@
  * binary type, store one file through a passive data connection, log out.
  * Everything is synchronous on the calling thread, but no step waits for
  * the network longer than the client's time-out (30 seconds), after which
- * the connection counts as lost; that holds for a whole reply as well, so a
+ * the connection counts as lost. That holds for finding the server's
+ * address (a name server that never answers), and for a whole reply, so a
  * server that sends continuation lines without end, or a line one byte at a
  * time, cannot hold the menu. The dialogue with the server is traced on
  * the standard error stream ("> command", "< reply"). The module keeps one
@@ -24,6 +25,7 @@
 #include <windows.h>
 
 struct sockaddr_in;
+struct in_addr;
 
 typedef INT_PTR ftp_socket;
 
@@ -109,7 +111,14 @@ int ftp_security(void);
    status, a certificate error or a Windows Sockets error). */
 DWORD ftp_security_error(void);
 
-/* The time-out for connect, send and receive (milliseconds). For tests. */
+/* A resolver: the IPv4 address of a host name; 0, or a Windows Sockets
+   error. It runs on a thread of its own. */
+typedef int (*FtpResolver)(const char *name, struct in_addr *address);
+/* Replaces the system's resolver (NULL restores it). For tests. */
+void ftp_set_resolver(FtpResolver resolver);
+
+/* The time-out for resolving, connect, send and receive (milliseconds).
+   For tests. */
 void ftp_set_timeout(int milliseconds);
 int ftp_timeout(void);
 

@@ -118,6 +118,9 @@ static DWORD load_security(void)
 }
 
 static TlsSession g_sessions[TLS_SESSIONS];
+/* The uses a server's certificate must allow, any one of them. */
+static LPSTR SERVER_USAGES[] = { (LPSTR)szOID_PKIX_KP_SERVER_AUTH, (LPSTR)szOID_SERVER_GATED_CRYPTO,
+                                 (LPSTR)szOID_SGC_NETSCAPE };
 static CredHandle g_credentials;
 static bool g_have_credentials = false;
 
@@ -275,6 +278,57 @@ static void keep_extra(TlsSession *t, int given, const SecBuffer *extra)
     t->incoming_used = t->incoming_used - given + left;
 }
 
+/* The first handshake message: a new context and its token sent to the
+   server. 0, or the reason. */
+static DWORD start_handshake(TlsSession *t)
+{
+    SecBuffer out = { 0, SECBUFFER_TOKEN, NULL };
+    SecBufferDesc out_desc = { SECBUFFER_VERSION, 1, &out };
+    ULONG attributes = 0;
+    SECURITY_STATUS status =
+        g_sspi->InitializeSecurityContextA(&g_credentials, NULL, t->server_name, CONTEXT_FLAGS, 0, 0,
+                                           NULL, 0, &t->context, &out_desc, &attributes, NULL);
+    if (status != SEC_I_CONTINUE_NEEDED) {
+        if (out.pvBuffer)
+            g_sspi->FreeContextBuffer(out.pvBuffer);
+        if (status == SEC_E_OK)
+            g_sspi->DeleteSecurityContext(&t->context);
+        return (DWORD)(status == SEC_E_OK ? SEC_E_INTERNAL_ERROR : status);
+    }
+    t->have_context = true;
+    return send_token(t->socket, &out) ? 0 : socket_error(WSAECONNRESET);
+}
+
+/* One round: what has arrived goes to Schannel and its answer to the
+   server. SEC_E_OK when the handshake is complete, SEC_I_CONTINUE_NEEDED
+   or SEC_E_INCOMPLETE_MESSAGE when it goes on, or the reason it failed. */
+static SECURITY_STATUS handshake_round(TlsSession *t)
+{
+    int given = t->incoming_used;
+    SecBuffer in[2] = { { (ULONG)given, SECBUFFER_TOKEN, t->incoming }, { 0, SECBUFFER_EMPTY, NULL } };
+    SecBufferDesc in_desc = { SECBUFFER_VERSION, 2, in };
+    SecBuffer out = { 0, SECBUFFER_TOKEN, NULL };
+    SecBufferDesc out_desc = { SECBUFFER_VERSION, 1, &out };
+    ULONG attributes = 0;
+    SECURITY_STATUS status =
+        g_sspi->InitializeSecurityContextA(&g_credentials, &t->context, t->server_name, CONTEXT_FLAGS, 0,
+                                           0, &in_desc, 0, NULL, &out_desc, &attributes, NULL);
+    if (status == SEC_E_INCOMPLETE_MESSAGE) {
+        if (out.pvBuffer)
+            g_sspi->FreeContextBuffer(out.pvBuffer);
+        return status;
+    }
+    /* Also on failure: with extended errors the token is the alert that
+       tells the server why. */
+    bool sent = send_token(t->socket, &out);
+    if (FAILED(status))
+        return status;
+    if (!sent)
+        return (SECURITY_STATUS)socket_error(WSAECONNRESET);
+    keep_extra(t, given, &in[1]);
+    return status;
+}
+
 /* Runs handshake messages until the context is complete: from the first
    message when the session has no context yet, otherwise (the server sent
    a handshake message after the handshake) from what has arrived, even
@@ -284,22 +338,9 @@ static DWORD handshake(TlsSession *t, DWORD started, int timeout_ms)
 {
     bool need_more = false;
     if (!t->have_context) {
-        SecBuffer out = { 0, SECBUFFER_TOKEN, NULL };
-        SecBufferDesc out_desc = { SECBUFFER_VERSION, 1, &out };
-        ULONG attributes = 0;
-        SECURITY_STATUS status =
-            g_sspi->InitializeSecurityContextA(&g_credentials, NULL, t->server_name, CONTEXT_FLAGS, 0, 0,
-                                               NULL, 0, &t->context, &out_desc, &attributes, NULL);
-        if (status != SEC_I_CONTINUE_NEEDED) {
-            if (out.pvBuffer)
-                g_sspi->FreeContextBuffer(out.pvBuffer);
-            if (status == SEC_E_OK)
-                g_sspi->DeleteSecurityContext(&t->context);
-            return (DWORD)(status == SEC_E_OK ? SEC_E_INTERNAL_ERROR : status);
-        }
-        t->have_context = true;
-        if (!send_token(t->socket, &out))
-            return socket_error(WSAECONNRESET);
+        DWORD reason = start_handshake(t);
+        if (reason != 0)
+            return reason;
         need_more = true;
     }
     for (int round = 0; round < TLS_HANDSHAKE_ROUNDS; round++) {
@@ -312,38 +353,34 @@ static DWORD handshake(TlsSession *t, DWORD started, int timeout_ms)
             if (got < 0)
                 return socket_error(WSAECONNABORTED);
         }
-        int given = t->incoming_used;
-        SecBuffer in[2] = { { (ULONG)given, SECBUFFER_TOKEN, t->incoming },
-                            { 0, SECBUFFER_EMPTY, NULL } };
-        SecBufferDesc in_desc = { SECBUFFER_VERSION, 2, in };
-        SecBuffer out = { 0, SECBUFFER_TOKEN, NULL };
-        SecBufferDesc out_desc = { SECBUFFER_VERSION, 1, &out };
-        ULONG attributes = 0;
-        SECURITY_STATUS status =
-            g_sspi->InitializeSecurityContextA(&g_credentials, &t->context, t->server_name, CONTEXT_FLAGS, 0,
-                                               0, &in_desc, 0, NULL, &out_desc, &attributes, NULL);
-        if (status == SEC_E_INCOMPLETE_MESSAGE) {
-            if (out.pvBuffer)
-                g_sspi->FreeContextBuffer(out.pvBuffer);
-            need_more = true;
-            continue;
-        }
-        /* Also on failure: with extended errors the token is the alert
-           that tells the server why. */
-        bool sent = send_token(t->socket, &out);
-        if (FAILED(status))
-            return (DWORD)status;
-        if (!sent)
-            return socket_error(WSAECONNRESET);
-        keep_extra(t, given, &in[1]);
+        SECURITY_STATUS status = handshake_round(t);
         if (status == SEC_E_OK)
             return 0;
-        if (status != SEC_I_CONTINUE_NEEDED)
-            return (DWORD)status;  /* a client certificate asked for: there is none */
-        need_more = t->incoming_used == 0;
+        if (status == SEC_E_INCOMPLETE_MESSAGE)
+            need_more = true;
+        else if (status == SEC_I_CONTINUE_NEEDED)
+            need_more = t->incoming_used == 0;
+        else
+            return (DWORD)status;   /* also a client certificate asked for: there is none */
     }
     return (DWORD)SEC_E_INTERNAL_ERROR;
 }
+
+/* What the chain engine can find wrong with a chain, and the certificate
+   error it is reported as, the gravest first. */
+struct ChainFault {
+    DWORD mark;
+    DWORD error;
+};
+static const ChainFault CHAIN_FAULTS[] = {
+    { CERT_TRUST_IS_REVOKED, (DWORD)CRYPT_E_REVOKED },
+    { CERT_TRUST_IS_PARTIAL_CHAIN, (DWORD)CERT_E_CHAINING },
+    { CERT_TRUST_IS_UNTRUSTED_ROOT, (DWORD)CERT_E_UNTRUSTEDROOT },
+    { CERT_TRUST_IS_NOT_SIGNATURE_VALID, (DWORD)TRUST_E_CERT_SIGNATURE },
+    { CERT_TRUST_IS_NOT_TIME_VALID, (DWORD)CERT_E_EXPIRED },
+    { CERT_TRUST_IS_NOT_VALID_FOR_USAGE, (DWORD)CERT_E_WRONG_USAGE },
+    { CERT_TRUST_IS_CYCLIC, (DWORD)CERT_E_CHAINING },
+};
 
 /* The certificate error for what the chain engine found wrong with a
    chain, 0 when nothing. The SSL policy below should say the same, but
@@ -353,20 +390,9 @@ static DWORD chain_error(PCCERT_CHAIN_CONTEXT chain)
     DWORD status = chain->TrustStatus.dwErrorStatus;
     if (status == CERT_TRUST_NO_ERROR)
         return 0;
-    if (status & CERT_TRUST_IS_REVOKED)
-        return (DWORD)CRYPT_E_REVOKED;
-    if (status & CERT_TRUST_IS_PARTIAL_CHAIN)
-        return (DWORD)CERT_E_CHAINING;
-    if (status & CERT_TRUST_IS_UNTRUSTED_ROOT)
-        return (DWORD)CERT_E_UNTRUSTEDROOT;
-    if (status & CERT_TRUST_IS_NOT_SIGNATURE_VALID)
-        return (DWORD)TRUST_E_CERT_SIGNATURE;
-    if (status & CERT_TRUST_IS_NOT_TIME_VALID)
-        return (DWORD)CERT_E_EXPIRED;
-    if (status & CERT_TRUST_IS_NOT_VALID_FOR_USAGE)
-        return (DWORD)CERT_E_WRONG_USAGE;
-    if (status & CERT_TRUST_IS_CYCLIC)
-        return (DWORD)CERT_E_CHAINING;
+    for (const ChainFault &fault : CHAIN_FAULTS)
+        if (status & fault.mark)
+            return fault.error;
     /* Revocation is not asked for; its "unknown" marks are no verdict. */
     if ((status & ~(DWORD)(CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION)) == 0)
         return 0;
@@ -407,15 +433,12 @@ static DWORD verify_server(TlsSession *t)
     if (status != SEC_E_OK || !certificate)
         return (DWORD)(status != SEC_E_OK ? status : SEC_E_CERT_UNKNOWN);
 
-    static LPSTR server_usages[] = { (LPSTR)szOID_PKIX_KP_SERVER_AUTH,
-                                     (LPSTR)szOID_SERVER_GATED_CRYPTO,
-                                     (LPSTR)szOID_SGC_NETSCAPE };
     CERT_CHAIN_PARA chain_para;
     memset(&chain_para, 0, sizeof chain_para);
     chain_para.cbSize = sizeof chain_para;
     chain_para.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
-    chain_para.RequestedUsage.Usage.cUsageIdentifier = 3;
-    chain_para.RequestedUsage.Usage.rgpszUsageIdentifier = server_usages;
+    chain_para.RequestedUsage.Usage.cUsageIdentifier = sizeof SERVER_USAGES / sizeof SERVER_USAGES[0];
+    chain_para.RequestedUsage.Usage.rgpszUsageIdentifier = SERVER_USAGES;
     /* The certificates the server sent (its store) help to build the
        chain; the trusted roots are the system's. */
     PCCERT_CHAIN_CONTEXT chain = NULL;
@@ -539,9 +562,10 @@ static bool put_back(TlsSession *t, const char *bytes, int n)
     return true;
 }
 
-/* Decrypts the next record into the (empty) plain buffer: 1 (possibly
-   with no bytes), 0 when the server has closed, -1 on failure. */
-static int next_record(TlsSession *t)
+/* Waits until a whole record is in the incoming buffer: its length with
+   its header, 0 when the server has closed, -1 on failure (also for a
+   record longer than TLS allows). */
+static int whole_record(TlsSession *t)
 {
     for (;;) {
         if (t->incoming_used >= TLS_HEADER) {
@@ -549,20 +573,65 @@ static int next_record(TlsSession *t)
             int length = (head[3] << 8) | head[4];
             if (length > TLS_LONGEST_RECORD)
                 return -1;
-            int whole = TLS_HEADER + length;
-            if (t->incoming_used >= whole)
-                break;
+            if (t->incoming_used >= TLS_HEADER + length)
+                return TLS_HEADER + length;
         }
         int got = receive_more(t);
-        if (got == 0) {
+        if (got == 0)
             t->closed = true;
-            return 0;
-        }
-        if (got < 0)
-            return -1;
+        if (got <= 0)
+            return got;
     }
+}
+
+/* Copies the decrypted bytes into the plain buffer; false when there are
+   more than a record can hold. */
+static bool keep_plain(TlsSession *t, const SecBuffer *data)
+{
+    int n = data ? (int)data->cbBuffer : 0;
+    if (n > TLS_LONGEST_RECORD)
+        return false;
+    if (n > 0)
+        memcpy(t->plain, data->pvBuffer, (size_t)n);
+    t->plain_start = 0;
+    t->plain_end = n;
+    return true;
+}
+
+/* Drops the record of whole bytes from the incoming buffer. A handshake
+   message handed back (handed_back, SECBUFFER_EXTRA) lies in the record
+   just decrypted: it is saved before the record is dropped and then put in
+   front of what is still to come. False on failure. */
+static bool drop_record(TlsSession *t, int whole, const SecBuffer *handed_back)
+{
+    char *saved = NULL;
+    int saved_length = handed_back ? (int)handed_back->cbBuffer : 0;
+    if (saved_length > TLS_LONGEST_RECORD)
+        return false;
+    if (saved_length > 0) {
+        saved = (char *)malloc((size_t)saved_length);
+        if (!saved)
+            return false;
+        memcpy(saved, handed_back->pvBuffer, (size_t)saved_length);
+    }
+    memmove(t->incoming, t->incoming + whole, (size_t)(t->incoming_used - whole));
+    t->incoming_used -= whole;
+    bool kept = true;
+    if (saved) {
+        kept = put_back(t, saved, saved_length);
+        free(saved);
+    }
+    return kept;
+}
+
+/* Decrypts the next record into the (empty) plain buffer: 1 (possibly
+   with no bytes), 0 when the server has closed, -1 on failure. */
+static int next_record(TlsSession *t)
+{
+    int whole = whole_record(t);
+    if (whole <= 0)
+        return whole;
     const unsigned char type = (unsigned char)t->incoming[0];
-    int whole = TLS_HEADER + (((unsigned char)t->incoming[3] << 8) | (unsigned char)t->incoming[4]);
     SecBuffer parts[4] = { { (ULONG)whole, SECBUFFER_DATA, t->incoming },
                            { 0, SECBUFFER_EMPTY, NULL },
                            { 0, SECBUFFER_EMPTY, NULL },
@@ -583,41 +652,12 @@ static int next_record(TlsSession *t)
         else if (parts[i].BufferType == SECBUFFER_EXTRA)
             extra = &parts[i];
     }
-    int n = data ? (int)data->cbBuffer : 0;
-    if (n > TLS_LONGEST_RECORD)
+    bool renegotiate = status == SEC_I_RENEGOTIATE;
+    if (!keep_plain(t, data) || !drop_record(t, whole, renegotiate ? extra : NULL))
         return -1;
-    if (n > 0)
-        memcpy(t->plain, data->pvBuffer, (size_t)n);
-    t->plain_start = 0;
-    t->plain_end = n;
-    /* A handshake message handed back (SECBUFFER_EXTRA) lies in the record
-       just decrypted: it is saved before the record is dropped and then put
-       in front of what is still to come. */
-    char *handed_back = NULL;
-    int handed_back_length = 0;
-    if (status == SEC_I_RENEGOTIATE && extra && extra->cbBuffer > 0) {
-        handed_back_length = (int)extra->cbBuffer;
-        if (handed_back_length > TLS_LONGEST_RECORD)
-            return -1;
-        handed_back = (char *)malloc((size_t)handed_back_length);
-        if (!handed_back)
-            return -1;
-        memcpy(handed_back, extra->pvBuffer, (size_t)handed_back_length);
-    }
-    memmove(t->incoming, t->incoming + whole, (size_t)(t->incoming_used - whole));
-    t->incoming_used -= whole;
-    if (handed_back) {
-        bool kept = put_back(t, handed_back, handed_back_length);
-        free(handed_back);
-        if (!kept)
-            return -1;
-    }
-    if (status == SEC_I_RENEGOTIATE) {
-        if (handshake(t, GetTickCount(), t->timeout_ms) != 0 || verify_server(t) != 0)
-            return -1;
-        return 1;
-    }
-    if (type == TLS_ALERT && n == 0) {
+    if (renegotiate)
+        return handshake(t, GetTickCount(), t->timeout_ms) == 0 && verify_server(t) == 0 ? 1 : -1;
+    if (type == TLS_ALERT && t->plain_end == 0) {
         /* Wine's Schannel hands the server's close_notify over as an empty
            alert record where Windows answers SEC_I_CONTEXT_EXPIRED. */
         t->closed = true;

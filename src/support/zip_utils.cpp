@@ -21,6 +21,7 @@
  */
 #include "support/zip_utils.h"
 #include "support/file_probe.h"
+#include "support/message_box.h"
 #include "support/progress.h"
 #include "support/text.h"
 #include "resource.h"

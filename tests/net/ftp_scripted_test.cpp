@@ -527,3 +527,46 @@ TEST_F(FtpScripted, BadPortInHostNameFailsWithoutConnecting)
     EXPECT_EQ(-1, ftp_connect("127.0.0.1:", "kirodata", "4monbek"));
     EXPECT_EQ("", GetCapturedStderr());
 }
+
+/* A resolver that does not answer until the test lets it go, as a name
+   server out of reach does not. */
+static HANDLE g_resolver_released, g_resolver_ended;
+static int unanswering_resolver(const char *name, struct in_addr *address)
+{
+    WaitForSingleObject(g_resolver_released, 20000);
+    SetEvent(g_resolver_ended);
+    return WSAHOST_NOT_FOUND;
+}
+
+TEST_F(FtpScripted, HostNamesAreResolvedWithinTheTimeout)
+{
+    ScriptedServer server;
+    server.run([](ServerSide &side) {
+        greet_and_login(side);
+        if (side.hear() == "QUIT")
+            side.say("221 Bye\r\n");
+    });
+    std::string address = server.address();
+    std::string by_name = "localhost" + address.substr(address.find(':'));
+    ftp_socket s = ftp_connect(by_name.c_str(), "kirodata", "4monbek");
+    ASSERT_GE(s, 0);
+    EXPECT_TRUE(ftp_login_accepted());
+    ftp_quit(s);
+    server.finish();
+
+    ftp_set_timeout(500);
+    g_resolver_released = CreateEventA(NULL, TRUE, FALSE, NULL);
+    g_resolver_ended = CreateEventA(NULL, TRUE, FALSE, NULL);
+    ftp_set_resolver(unanswering_resolver);
+    DWORD start = GetTickCount();
+    EXPECT_EQ(-1, ftp_connect("support.kiro.example", "kirodata", "4monbek"));
+    DWORD elapsed = GetTickCount() - start;
+    EXPECT_EQ(WSAETIMEDOUT, errno);
+    EXPECT_GE(elapsed, 450u);
+    EXPECT_LT(elapsed, 3000u);
+    ftp_set_resolver(NULL);
+    SetEvent(g_resolver_released);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(g_resolver_ended, 10000));
+    CloseHandle(g_resolver_released);
+    CloseHandle(g_resolver_ended);
+}

@@ -22,7 +22,7 @@
 #include "authority.h"
 #include "driver.h"
 #include "net/ftp.h"
-#include "shell/settings.h"
+#include "support/settings.h"
 #include "support/disk_utils.h"
 #include "support/message_box.h"
 #include "support/text.h"
