@@ -1,7 +1,7 @@
 /*
  * The FTP client (see ftp.h). Blocking Windows Sockets underneath, with
- * every wait bounded: a host name is resolved on a thread of its own that
- * is waited for no longer than the time-out, connecting waits on a
+ * every wait bounded: a host name is resolved within the time-out
+ * (net/resolve.h), connecting waits on a
  * non-blocking connect with select, and every receive and send is bounded
  * by the receive and send
  * time-outs set on the connected socket. When the time-out passes, the
@@ -35,12 +35,11 @@
  * otherwise, so every command and reply is the same either way.
  */
 #include <winsock2.h>
-#include <ws2tcpip.h>
 #include <windows.h>
-#include <process.h>
 #include <commctrl.h>
 
 #include "net/ftp.h"
+#include "net/resolve.h"
 #include "net/tls.h"
 #include "support/error_text.h"
 #include "support/text.h"
@@ -336,105 +335,6 @@ static bool split_host(const char *host, char *name, size_t size, unsigned short
     return true;
 }
 
-/* The system's resolver: the first IPv4 address of name; 0 or its
-   Windows Sockets error. */
-static int system_resolver(const char *name, struct in_addr *address)
-{
-    struct addrinfo wanted, *found = NULL;
-    memset(&wanted, 0, sizeof wanted);
-    wanted.ai_family = AF_INET;
-    wanted.ai_socktype = SOCK_STREAM;
-    int error = getaddrinfo(name, NULL, &wanted, &found);
-    if (error != 0)
-        return error;
-    error = WSAHOST_NOT_FOUND;
-    for (struct addrinfo *a = found; a && error != 0; a = a->ai_next) {
-        if (a->ai_family == AF_INET && a->ai_addrlen >= sizeof(struct sockaddr_in)) {
-            *address = ((const struct sockaddr_in *)a->ai_addr)->sin_addr;
-            error = 0;
-        }
-    }
-    freeaddrinfo(found);
-    return error;
-}
-
-static FtpResolver g_resolver = system_resolver;
-
-void ftp_set_resolver(FtpResolver resolver)
-{
-    g_resolver = resolver ? resolver : system_resolver;
-}
-
-/* One name being resolved on a thread of its own. Whichever of the
-   thread and the caller lets go of it last frees it, so a caller that has
-   stopped waiting leaves nothing that the thread could write into. */
-struct Resolution {
-    LONG holders;
-    FtpResolver resolver;
-    char name[256];
-    struct in_addr address;
-    int error;
-};
-
-static void let_go(Resolution *r)
-{
-    if (InterlockedDecrement(&r->holders) == 0)
-        free(r);
-}
-
-static unsigned __stdcall resolve_on_thread(void *argument)
-{
-    Resolution *r = (Resolution *)argument;
-    /* The thread's own use of Windows Sockets: the caller's session may
-       end while the resolver still works. */
-    WSADATA sockets;
-    bool started = WSAStartup(MAKEWORD(2, 2), &sockets) == 0;
-    r->error = r->resolver(r->name, &r->address);
-    if (started)
-        WSACleanup();
-    let_go(r);
-    return 0;
-}
-
-/* The address of name within the time-out: a numeric address as it is,
-   a name through the resolver on a thread of its own, waited for no
-   longer than the time-out. A resolver that does not answer (a name server
-   out of reach) costs the menu the time-out and no more; its thread ends
-   by itself whenever the resolver gives up. 0, or the Windows Sockets
-   error (WSAETIMEDOUT when the time ran out). */
-static int resolve_within_timeout(const char *name, struct in_addr *address)
-{
-    unsigned long numeric = inet_addr(name);
-    if (numeric != INADDR_NONE) {
-        address->s_addr = numeric;
-        return 0;
-    }
-    Resolution *r = (Resolution *)calloc(1, sizeof *r);
-    if (!r)
-        return WSAENOBUFS;
-    r->holders = 2;
-    r->resolver = g_resolver;
-    r->error = WSAHOST_NOT_FOUND;
-    if (!copy_text(r->name, sizeof r->name, name)) {
-        free(r);
-        return WSAHOST_NOT_FOUND;
-    }
-    HANDLE thread = (HANDLE)_beginthreadex(NULL, 0, resolve_on_thread, r, 0, NULL);
-    if (!thread) {
-        free(r);
-        return WSAENOBUFS;
-    }
-    int error = WSAETIMEDOUT;
-    if (WaitForSingleObject(thread, (DWORD)g_timeout_ms) == WAIT_OBJECT_0) {
-        error = r->error;
-        if (error == 0)
-            *address = r->address;
-    }
-    CloseHandle(thread);
-    let_go(r);
-    return error;
-}
-
 /* The server's address and port from host ("name" or "name:port";
    without a port the "ftp" service, else 21). 0, or the Windows Sockets
    error. */
@@ -445,7 +345,7 @@ static int server_address(const char *host, struct sockaddr_in *address)
         return WSAHOST_NOT_FOUND;
     memset(address, 0, sizeof *address);
     address->sin_family = AF_INET;
-    int error = resolve_within_timeout(g_server_name, &address->sin_addr);
+    int error = resolve_host(g_server_name, g_timeout_ms, &address->sin_addr);
     if (error != 0)
         return error;
     if (port != 0) {

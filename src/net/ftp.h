@@ -25,7 +25,6 @@
 #include <windows.h>
 
 struct sockaddr_in;
-struct in_addr;
 
 typedef INT_PTR ftp_socket;
 
@@ -110,12 +109,6 @@ int ftp_security(void);
 /* The system's code for the reason of FTP_SECURITY_FAILED (a security
    status, a certificate error or a Windows Sockets error). */
 DWORD ftp_security_error(void);
-
-/* A resolver: the IPv4 address of a host name; 0, or a Windows Sockets
-   error. It runs on a thread of its own. */
-typedef int (*FtpResolver)(const char *name, struct in_addr *address);
-/* Replaces the system's resolver (NULL restores it). For tests. */
-void ftp_set_resolver(FtpResolver resolver);
 
 /* The time-out for resolving, connect, send and receive (milliseconds).
    For tests. */

@@ -11,13 +11,9 @@
  *
  * The server's certificate: Schannel on Windows checks it during the
  * handshake (automatic validation, the default for a client), and it is
- * checked once more here, after the handshake and before anything else is
- * sent: the chain to a trusted root through CertGetCertificateChain and
- * the SSL policy with the host name through CertVerifyCertificateChainPolicy.
- * Wine's Schannel leaves that check to its caller, and a client that
- * trusted it would talk to any server. Revocation is not checked (as
- * Schannel does not by default): a school's network often cannot reach the
- * authorities' lists.
+ * checked once more after the handshake and before anything else is sent
+ * (net/certificate.h): Wine's Schannel leaves that check to its caller,
+ * and a client that trusted it would talk to any server.
  *
  * The close: a TLS close (close_notify) is made with ApplyControlToken and
  * InitializeSecurityContext, as Windows does it; should the system not
@@ -35,6 +31,7 @@
 #include <schannel.h>
 #include <wincrypt.h>
 
+#include "net/certificate.h"
 #include "net/tls.h"
 #include "support/text.h"
 
@@ -82,19 +79,6 @@ struct TlsSession {
 
 /* SSPI's function table and the certificate functions, once loaded. */
 static PSecurityFunctionTableA g_sspi = NULL;
-static decltype(&CertGetCertificateChain) g_get_chain = NULL;
-static decltype(&CertVerifyCertificateChainPolicy) g_verify_policy = NULL;
-static decltype(&CertFreeCertificateChain) g_free_chain = NULL;
-static decltype(&CertFreeCertificateContext) g_free_certificate = NULL;
-
-template <typename Function>
-static bool find_function(HMODULE module, const char *name, Function *found)
-{
-    FARPROC address = module ? GetProcAddress(module, name) : NULL;
-    *found = reinterpret_cast<Function>(reinterpret_cast<void (*)(void)>(address));
-    return address != NULL;
-}
-
 /* Loads Schannel's interface and the certificate functions (once); 0, or
    the reason they are not to be had. */
 static DWORD load_security(void)
@@ -102,25 +86,20 @@ static DWORD load_security(void)
     if (g_sspi)
         return 0;
     HMODULE secur32 = LoadLibraryA("secur32.dll");
-    HMODULE crypt32 = LoadLibraryA("crypt32.dll");
-    INIT_SECURITY_INTERFACE_A interface_of = NULL;
-    bool found = find_function(secur32, SECURITY_ENTRYPOINT_ANSIA, &interface_of)
-                 && find_function(crypt32, "CertGetCertificateChain", &g_get_chain)
-                 && find_function(crypt32, "CertVerifyCertificateChainPolicy", &g_verify_policy)
-                 && find_function(crypt32, "CertFreeCertificateChain", &g_free_chain)
-                 && find_function(crypt32, "CertFreeCertificateContext", &g_free_certificate);
+    FARPROC entry = secur32 ? GetProcAddress(secur32, SECURITY_ENTRYPOINT_ANSIA) : NULL;
     DWORD error = GetLastError();
-    if (found)
-        g_sspi = interface_of();
-    if (g_sspi)
-        return 0;
-    return error ? error : (DWORD)SEC_E_SECPKG_NOT_FOUND;
+    if (!entry)
+        return error ? error : (DWORD)SEC_E_SECPKG_NOT_FOUND;
+    error = load_certificate_checks();
+    if (error != 0)
+        return error;
+    INIT_SECURITY_INTERFACE_A interface_of =
+        reinterpret_cast<INIT_SECURITY_INTERFACE_A>(reinterpret_cast<void (*)(void)>(entry));
+    g_sspi = interface_of();
+    return g_sspi ? 0 : (DWORD)SEC_E_SECPKG_NOT_FOUND;
 }
 
 static TlsSession g_sessions[TLS_SESSIONS];
-/* The uses a server's certificate must allow, any one of them. */
-static LPSTR SERVER_USAGES[] = { (LPSTR)szOID_PKIX_KP_SERVER_AUTH, (LPSTR)szOID_SERVER_GATED_CRYPTO,
-                                 (LPSTR)szOID_SGC_NETSCAPE };
 static CredHandle g_credentials;
 static bool g_have_credentials = false;
 
@@ -366,62 +345,6 @@ static DWORD handshake(TlsSession *t, DWORD started, int timeout_ms)
     return (DWORD)SEC_E_INTERNAL_ERROR;
 }
 
-/* What the chain engine can find wrong with a chain, and the certificate
-   error it is reported as, the gravest first. */
-struct ChainFault {
-    DWORD mark;
-    DWORD error;
-};
-static const ChainFault CHAIN_FAULTS[] = {
-    { CERT_TRUST_IS_REVOKED, (DWORD)CRYPT_E_REVOKED },
-    { CERT_TRUST_IS_PARTIAL_CHAIN, (DWORD)CERT_E_CHAINING },
-    { CERT_TRUST_IS_UNTRUSTED_ROOT, (DWORD)CERT_E_UNTRUSTEDROOT },
-    { CERT_TRUST_IS_NOT_SIGNATURE_VALID, (DWORD)TRUST_E_CERT_SIGNATURE },
-    { CERT_TRUST_IS_NOT_TIME_VALID, (DWORD)CERT_E_EXPIRED },
-    { CERT_TRUST_IS_NOT_VALID_FOR_USAGE, (DWORD)CERT_E_WRONG_USAGE },
-    { CERT_TRUST_IS_CYCLIC, (DWORD)CERT_E_CHAINING },
-};
-
-/* The certificate error for what the chain engine found wrong with a
-   chain, 0 when nothing. The SSL policy below should say the same, but
-   Wine's lets a chain that ends in an unknown authority pass. */
-static DWORD chain_error(PCCERT_CHAIN_CONTEXT chain)
-{
-    DWORD status = chain->TrustStatus.dwErrorStatus;
-    if (status == CERT_TRUST_NO_ERROR)
-        return 0;
-    for (const ChainFault &fault : CHAIN_FAULTS)
-        if (status & fault.mark)
-            return fault.error;
-    /* Revocation is not asked for; its "unknown" marks are no verdict. */
-    if ((status & ~(DWORD)(CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION)) == 0)
-        return 0;
-    return (DWORD)CERT_E_CHAINING;
-}
-
-/* The SSL policy for a server of that name; 0, or the certificate error. */
-static DWORD policy_error(PCCERT_CHAIN_CONTEXT chain, const char *server_name)
-{
-    WCHAR name[256];
-    if (MultiByteToWideChar(CP_ACP, 0, server_name, -1, name, 256) == 0)
-        return (DWORD)CERT_E_CN_NO_MATCH;
-    SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl;
-    memset(&ssl, 0, sizeof ssl);
-    ssl.cbSize = sizeof ssl;
-    ssl.dwAuthType = AUTHTYPE_SERVER;
-    ssl.pwszServerName = name;
-    CERT_CHAIN_POLICY_PARA policy;
-    memset(&policy, 0, sizeof policy);
-    policy.cbSize = sizeof policy;
-    policy.pvExtraPolicyPara = &ssl;
-    CERT_CHAIN_POLICY_STATUS verdict;
-    memset(&verdict, 0, sizeof verdict);
-    verdict.cbSize = sizeof verdict;
-    if (!g_verify_policy(CERT_CHAIN_POLICY_SSL, chain, &policy, &verdict))
-        return GetLastError() ? GetLastError() : (DWORD)CERT_E_CHAINING;
-    return verdict.dwError;
-}
-
 /* The server's certificate checked against the trusted roots and the
    host name; 0, or the reason (a certificate error such as
    CERT_E_CHAINING or CERT_E_CN_NO_MATCH). */
@@ -433,25 +356,8 @@ static DWORD verify_server(TlsSession *t)
     if (status != SEC_E_OK || !certificate)
         return (DWORD)(status != SEC_E_OK ? status : SEC_E_CERT_UNKNOWN);
 
-    CERT_CHAIN_PARA chain_para;
-    memset(&chain_para, 0, sizeof chain_para);
-    chain_para.cbSize = sizeof chain_para;
-    chain_para.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
-    chain_para.RequestedUsage.Usage.cUsageIdentifier = sizeof SERVER_USAGES / sizeof SERVER_USAGES[0];
-    chain_para.RequestedUsage.Usage.rgpszUsageIdentifier = SERVER_USAGES;
-    /* The certificates the server sent (its store) help to build the
-       chain; the trusted roots are the system's. */
-    PCCERT_CHAIN_CONTEXT chain = NULL;
-    DWORD result;
-    if (!g_get_chain(NULL, certificate, NULL, certificate->hCertStore, &chain_para, 0, NULL, &chain)) {
-        result = GetLastError() ? GetLastError() : (DWORD)CERT_E_CHAINING;
-    } else {
-        result = chain_error(chain);
-        if (result == 0)
-            result = policy_error(chain, t->server_name);
-        g_free_chain(chain);
-    }
-    g_free_certificate(certificate);
+    DWORD result = verify_certificate(certificate, t->server_name);
+    release_certificate(certificate);
     return result;
 }
 

@@ -315,18 +315,26 @@ static int ask(DeviceRun *run, const char *text, UINT style)
     return message_box(run->dialog, text, INFORMATION, style);
 }
 
+/* The transfer file of the disk in the drive, read into info; false
+   when there is none, and in a super installation, which never marks a
+   set stale and so has no live set to guard. */
+static bool guarded_set_in_drive(TransferInfo *info)
+{
+    if (strcmp(g_settings.super_setting, "nej") != 0 || (file_access(g_transfer_file) & ACCESS_MISSING))
+        return false;
+    read_transfer_info(g_transfer_file, info);
+    return true;
+}
+
 /* Before the transfer directory of a disk is removed: a set of this
    installation that still holds live data ("skemalåst"="nej") is the only
    copy of another PC's schedule, so it is removed only when the user says
-   so. A super installation never marks a set stale, so it is not asked. */
+   so. */
 static bool may_clear_disk(DeviceRun *run)
 {
-    if (strcmp(g_settings.super_setting, "nej") != 0)
-        return true;
-    if (file_access(g_transfer_file) & ACCESS_MISSING)
-        return true;
     TransferInfo info;
-    read_transfer_info(g_transfer_file, &info);
+    if (!guarded_set_in_drive(&info))
+        return true;
     /* An unmarked set of this run is one this run has not finished; any
        other may be the only copy of some PC's data. */
     bool unmarked = set_is_unmarked(&info, g_settings.installation) && strcmp(info.set_id, run->set_id) != 0;
@@ -350,13 +358,9 @@ static bool may_clear_disk(DeviceRun *run)
    only a disk whose set was not completed is cleared. */
 static bool live_set_in_drive(const DeviceRun *run)
 {
-    if (strcmp(g_settings.super_setting, "nej") != 0)
-        return false;
-    if (file_access(g_transfer_file) & ACCESS_MISSING)
-        return false;
     TransferInfo info;
-    read_transfer_info(g_transfer_file, &info);
-    return set_is_live(&info, g_settings.installation) && !set_known_finished(&info, run->finished_id);
+    return guarded_set_in_drive(&info) && set_is_live(&info, g_settings.installation) &&
+           !set_known_finished(&info, run->finished_id);
 }
 
 /* Previous version and removal of the old transfer directory on the disk

@@ -2,13 +2,14 @@
  * The FTP client against a scripted server on 127.0.0.1 that gives exact
  * replies: multi-line and over-long replies, the login variants, passive
  * replies good and bad, the upload's confirmations, a server that hangs up
- * at once, one that goes silent, one that stops reading the data, and
- * replies without end.
+ * at once, one that goes silent, one that stops reading the data,
+ * replies without end, and a host name whose resolver never answers.
  */
 #include <gtest/gtest.h>
 
 #include "scripted_server.h"
 #include "net/ftp.h"
+#include "net/resolve.h"
 #include "test_support.h"
 
 #include <commctrl.h>
@@ -557,14 +558,14 @@ TEST_F(FtpScripted, HostNamesAreResolvedWithinTheTimeout)
     ftp_set_timeout(500);
     g_resolver_released = CreateEventA(NULL, TRUE, FALSE, NULL);
     g_resolver_ended = CreateEventA(NULL, TRUE, FALSE, NULL);
-    ftp_set_resolver(unanswering_resolver);
+    set_host_resolver(unanswering_resolver);
     DWORD start = GetTickCount();
     EXPECT_EQ(-1, ftp_connect("support.kiro.example", "kirodata", "4monbek"));
     DWORD elapsed = GetTickCount() - start;
     EXPECT_EQ(WSAETIMEDOUT, errno);
     EXPECT_GE(elapsed, 450u);
     EXPECT_LT(elapsed, 3000u);
-    ftp_set_resolver(NULL);
+    set_host_resolver(NULL);
     SetEvent(g_resolver_released);
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(g_resolver_ended, 10000));
     CloseHandle(g_resolver_released);
