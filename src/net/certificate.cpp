@@ -1,6 +1,7 @@
 /*
  * The check of a server's certificate (see certificate.h).
  */
+#define CERT_CHAIN_PARA_HAS_EXTRA_FIELDS
 #include <windows.h>
 #include <wincrypt.h>
 
@@ -96,7 +97,7 @@ static DWORD policy_error(PCCERT_CHAIN_CONTEXT chain, const char *server_name)
     return verdict.dwError;
 }
 
-DWORD verify_certificate(PCCERT_CONTEXT certificate, const char *server_name)
+DWORD verify_certificate(PCCERT_CONTEXT certificate, const char *server_name, int timeout_ms)
 {
     CERT_CHAIN_PARA chain_para;
     memset(&chain_para, 0, sizeof chain_para);
@@ -104,6 +105,10 @@ DWORD verify_certificate(PCCERT_CONTEXT certificate, const char *server_name)
     chain_para.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
     chain_para.RequestedUsage.Usage.cUsageIdentifier = sizeof SERVER_USAGES / sizeof SERVER_USAGES[0];
     chain_para.RequestedUsage.Usage.rgpszUsageIdentifier = SERVER_USAGES;
+    /* Windows may fetch an intermediate certificate the server left out
+       from the address its certificate names: each such fetch waits no
+       longer than the connection's time-out. */
+    chain_para.dwUrlRetrievalTimeout = (DWORD)timeout_ms;
     /* The certificates the server sent (its store) help to build the
        chain; the trusted roots are the system's. */
     PCCERT_CHAIN_CONTEXT chain = NULL;

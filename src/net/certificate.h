@@ -18,8 +18,9 @@
 DWORD load_certificate_checks(void);
 /* The certificate checked for a server of that name (host name or
    address, without port); 0, or the certificate error (such as
-   CERT_E_CHAINING or CERT_E_CN_NO_MATCH). */
-DWORD verify_certificate(PCCERT_CONTEXT certificate, const char *server_name);
+   CERT_E_CHAINING or CERT_E_CN_NO_MATCH). A certificate the chain needs
+   and the server did not send is fetched within timeout_ms. */
+DWORD verify_certificate(PCCERT_CONTEXT certificate, const char *server_name, int timeout_ms);
 /* Frees a certificate the system handed out. */
 void release_certificate(PCCERT_CONTEXT certificate);
 

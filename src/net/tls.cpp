@@ -356,7 +356,7 @@ static DWORD verify_server(TlsSession *t)
     if (status != SEC_E_OK || !certificate)
         return (DWORD)(status != SEC_E_OK ? status : SEC_E_CERT_UNKNOWN);
 
-    DWORD result = verify_certificate(certificate, t->server_name);
+    DWORD result = verify_certificate(certificate, t->server_name, t->timeout_ms);
     release_certificate(certificate);
     return result;
 }

@@ -167,6 +167,8 @@ static void on_ok_start(HWND dialog)
     case UPDATE_PROCEED:
         if (start_schedule_program(view)) {
             EndDialog(dialog, 2);
+            /* The menu stays on screen a fixed while, as the schedule
+               program comes up; the program is never waited for. */
             Sleep(3000);
         }
         break;

@@ -171,6 +171,9 @@ int run_menu(HINSTANCE instance)
                          g_settings.super_setting, g_settings.program_dir, g_settings.data_dir);
         run_cleanup_if_due(g_settings.program_dir, g_settings.version);
         if (create_main_window()) {
+            /* The loop lives as long as the menu: it ends when the main
+               window is destroyed, which the main menu's end always
+               brings about (Close, Escape, or a started program). */
             MSG msg;
             while (GetMessageA(&msg, NULL, 0, 0) > 0) {
                 TranslateMessage(&msg);
