@@ -49,6 +49,14 @@ static void greet_and_login(ServerSide &side)
         side.say("230 Logged in\r\n");
 }
 
+/* A session that ends with QUIT right after the login. */
+static void login_then_quit(ServerSide &side)
+{
+    greet_and_login(side);
+    if (side.hear() == "QUIT")
+        side.say("221 Bye\r\n");
+}
+
 static std::string passive_reply(const char *host, int port)
 {
     return std::string("227 Entering Passive Mode (") + host + "," + std::to_string(port >> 8) +
@@ -362,11 +370,7 @@ TEST_F(FtpScripted, BadPassiveReplyFailsBeforeAnythingIsStored)
 TEST_F(FtpScripted, MissingLocalFileSendsNothing)
 {
     ScriptedServer server;
-    server.run([](ServerSide &side) {
-        greet_and_login(side);
-        if (side.hear() == "QUIT")
-            side.say("221 Bye\r\n");
-    });
+    server.run(login_then_quit);
     ftp_socket s = ftp_connect(server.address().c_str(), "kirodata", "4monbek");
     ASSERT_GE(s, 0);
     EXPECT_EQ(-1, ftp_put(NULL, s, "C:\\no\\such\\file.zip", "file.zip"));
@@ -542,11 +546,7 @@ static int unanswering_resolver(const char *name, struct in_addr *address)
 TEST_F(FtpScripted, HostNamesAreResolvedWithinTheTimeout)
 {
     ScriptedServer server;
-    server.run([](ServerSide &side) {
-        greet_and_login(side);
-        if (side.hear() == "QUIT")
-            side.say("221 Bye\r\n");
-    });
+    server.run(login_then_quit);
     std::string address = server.address();
     std::string by_name = "localhost" + address.substr(address.find(':'));
     ftp_socket s = ftp_connect(by_name.c_str(), "kirodata", "4monbek");
