@@ -32,13 +32,11 @@
 #include "support/message_box.h"
 #include "support/progress.h"
 #include "support/text.h"
-#include "support/zip_utils.h"
 #include "resource.h"
 
 #include <stdio.h>
 #include <string.h>
 
-#include <vector>
 
 const char *const SUPPORT_DEFAULT_HOST = "localhost";
 const char *const SUPPORT_USER = "kirodata";
@@ -56,91 +54,6 @@ enum { ARCHIVE_NAME_SIZE = 1024 };
 static bool g_send_start_pending = false;
 static const ProgressLook SEND_LOOK = { "Send data til support...", "SENDER DATA TIL SUPPORT", -1,
                                         MSG_SEND_SUPPORT };
-
-/* Whether a file of the program directory goes into the snapshot with
-   the others. */
-static bool travels_to_support(const char *name, const char *archive_name)
-{
-    return lstrcmpiA(name, archive_name) != 0 && lstrcmpiA(name, "opdat.lck") != 0;
-}
-
-/* Packs the program directory's top level like pack_matching_files, but
-   never the working archive itself (it is being written in that very
-   directory, and a search may come across it), and not the update marker,
-   which goes in on its own and only when it is set. 0, or the failure that
-   ended the packing (its system error left as the last error). */
-static int pack_program_directory(HWND dialog, const char *program_dir, const char *archive)
-{
-    const char *archive_name = strrchr(archive, '\\');
-    archive_name = archive_name ? archive_name + 1 : archive;
-    char pattern[ARCHIVE_NAME_SIZE];
-    if (!format_text(pattern, sizeof pattern, "%s*.*", program_dir))
-        return 0;
-    std::vector<WIN32_FIND_DATAA> listed;
-    list_files(pattern, &listed);
-    /* A path that does not fit is left out; a name too long for an entry
-       fails as zip_add_file fails it. */
-    std::vector<bool> packed(listed.size()), named(listed.size());
-    std::vector<PackFile> files;
-    for (size_t k = 0; k < listed.size(); k++) {
-        PackFile file;
-        file.size = ((unsigned long long)listed[k].nFileSizeHigh << 32) | listed[k].nFileSizeLow;
-        char path[ARCHIVE_NAME_SIZE];
-        packed[k] = format_text(path, sizeof path, "%s%s", program_dir, listed[k].cFileName) &&
-                    copy_text(file.file, sizeof file.file, path);
-        named[k] = copy_text(file.entry, sizeof file.entry, listed[k].cFileName);
-        if (travels_to_support(listed[k].cFileName, archive_name) && packed[k] && named[k])
-            files.push_back(file);
-    }
-    PackRun run;
-    pack_begin(&run, archive, files.data(), files.size());
-    int code = 0;
-    DWORD error = 0;
-    for (size_t k = 0; k < listed.size() && code == 0; k++) {
-        if (!travels_to_support(listed[k].cFileName, archive_name))
-            continue;
-        char status[ARCHIVE_NAME_SIZE];
-        format_text(status, sizeof status, "Pakker filen: %s", listed[k].cFileName);
-        progress_status(dialog, status);
-        if (packed[k]) {
-            code = packing_failure(named[k] ? pack_next(&run) : ZIP_ENTRY_OPEN);
-            error = GetLastError();
-        }
-        progress_step(dialog, IDC_OVERALL_BAR);
-    }
-    int ended = pack_end(&run, code);
-    if (ended != code)
-        error = GetLastError();
-    SetLastError(error);
-    return ended;
-}
-
-/* Packs the whole snapshot into the working archive and reads it back
-   (every entry to its end, its CRC checked): true only for an archive that
-   is whole. Otherwise *error is the system's error code of the failure, 0
-   when there is none to tell. The update marker goes in when it is set;
-   pack_file reports a failure to pack it on its own. */
-static bool pack_snapshot(HWND dialog, const char *program_dir, const char *data_dir,
-                          const char *const folders[5], const char *working, DWORD *error)
-{
-    *error = 0;
-    int code = pack_program_directory(dialog, program_dir, working);
-    for (int i = 0; i < 5 && code == 0; i++) {
-        char relative[32];
-        format_text(relative, sizeof relative, "%s\\*.*", folders[i]);
-        code = pack_matching_files(dialog, data_dir, relative, working);
-    }
-    if (code != 0)
-        *error = GetLastError();
-    progress_step(dialog, IDC_OVERALL_BAR);
-
-    char marker[ARCHIVE_NAME_SIZE];
-    if (code == 0 && format_text(marker, sizeof marker, "%sopdat.lck", program_dir) &&
-        file_access(marker) == 0)
-        code = packing_failure(pack_file(dialog, marker, working));
-    progress_fill(dialog, IDC_OVERALL_BAR);
-    return code == 0 && test_archive(working) == 0;
-}
 
 /* The packing failed (the program drive full, a read or write error): the
    user is told, with the system's reason when there is one. */

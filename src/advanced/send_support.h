@@ -38,6 +38,14 @@ INT_PTR CALLBACK send_support_proc(HWND dialog, UINT message, WPARAM wparam, LPA
    the user and answers it. */
 int send_support_operation(HWND dialog);
 
+/* Packs the whole snapshot into the working archive and reads it back
+   (every entry to its end, its CRC checked): true only for an archive that
+   is whole. Otherwise *error is the system's error code of the failure, 0
+   when there is none to tell. The update marker goes in when it is set;
+   pack_file reports a failure to pack it on its own. */
+bool pack_snapshot(HWND dialog, const char *program_dir, const char *data_dir, const char *const folders[5],
+                   const char *working, DWORD *error);
+
 /* True when the configuration's "kryptering" (section "kontakt") is
    "krav" (in any case): no upload without TLS. */
 bool support_encryption_required(const char *config);

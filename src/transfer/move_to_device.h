@@ -11,6 +11,8 @@
 #ifndef KIRO_MOVE_TO_DEVICE_H
 #define KIRO_MOVE_TO_DEVICE_H
 
+#include "transfer/move_packing.h"
+
 #include <windows.h>
 
 /* Dialog procedure over the progress dialog (resource 103). */
@@ -19,9 +21,6 @@ INT_PTR CALLBACK move_to_device_proc(HWND dialog, UINT message, WPARAM wparam, L
 /* Runs the whole move modally over owner. */
 void run_move_to_device(HWND owner);
 
-/* Packing stage: builds Data.zip in the data directory; false (reported,
-   nothing left behind) when it failed. */
-bool pack_move_archive(HWND dialog);
 /* Disk stage: writes the volumes and transfer files, locks the schedule
    on completion, removes the move archive. True when completed. */
 bool write_transfer_disks(HWND dialog);

@@ -29,7 +29,9 @@
 #include "support/message_box.h"
 #include "support/progress.h"
 #include "support/text.h"
-#include "support/zip_utils.h"
+#include "archive/checksum.h"
+#include "archive/extract.h"
+#include "archive/survey.h"
 #include "resource.h"
 
 #include <string.h>

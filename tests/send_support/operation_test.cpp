@@ -13,7 +13,6 @@
 #include "support/settings.h"
 #include "support/message_box.h"
 #include "support/text.h"
-#include "support/zip_utils.h"
 #include "support_site.h"
 #include "resource.h"
 

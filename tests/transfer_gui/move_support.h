@@ -13,7 +13,7 @@
 #include "drive_fixture.h"
 #include "test_support.h"
 #include "resource.h"
-#include "support/zip_utils.h"
+#include "archive/zip_write.h"
 
 #include <map>
 #include <memory>

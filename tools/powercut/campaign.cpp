@@ -11,12 +11,13 @@
  * the campaign holds whatever new questions the moves learn.
  */
 #include "campaign.h"
+#include "archive/checksum.h"
+#include "archive/zip_write.h"
+#include "support/profile_file.h"
 #include "driver.h"
 #include "drive_fixture.h"
 #include "test_support.h"
 #include "resource.h"
-#include "support/profile_file.h"
-#include "support/zip_utils.h"
 
 #include <windows.h>
 #include <ctype.h>
