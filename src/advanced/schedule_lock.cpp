@@ -2,7 +2,7 @@
  * Schedule lock and lock file (see schedule_lock.h).
  */
 #include "advanced/schedule_lock.h"
-#include "shell/settings.h"
+#include "support/settings.h"
 #include "support/file_probe.h"
 #include "support/message_box.h"
 #include "support/text.h"

@@ -32,7 +32,7 @@ enum SendOutcome {
 
 /* Opens the progress dialog over owner and runs the whole operation. */
 void run_send_support(HWND owner);
-/* The dialog procedure (start message 3030). */
+/* The dialog procedure (start message MSG_SEND_SUPPORT). */
 INT_PTR CALLBACK send_support_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 /* The operation itself, inside the progress dialog; shows its outcome to
    the user and answers it. */

@@ -1,7 +1,9 @@
 /*
  * The FTP client (see ftp.h). Blocking Windows Sockets underneath, with
- * every wait bounded: connecting waits on a non-blocking connect with
- * select, and every receive and send is bounded by the receive and send
+ * every wait bounded: a host name is resolved within the time-out
+ * (net/resolve.h), connecting waits on a
+ * non-blocking connect with select, and every receive and send is bounded
+ * by the receive and send
  * time-outs set on the connected socket. When the time-out passes, the
  * socket is shut down, so that every later step on it fails at once, as on
  * a lost connection.
@@ -37,7 +39,9 @@
 #include <commctrl.h>
 
 #include "net/ftp.h"
+#include "net/resolve.h"
 #include "net/tls.h"
+#include "support/error_text.h"
 #include "support/text.h"
 
 #include <errno.h>
@@ -331,16 +335,34 @@ static bool split_host(const char *host, char *name, size_t size, unsigned short
     return true;
 }
 
+/* The server's address and port from host ("name" or "name:port";
+   without a port the "ftp" service, else 21). 0, or the Windows Sockets
+   error. */
+static int server_address(const char *host, struct sockaddr_in *address)
+{
+    unsigned short port = 0;
+    if (!split_host(host, g_server_name, sizeof g_server_name, &port))
+        return WSAHOST_NOT_FOUND;
+    memset(address, 0, sizeof *address);
+    address->sin_family = AF_INET;
+    int error = resolve_host(g_server_name, g_timeout_ms, &address->sin_addr);
+    if (error != 0)
+        return error;
+    if (port != 0) {
+        address->sin_port = htons(port);
+    } else {
+        /* The services file of this machine; no name server is asked. */
+        struct servent *service = getservbyname("ftp", "tcp");
+        address->sin_port = service ? (u_short)service->s_port : htons(21);
+    }
+    return 0;
+}
+
 /* The system's text for error, without its line end. */
 static void error_text(char *text, size_t size, DWORD error, const char *fallback)
 {
-    text[0] = '\0';
-    if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, error, 0,
-                        text, (DWORD)size, NULL))
+    if (!system_message(error, text, size))
         copy_text(text, size, fallback);
-    size_t length = strlen(text);
-    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n'))
-        text[--length] = '\0';
 }
 
 static void trace_connect_failure(int error)
@@ -396,6 +418,25 @@ static bool secure_control_connection(SOCKET s)
     return false;
 }
 
+/* Sends USER, and PASS when asked for; the login status (the greeting's
+   code, or the reply to PASS), negative when a command could not be sent. */
+static int log_in(ftp_socket s, int greeting, const char *user, const char *password)
+{
+    int status = greeting;
+    char command[FTP_LINE_CAPACITY + 1];
+    format_text(command, sizeof command, "USER %s", user);
+    int reply = ftp_command(s, command);
+    if (reply == 331) {
+        format_text(command, sizeof command, "PASS %s", password);
+        status = ftp_command(s, command);
+        g_login_accepted = is_2xx(status);
+        SecureZeroMemory(command, sizeof command);
+    } else {
+        g_login_accepted = is_2xx(reply);
+    }
+    return status;
+}
+
 ftp_socket ftp_connect(const char *host, const char *user, const char *password)
 {
     g_login_status = 0;
@@ -404,55 +445,28 @@ ftp_socket ftp_connect(const char *host, const char *user, const char *password)
     g_security_error = 0;
     g_data_protected = false;
 
-    char *name = g_server_name;
-    unsigned short port = 0;
-    if (!split_host(host, name, sizeof g_server_name, &port)) {
-        errno = WSAHOST_NOT_FOUND;
-        return -1;
-    }
-    struct hostent *entry = gethostbyname(name);
-    if (!entry || entry->h_addrtype != AF_INET || !entry->h_addr_list || !entry->h_addr_list[0]) {
-        errno = entry ? WSAHOST_NOT_FOUND : WSAGetLastError();
-        return -1;
-    }
     struct sockaddr_in address;
-    memset(&address, 0, sizeof address);
-    address.sin_family = AF_INET;
-    memcpy(&address.sin_addr, entry->h_addr_list[0], sizeof address.sin_addr);
-    if (port != 0) {
-        address.sin_port = htons(port);
-    } else {
-        struct servent *service = getservbyname("ftp", "tcp");
-        address.sin_port = service ? (u_short)service->s_port : htons(21);
+    int error = server_address(host, &address);
+    if (error != 0) {
+        errno = error;
+        return -1;
     }
-
     SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
     if (s == INVALID_SOCKET)
         return -1;
-    int error = connect_within_timeout(s, &address);
+    error = connect_within_timeout(s, &address);
     if (error != 0) {
         errno = error;
         trace_connect_failure(error);
         closesocket(s);
         return -1;
     }
-
-    int status = ftp_get_reply((ftp_socket)s);
+    int greeting = ftp_get_reply((ftp_socket)s);
     if (!secure_control_connection(s)) {
         close_connection(s);
         return -1;
     }
-    char command[FTP_LINE_CAPACITY + 1];
-    format_text(command, sizeof command, "USER %s", user);
-    int reply = ftp_command((ftp_socket)s, command);
-    if (reply == 331) {
-        format_text(command, sizeof command, "PASS %s", password);
-        status = ftp_command((ftp_socket)s, command);
-        g_login_accepted = is_2xx(status);
-        SecureZeroMemory(command, sizeof command);
-    } else {
-        g_login_accepted = is_2xx(reply);
-    }
+    int status = log_in((ftp_socket)s, greeting, user, password);
     g_login_status = status;
     if (status < 0) {
         g_login_accepted = false;
@@ -553,6 +567,95 @@ static void end_data_connection(SOCKET data)
     closesocket(data);
 }
 
+/* The file is read and counted on the bar 512 bytes at a time, but sent
+   in batches of 1 MiB: under Wine every send is a round trip to the server
+   process, and one send per 512 bytes made the upload a hundred times
+   slower than the network allows (batches of 64 KiB took about twice as
+   long as these). */
+static char g_upload_batch[1024 * 1024];
+
+/* Sends the whole file on the data connection; false when a send failed
+   or the file could not be read to its end. */
+static bool send_file(HWND progress_bar, SOCKET data, FILE *file)
+{
+    int batched = 0;
+    for (;;) {
+        size_t n = fread(g_ftp_line, 1, FTP_LINE_CAPACITY, file);
+        if (n > 0) {
+            advance_bar(progress_bar, (int)n);
+            memcpy(g_upload_batch + batched, g_ftp_line, n);
+            batched += (int)n;
+        }
+        if (batched > 0 && (n == 0 || batched + FTP_LINE_CAPACITY > (int)sizeof g_upload_batch)) {
+            if (sock_send((ftp_socket)data, g_upload_batch, batched) != batched)
+                return false;
+            batched = 0;
+        }
+        if (n == 0)
+            return !ferror(file);
+    }
+}
+
+/* Where the data connection goes: the control connection's peer, at the
+   port the server named in its 227 reply. 0, or -1. */
+static int data_target(ftp_socket s, struct sockaddr_in *target)
+{
+    struct sockaddr_in passive;
+    if (ftp_pasv(s, &passive) != 0)
+        return -1;
+    int size = sizeof *target;
+    memset(target, 0, sizeof *target);
+    if (getpeername((SOCKET)s, (struct sockaddr *)target, &size) == SOCKET_ERROR || target->sin_family != AF_INET)
+        return -1;
+    target->sin_port = passive.sin_port;
+    return 0;
+}
+
+/* STOR has gone out and the data connection stands: waits for the
+   preliminary reply, protects the connection when the control connection
+   is, sends the file and waits for the completion. 0 only when the server
+   confirmed the stored file; the data connection is closed either way. */
+static int store_file(HWND progress_bar, ftp_socket s, SOCKET data, FILE *file)
+{
+    if (!is_1xx(ftp_get_reply(s))) {
+        /* The server refused the file: that reply was final, there is
+           nothing to send and no completion to wait for. */
+        closesocket(data);
+        return -1;
+    }
+    if (tls_protected((SOCKET)s) && !secure_data_connection(data)) {
+        /* Nothing of the file went out; the server ends the transfer. */
+        close_connection(data);
+        ftp_get_reply(s);
+        return -1;
+    }
+    bool sent_whole = send_file(progress_bar, data, file);
+    end_data_connection(data);
+    int completion = ftp_get_reply(s);
+    return sent_whole && is_2xx(completion) ? 0 : -1;
+}
+
+/* Sends STOR and opens the data connection, then stores the file; -1
+   when the command or the connection failed. */
+static int put_through(HWND progress_bar, ftp_socket s, const struct sockaddr_in *target, FILE *file,
+                       const char *remote_name)
+{
+    SOCKET data = socket(AF_INET, SOCK_STREAM, 0);
+    if (data == INVALID_SOCKET)
+        return -1;
+    if (!format_text(g_ftp_line, sizeof g_ftp_line, "STOR %s\r\n", remote_name)) {
+        /* A name this long cannot be sent whole; store nothing. */
+        closesocket(data);
+        return -1;
+    }
+    int length = (int)strlen(g_ftp_line);
+    if (sock_send_str(s, g_ftp_line) == length && connect_within_timeout(data, target) == 0)
+        return store_file(progress_bar, s, data, file);
+    closesocket(data);
+    ftp_get_reply(s);
+    return -1;
+}
+
 int ftp_put(HWND progress_bar, ftp_socket s, const char *local_path, const char *remote_name)
 {
     advance_bar(progress_bar, 512);
@@ -562,92 +665,10 @@ int ftp_put(HWND progress_bar, ftp_socket s, const char *local_path, const char 
     /* Blocks of 512 bytes come out of a large file buffer, not a disk read
        each. */
     setvbuf(file, NULL, _IOFBF, 256 * 1024);
-
-    if (!protect_data_connections(s)) {
-        fclose(file);
-        return -1;
-    }
-    struct sockaddr_in passive;
-    if (ftp_pasv(s, &passive) != 0) {
-        fclose(file);
-        return -1;
-    }
-    /* The data connection goes to the control connection's peer, at the
-       port the server named. */
     struct sockaddr_in target;
-    int size = sizeof target;
-    memset(&target, 0, sizeof target);
-    if (getpeername((SOCKET)s, (struct sockaddr *)&target, &size) == SOCKET_ERROR ||
-        target.sin_family != AF_INET) {
-        fclose(file);
-        return -1;
-    }
-    target.sin_port = passive.sin_port;
-
-    SOCKET data = socket(AF_INET, SOCK_STREAM, 0);
-    if (data == INVALID_SOCKET) {
-        fclose(file);
-        return -1;
-    }
-    if (!format_text(g_ftp_line, sizeof g_ftp_line, "STOR %s\r\n", remote_name)) {
-        /* A name this long cannot be sent whole; store nothing. */
-        closesocket(data);
-        fclose(file);
-        return -1;
-    }
     int result = -1;
-    int length = (int)strlen(g_ftp_line);
-    if (sock_send_str(s, g_ftp_line) == length && connect_within_timeout(data, &target) == 0) {
-        int preliminary = ftp_get_reply(s);
-        if (!is_1xx(preliminary)) {
-            /* The server refused the file: that reply was final, there is
-               nothing to send and no completion to wait for. */
-            closesocket(data);
-            fclose(file);
-            return -1;
-        }
-        if (tls_protected((SOCKET)s) && !secure_data_connection(data)) {
-            /* Nothing of the file went out; the server ends the transfer. */
-            close_connection(data);
-            ftp_get_reply(s);
-            fclose(file);
-            return -1;
-        }
-        /* The file is read and counted on the bar 512 bytes at a time, but
-           sent in batches of 1 MiB: under Wine every send is a round trip to
-           the server process, and one send per 512 bytes made the upload a
-           hundred times slower than the network allows (batches of 64 KiB
-           took about twice as long as these). */
-        static char batch[1024 * 1024];
-        int batched = 0;
-        bool sent_whole = true;
-        for (;;) {
-            size_t n = fread(g_ftp_line, 1, FTP_LINE_CAPACITY, file);
-            if (n > 0) {
-                advance_bar(progress_bar, (int)n);
-                memcpy(batch + batched, g_ftp_line, n);
-                batched += (int)n;
-            }
-            if (batched > 0 && (n == 0 || batched + FTP_LINE_CAPACITY > (int)sizeof batch)) {
-                if (sock_send((ftp_socket)data, batch, batched) != batched) {
-                    sent_whole = false;
-                    break;
-                }
-                batched = 0;
-            }
-            if (n == 0)
-                break;
-        }
-        if (ferror(file))
-            sent_whole = false;
-        end_data_connection(data);
-        int completion = ftp_get_reply(s);
-        if (sent_whole && is_2xx(completion))
-            result = 0;
-    } else {
-        closesocket(data);
-        ftp_get_reply(s);
-    }
+    if (protect_data_connections(s) && data_target(s, &target) == 0)
+        result = put_through(progress_bar, s, &target, file, remote_name);
     fclose(file);
     return result;
 }

@@ -3,7 +3,8 @@
  * binary type, store one file through a passive data connection, log out.
  * Everything is synchronous on the calling thread, but no step waits for
  * the network longer than the client's time-out (30 seconds), after which
- * the connection counts as lost; that holds for a whole reply as well, so a
+ * the connection counts as lost. That holds for finding the server's
+ * address (a name server that never answers), and for a whole reply, so a
  * server that sends continuation lines without end, or a line one byte at a
  * time, cannot hold the menu. The dialogue with the server is traced on
  * the standard error stream ("> command", "< reply"). The module keeps one
@@ -109,7 +110,8 @@ int ftp_security(void);
    status, a certificate error or a Windows Sockets error). */
 DWORD ftp_security_error(void);
 
-/* The time-out for connect, send and receive (milliseconds). For tests. */
+/* The time-out for resolving, connect, send and receive (milliseconds).
+   For tests. */
 void ftp_set_timeout(int milliseconds);
 int ftp_timeout(void);
 

@@ -7,21 +7,23 @@
  */
 #include "shell/main_menu.h"
 #include "advanced/advanced_dialog.h"
-#include "shell/main_window.h"
 #include "shell/launcher.h"
-#include "shell/settings.h"
 #include "transfer/move_to_device.h"
 #include "transfer/move_to_hard_disk.h"
 #include "transfer/transfer_set.h"
+#include "support/drawing.h"
 #include "support/drives.h"
 #include "support/file_probe.h"
 #include "support/message_box.h"
+#include "support/settings.h"
 #include "support/text.h"
 #include "resource.h"
 
 #include <string.h>
 
 static HWND g_ring_control = NULL;   /* the control the ring was last drawn around */
+/* OK's action is under way (its boxes run message loops of their own). */
+static bool g_ok_running = false;
 
 MainMenuLabels main_menu_labels(bool schedule_locked, const char *super_setting, UINT move_drive_type)
 {
@@ -45,14 +47,6 @@ void version_banner(char *out, size_t size, int installation, unsigned version)
                 (int)(version / 10000), (int)(version % 10000 / 100), (int)(version % 100));
 }
 
-void focus_ring_rects(int group_left, int group_width, int control_top, int control_height,
-                      RECT *outer, RECT *inner)
-{
-    SetRect(outer, group_left + 5, control_top - 4, group_left + group_width - 5,
-            control_top + control_height + 4);
-    SetRect(inner, outer->left + 4, outer->top + 4, outer->right - 4, outer->bottom - 4);
-}
-
 static void set_label(HWND dialog, int id, const char *text)
 {
     char now[64];
@@ -72,19 +66,10 @@ static void refresh_labels(HWND dialog)
 
 static void paint_ring(HWND dialog, HWND control, int colour)
 {
-    HWND group = GetDlgItem(dialog, IDC_MENU_GROUP);
-    RECT g, gc, c;
-    GetWindowRect(group, &g);
-    GetClientRect(group, &gc);
-    MapWindowPoints(NULL, dialog, (POINT *)&g, 2);
-    GetWindowRect(control, &c);
-    MapWindowPoints(NULL, dialog, (POINT *)&c, 2);
-    RECT outer, inner;
-    focus_ring_rects(g.left, gc.right, c.top, c.bottom - c.top, &outer, &inner);
-    HDC dc = GetDC(dialog);
-    fill_frame(dc, GetSysColorBrush(colour), outer.left, outer.top, inner.left, inner.top,
-               inner.right, inner.bottom, outer.right, outer.bottom);
-    ReleaseDC(dialog, dc);
+    RECT row;
+    GetWindowRect(control, &row);
+    MapWindowPoints(NULL, dialog, (POINT *)&row, 2);
+    paint_focus_ring(dialog, GetDlgItem(dialog, IDC_MENU_GROUP), &row, colour);
 }
 
 static void paint_main_menu(HWND dialog)
@@ -182,6 +167,8 @@ static void on_ok_start(HWND dialog)
     case UPDATE_PROCEED:
         if (start_schedule_program(view)) {
             EndDialog(dialog, 2);
+            /* The menu stays on screen a fixed while, as the schedule
+               program comes up; the program is never waited for. */
             Sleep(3000);
         }
         break;
@@ -199,10 +186,9 @@ static void on_ok(HWND dialog)
        (a failed start) runs a message loop of its own, and the choice is
        not read again afterwards. An OK that reaches the dialog while the
        action of the first still runs is ignored. */
-    static bool acting = false;
-    if (acting)
+    if (g_ok_running)
         return;
-    acting = true;
+    g_ok_running = true;
     bool start = IsDlgButtonChecked(dialog, IDC_START) == BST_CHECKED ||
                  IsDlgButtonChecked(dialog, IDC_VIEW) == BST_CHECKED;
     bool move = IsDlgButtonChecked(dialog, IDC_MOVE) == BST_CHECKED;
@@ -210,7 +196,7 @@ static void on_ok(HWND dialog)
         on_ok_start(dialog);
     else if (move)
         on_ok_move(dialog);
-    acting = false;
+    g_ok_running = false;
 }
 
 INT_PTR CALLBACK main_menu_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)

@@ -54,6 +54,31 @@ static const char *last_component(const char *path)
     return slash ? slash + 1 : path;
 }
 
+/* Copies up to limit bytes from in (positioned) to out, a block at a
+   time, stepping the file bar once per block. The bytes written; *failed
+   is set when the source could not be read (a damaged source ends the
+   copy, it never counts as done). */
+static DWORD copy_slice(HWND dialog, FILE *in, FILE *out, DWORD limit, bool *failed)
+{
+    char block[COPY_BLOCK];
+    /* The first block is bounded by the limit too: a slice smaller than one
+       block must not take bytes that belong to the next slice. */
+    DWORD length = limit < COPY_BLOCK ? limit : COPY_BLOCK;
+    DWORD written = 0;
+    while (!feof(in) && written < limit && !ferror(out)) {
+        progress_step(dialog, IDC_FILE_BAR);
+        size_t got = fread(block, 1, length, in);
+        if (got < length && ferror(in)) {
+            *failed = true;
+            break;
+        }
+        written += (DWORD)fwrite(block, 1, got, out);
+        if (limit - written < length)
+            length = limit - written;
+    }
+    return written;
+}
+
 DWORD copy_with_progress(HWND dialog, const char *source, const char *target, DWORD offset,
                          DWORD limit, const char *mode)
 {
@@ -64,59 +89,31 @@ DWORD copy_with_progress(HWND dialog, const char *source, const char *target, DW
     format_text(status, sizeof status, "Kopierer filen: %s", last_component(source));
     progress_status(dialog, status);
 
-    char block[COPY_BLOCK];
     FILE *in = fopen(source, "rb");
-    if (!in) {
-        quiet_drive_end(error_mode);
-        return 0;
-    }
-    FILE *out = fopen(target, mode);
-    if (!out) {
-        fclose(in);
-        quiet_drive_end(error_mode);
-        return 0;
-    }
-
-    DWORD size = file_size(source);
-    if (limit == 0 || limit > size)
-        limit = size;
-    DWORD blocks = copy_blocks(size, offset, limit);
-
-    if (fseeko64(in, (long long)offset, SEEK_SET) != 0) {
-        fclose(in);
-        fclose(out);
-        quiet_drive_end(error_mode);
-        return 0;
-    }
-
-    progress_set_range(dialog, IDC_FILE_BAR, blocks);
-    progress_set_pos(dialog, IDC_FILE_BAR, 0);
-
-    /* The first block is bounded by the limit too: a slice smaller than one
-       block must not take bytes that belong to the next slice. */
-    DWORD length = limit < COPY_BLOCK ? limit : COPY_BLOCK;
+    FILE *out = in ? fopen(target, mode) : NULL;
+    bool failed = !in || !out, ran = false;
     DWORD written = 0;
-    bool failed = false;
-    while (!feof(in) && written < limit && !ferror(out)) {
-        progress_step(dialog, IDC_FILE_BAR);
-        size_t got = fread(block, 1, length, in);
-        if (got < length && ferror(in)) {
-            /* A damaged source ends the copy; it never counts as done. */
-            failed = true;
-            break;
+    if (!failed) {
+        DWORD size = file_size(source);
+        if (limit == 0 || limit > size)
+            limit = size;
+        failed = fseeko64(in, (long long)offset, SEEK_SET) != 0;
+        if (!failed) {
+            progress_set_range(dialog, IDC_FILE_BAR, copy_blocks(size, offset, limit));
+            progress_set_pos(dialog, IDC_FILE_BAR, 0);
+            written = copy_slice(dialog, in, out, limit, &failed);
+            ran = true;
+            failed = failed || ferror(out);
         }
-        written += (DWORD)fwrite(block, 1, got, out);
-        if (limit - written < length)
-            length = limit - written;
     }
-    if (ferror(out))
-        failed = true;
-    fclose(in);
+    if (in)
+        fclose(in);
     /* Buffered bytes reach the disk only here: a full disk may show first
        when the target is closed. */
-    if (fclose(out) != 0)
+    if (out && fclose(out) != 0)
         failed = true;
-    progress_fill(dialog, IDC_FILE_BAR);
+    if (ran)
+        progress_fill(dialog, IDC_FILE_BAR);
     quiet_drive_end(error_mode);
     return failed ? 0 : written;
 }
@@ -402,16 +399,17 @@ bool read_volume_serial(const char *path, DWORD *serial)
 }
 
 /* What the file system and the system keep in a drive's root themselves. */
+static const char *const OWN_ROOT_ENTRIES[] = {
+    "System Volume Information", "$RECYCLE.BIN", "RECYCLER", "RECYCLED",
+    ".windows-label", ".windows-serial",
+};
+
 static bool own_root_entry(const char *name)
 {
-    static const char *const own[] = {
-        "System Volume Information", "$RECYCLE.BIN", "RECYCLER", "RECYCLED",
-        ".windows-label", ".windows-serial",
-    };
     if (is_dot_entry(name))
         return true;
-    for (size_t k = 0; k < sizeof own / sizeof own[0]; k++)
-        if (_stricmp(name, own[k]) == 0)
+    for (const char *own : OWN_ROOT_ENTRIES)
+        if (_stricmp(name, own) == 0)
             return true;
     return false;
 }

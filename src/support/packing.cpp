@@ -6,6 +6,7 @@
 #include "support/packing.h"
 #include "archive/zip_write.h"
 #include "support/file_probe.h"
+#include "support/message_box.h"
 #include "support/progress.h"
 #include "support/text.h"
 #include "resource.h"
@@ -33,12 +34,15 @@ int pack_folder_shown(const PackingView *view, const char *archive, const char *
     return pack_folder(archive, base_dir, pattern, policy, &progress, outcome);
 }
 
+/* pack_matching_files: entries named below the base, unreadable files
+   left out, one step per file. */
+static const PackPolicy MATCHING_FILES = { NAME_BELOW_BASE, PACK_LEAVE_OUT, STEP_PER_FILE, NULL };
+
 int pack_matching_files(HWND dialog, const char *base_dir, const char *pattern, const char *archive)
 {
-    static const PackPolicy matching = { NAME_BELOW_BASE, PACK_LEAVE_OUT, STEP_PER_FILE, NULL };
     PackingView view = { dialog, IDC_OVERALL_BAR, "Pakker filen: %s", NULL, NULL };
     PackOutcome outcome;
-    return pack_folder_shown(&view, archive, base_dir, pattern, &matching, &outcome);
+    return pack_folder_shown(&view, archive, base_dir, pattern, &MATCHING_FILES, &outcome);
 }
 
 void show_packing_error(HWND dialog, const char *file)

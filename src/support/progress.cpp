@@ -7,7 +7,7 @@
  * Also the small operations on the status line and the two progress bars.
  */
 #include "support/progress.h"
-#include "shell/main_window.h"
+#include "support/drawing.h"
 #include "resource.h"
 
 #include <commctrl.h>
@@ -84,6 +84,20 @@ void progress_paint(HWND dialog, const char *caption, const char *heading, bool 
     if (start_pending && *start_pending) {
         *start_pending = false;
         PostMessageA(dialog, start_message, 0, 0);
+    }
+}
+
+void progress_dialog_message(HWND dialog, UINT message, const ProgressLook *look, bool *start_pending)
+{
+    if (message == WM_INITDIALOG) {
+        if (look->phase >= 0)
+            g_progress_phase = (unsigned char)look->phase;
+        progress_init(dialog, start_pending);
+    } else if (message == WM_PAINT) {
+        bool by_phase = look->caption == NULL;
+        progress_paint(dialog, by_phase ? phase_caption(g_progress_phase) : look->caption,
+                       by_phase ? phase_heading(g_progress_phase) : look->heading, by_phase, start_pending,
+                       look->start_message);
     }
 }
 

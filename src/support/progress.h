@@ -11,6 +11,8 @@
 
 #include <windows.h>
 
+#include "support/messages.h"
+
 /* Caption and heading of the move dialogs. */
 enum { PHASE_PACKING = 0, PHASE_COPYING = 1, PHASE_UNPACKING = 2 };
 extern unsigned char g_progress_phase;
@@ -26,6 +28,19 @@ void progress_init(HWND dialog, bool *start_pending);
    then posts start_message once while *start_pending is set. */
 void progress_paint(HWND dialog, const char *caption, const char *heading, bool filled,
                     bool *start_pending, UINT start_message);
+/* How an operation looks in the dialog: caption and heading (NULL: by the
+   progress phase, on a filled heading, as the moves show them), the phase
+   set when the dialog opens (-1: none) and the start message. */
+struct ProgressLook {
+    const char *caption;
+    const char *heading;
+    int phase;
+    UINT start_message;
+};
+/* WM_INITDIALOG and WM_PAINT of an operation's dialog procedure, by the
+   pattern above; every other message is the operation's own. */
+void progress_dialog_message(HWND dialog, UINT message, const ProgressLook *look, bool *start_pending);
+
 /* Sets the progress phase and repaints caption and heading at once. */
 void progress_set_phase(HWND dialog, int phase);
 /* Gives both bars the window colour as class background. */

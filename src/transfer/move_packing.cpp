@@ -10,9 +10,10 @@
  */
 #include "transfer/move_packing.h"
 #include "transfer/transfer_set.h"
-#include "shell/settings.h"
+#include "support/settings.h"
 #include "support/disk_utils.h"
 #include "support/file_probe.h"
+#include "support/message_box.h"
 #include "support/packing.h"
 #include "support/progress.h"
 #include "support/text.h"

@@ -1,7 +1,8 @@
 /*
- * The packing stage of the move to a device (start message 3027): the
- * data directory's data\*.dat and ini\*.* (never the lock file) go into
- * the move archive, every file by its full path, none of them left out.
+ * The packing stage of the move to a device (start message
+ * MSG_PACK_STAGE): the data directory's data\*.dat and ini\*.* (never the
+ * lock file) go into the move archive, every file by its full path, none of
+ * them left out.
  * What was packed is kept, so that the disk stage can tell, before it
  * locks this PC, whether the data have changed since.
  */

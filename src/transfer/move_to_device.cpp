@@ -33,9 +33,10 @@
 #include "transfer/move_to_device.h"
 #include "transfer/move_packing.h"
 #include "transfer/transfer_set.h"
-#include "shell/settings.h"
+#include "support/settings.h"
 #include "support/disk_utils.h"
 #include "support/drives.h"
+#include "support/error_text.h"
 #include "support/file_probe.h"
 #include "support/message_box.h"
 #include "support/progress.h"
@@ -46,11 +47,22 @@
 #include <string.h>
 
 static bool g_device_start_pending = false;
+static const ProgressLook DEVICE_LOOK = { NULL, NULL, PHASE_PACKING, MSG_PACK_STAGE };
 
 static const char *const INFORMATION = "Information";
 
 /* ------------------------------------------------------------------ */
 /* Disk stage                                                          */
+
+/* The steps of one disk, in the order the move has always numbered them. */
+enum DiskStep {
+    STEP_IDENTIFY = 1,         /* disk i asked for (after the first) and read */
+    STEP_CHECK_NUMBER = 2,     /* not an earlier disk of this set; no other PC's live set */
+    STEP_CHECK_EMPTY = 3,      /* empty and big enough for its volume (several disks) */
+    STEP_MAKE_DIRECTORY = 4,   /* the transfer directory */
+    STEP_WRITE_TEST = 5,       /* the disk takes a file */
+    STEP_WRITE_VOLUME = 6      /* the volume and the transfer file, proven */
+};
 
 struct DeviceRun {
     HWND dialog;
@@ -62,7 +74,7 @@ struct DeviceRun {
     bool removable;
     unsigned n;              /* disks of the move */
     unsigned i;              /* disk being written */
-    int step;
+    DiskStep step;
     DWORD offset;            /* archive bytes on earlier disks */
     DWORD archive_size;
     DWORD room;              /* length of every volume but the last */
@@ -77,6 +89,7 @@ struct DeviceRun {
     char finished_id[40];    /* the set this PC last took back or withdrew */
 };
 
+static const char *const UNREADABLE_DRIVE = "Kan ikke læse fra disk enheden!";
 static const char *const DISK_CHANGED = "Disk enheden blev skiftet, mens der blev skrevet på den.";
 
 static int ask(DeviceRun *run, const char *text, UINT style)
@@ -84,18 +97,26 @@ static int ask(DeviceRun *run, const char *text, UINT style)
     return message_box(run->dialog, text, INFORMATION, style);
 }
 
+/* The transfer file of the disk in the drive, read into info; false
+   when there is none, and in a super installation, which never marks a
+   set stale and so has no live set to guard. */
+static bool guarded_set_in_drive(TransferInfo *info)
+{
+    if (strcmp(g_settings.super_setting, "nej") != 0 || (file_access(g_transfer_file) & ACCESS_MISSING))
+        return false;
+    read_transfer_info(g_transfer_file, info);
+    return true;
+}
+
 /* Before the transfer directory of a disk is removed: a set of this
    installation that still holds live data ("skemalåst"="nej") is the only
    copy of another PC's schedule, so it is removed only when the user says
-   so. A super installation never marks a set stale, so it is not asked. */
+   so. */
 static bool may_clear_disk(DeviceRun *run)
 {
-    if (strcmp(g_settings.super_setting, "nej") != 0)
-        return true;
-    if (file_access(g_transfer_file) & ACCESS_MISSING)
-        return true;
     TransferInfo info;
-    read_transfer_info(g_transfer_file, &info);
+    if (!guarded_set_in_drive(&info))
+        return true;
     /* An unmarked set of this run is one this run has not finished; any
        other may be the only copy of some PC's data. */
     bool unmarked = set_is_unmarked(&info, g_settings.installation) && strcmp(info.set_id, run->set_id) != 0;
@@ -119,13 +140,9 @@ static bool may_clear_disk(DeviceRun *run)
    only a disk whose set was not completed is cleared. */
 static bool live_set_in_drive(const DeviceRun *run)
 {
-    if (strcmp(g_settings.super_setting, "nej") != 0)
-        return false;
-    if (file_access(g_transfer_file) & ACCESS_MISSING)
-        return false;
     TransferInfo info;
-    read_transfer_info(g_transfer_file, &info);
-    return set_is_live(&info, g_settings.installation) && !set_known_finished(&info, run->finished_id);
+    return guarded_set_in_drive(&info) && set_is_live(&info, g_settings.installation) &&
+           !set_known_finished(&info, run->finished_id);
 }
 
 /* Previous version and removal of the old transfer directory on the disk
@@ -141,18 +158,17 @@ static void clear_disk_in_drive(DeviceRun *run)
 
 static void wait_for_readable_drive(DeviceRun *run)
 {
-    static const char *const first = "Kan ikke læse fra disk enheden!";
     while (!run->abort && !free_space(g_settings.move_drive, &run->free, &run->total)) {
         char text[KIRO_PATH_SIZE];
         if (run->removable) {
-            format_text(text, sizeof text, "%s\nIndsæt flyt-enhed nr. %i. ", first, 1);
+            format_text(text, sizeof text, "%s\nIndsæt flyt-enhed nr. %i. ", UNREADABLE_DRIVE, 1);
             if (ask(run, text, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK) {
                 run->abort = true;
             } else {
                 clear_disk_in_drive(run);
             }
         } else {
-            format_text(text, sizeof text, "%s  '%s'\nKopiering af dataene stopper!", first,
+            format_text(text, sizeof text, "%s  '%s'\nKopiering af dataene stopper!", UNREADABLE_DRIVE,
                         g_settings.move_drive);
             ask(run, text, MB_OK | MB_ICONINFORMATION);
             run->abort = true;
@@ -213,7 +229,7 @@ static void identify_first_disk(DeviceRun *run)
 {
     run->n = 1;
     run->i = 1;
-    run->step = 1;
+    run->step = STEP_IDENTIFY;
     run->offset = 0;
     run->ask_reason = NULL;
     clear_disk_in_drive(run);
@@ -229,14 +245,14 @@ static void identify_first_disk(DeviceRun *run)
 /* The disk being written has to be inserted again (asked for, with a
    first line saying why when reason is given): disk 1 is identified anew
    from the top, a later disk from its step 1, where it is asked for. */
-static int insert_again(DeviceRun *run, bool ask, const char *reason)
+static DiskStep insert_again(DeviceRun *run, bool ask, const char *reason)
 {
     run->ask_reason = reason;
     if (run->i == 1) {
         run->restart = true;
         run->restart_ask = ask;
     }
-    return 1;
+    return STEP_IDENTIFY;
 }
 
 /* Bytes of volume i. */
@@ -261,22 +277,22 @@ static bool ask_for_disk(DeviceRun *run)
     return false;
 }
 
-static int step_identify(DeviceRun *run)
+static DiskStep step_identify(DeviceRun *run)
 {
     if (!run->removable) {
         run->has_serial = read_volume_serial(g_settings.move_drive, &run->serial);
-        return 4;
+        return STEP_MAKE_DIRECTORY;
     }
     if (run->i > 1 && !ask_for_disk(run))
-        return 1;
+        return STEP_IDENTIFY;
     char label[260];
     if (!read_volume_label(label, g_settings.move_drive))
         return insert_again(run, true, NULL);   /* a way out for disk 1 too */
     run->has_serial = read_volume_serial(g_settings.move_drive, &run->serial);
-    return 2;
+    return STEP_CHECK_NUMBER;
 }
 
-static int step_check_number(DeviceRun *run)
+static DiskStep step_check_number(DeviceRun *run)
 {
     if (file_access(g_transfer_file) == 0 && run->i > 1) {
         TransferInfo info;
@@ -288,24 +304,24 @@ static int step_check_number(DeviceRun *run)
                         run->i, run->i);
             if (message_box(run->dialog, text, INFORMATION, MB_OKCANCEL | MB_ICONWARNING) != IDOK)
                 run->abort = true;
-            return 2;
+            return STEP_CHECK_NUMBER;
         }
     }
     if (!may_clear_disk(run))
-        return 2;
-    return 3;
+        return STEP_CHECK_NUMBER;
+    return STEP_CHECK_EMPTY;
 }
 
-static int step_check_empty(DeviceRun *run)
+static DiskStep step_check_empty(DeviceRun *run)
 {
     if (run->n <= 1)
-        return 4;
+        return STEP_MAKE_DIRECTORY;
     progress_status(run->dialog, "Undersøger enheds plads!");
     delete_tree(g_transfer_dir);
     if (!free_space(g_settings.move_drive, &run->free, &run->total)) {
         error_box(NULL, MB_ICONINFORMATION);
         run->abort = true;
-        return 3;
+        return STEP_CHECK_EMPTY;
     }
     if (!disk_is_empty(g_settings.move_drive)) {
         if (ask(run,
@@ -313,7 +329,7 @@ static int step_check_empty(DeviceRun *run)
                 "\nSlet indholdet på disk enheden eller benyt en anden tom enhed.",
                 MB_RETRYCANCEL | MB_ICONINFORMATION) != IDRETRY)
             run->abort = true;
-        return 2;   /* the disk now in the drive is checked from its number on */
+        return STEP_CHECK_NUMBER;   /* the disk now in the drive is checked from its number on */
     }
     DWORD room = volume_room(run->free.QuadPart, disk_reserve(cluster_size(g_settings.move_drive)));
     if (room < volume_length(run)) {
@@ -322,14 +338,14 @@ static int step_check_empty(DeviceRun *run)
                 "\nBenyt en anden tom disk enhed, der er mindst lige så stor som den første.",
                 MB_RETRYCANCEL | MB_ICONINFORMATION) != IDRETRY)
             run->abort = true;
-        return 2;
+        return STEP_CHECK_NUMBER;
     }
-    return 4;
+    return STEP_MAKE_DIRECTORY;
 }
 
 /* The disk cannot be written: OK identifies the disk now in the drive
    again, Cancel ends the run. */
-static int write_protected(DeviceRun *run)
+static DiskStep write_protected(DeviceRun *run)
 {
     char error[256], text[KIRO_PATH_SIZE];
     system_error_text(error, sizeof error);
@@ -337,12 +353,12 @@ static int write_protected(DeviceRun *run)
                 "Der kan ikke skrives til disk enheden, fjern evt. skrivebeskyttelsen!\n%s", error);
     if (error_box(text, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK) {
         run->abort = true;
-        return 1;
+        return STEP_IDENTIFY;
     }
     return insert_again(run, false, NULL);   /* OK was the answer for the disk now in */
 }
 
-static int step_make_directory(DeviceRun *run)
+static DiskStep step_make_directory(DeviceRun *run)
 {
     bool made = make_directory(g_transfer_dir) != 0;
     if (made && is_directory_link(g_transfer_dir)) {
@@ -361,12 +377,12 @@ static int step_make_directory(DeviceRun *run)
         format_text(text, sizeof text, "Kan ikke oprette kataloget: %s\n%s", g_transfer_dir, error);
         ask(run, text, MB_OK | MB_ICONINFORMATION);
         run->abort = true;
-        return 4;
+        return STEP_MAKE_DIRECTORY;
     }
-    return 5;
+    return STEP_WRITE_TEST;
 }
 
-static int step_write_test(DeviceRun *run)
+static DiskStep step_write_test(DeviceRun *run)
 {
     char test_file[KIRO_PATH_SIZE];
     write_test_path(test_file, sizeof test_file, g_transfer_dir);
@@ -377,7 +393,7 @@ static int step_write_test(DeviceRun *run)
         fclose(f);
     }
     DeleteFileA(test_file);
-    return 6;
+    return STEP_WRITE_VOLUME;
 }
 
 /* The disk in the drive shows another volume serial than the one
@@ -387,6 +403,10 @@ static bool serial_changed(const DeviceRun *run)
     DWORD serial;
     return run->has_serial && (!read_volume_serial(g_settings.move_drive, &serial) || serial != run->serial);
 }
+
+/* The first or last block of a volume as read back, and the archive's
+   bytes it must equal: two 64 KiB blocks, kept off the GUI thread's stack. */
+static char g_compared[2][65536];
 
 /* The disk in the drive holds volume i as written: the planned length and
    the same bytes as the archive at its first and last block. A disk
@@ -398,8 +418,8 @@ static bool volume_as_written(const DeviceRun *run, const char *volume, DWORD of
     FILE *written = fopen(volume, "rb");
     FILE *archive = fopen(run->archive, "rb");
     bool same = written && archive;
-    static char a[65536], b[65536];
-    DWORD block = length < sizeof a ? length : (DWORD)sizeof a;
+    char *a = g_compared[0], *b = g_compared[1];
+    DWORD block = length < sizeof g_compared[0] ? length : (DWORD)sizeof g_compared[0];
     DWORD starts[2] = { 0, length - block };
     for (int k = 0; same && k < 2; k++) {
         same = fseeko64(written, (long long)starts[k], SEEK_SET) == 0
@@ -436,7 +456,7 @@ static void transfer_file_failed(DeviceRun *run)
    question. A disk that was changed while it was written is not taken:
    what landed on the disk now in the drive is removed and disk i is asked
    for again. */
-static int step_write_volume(DeviceRun *run)
+static DiskStep step_write_volume(DeviceRun *run)
 {
     progress_step(run->dialog, IDC_OVERALL_BAR);
     char volume[KIRO_PATH_SIZE];
@@ -448,13 +468,13 @@ static int step_write_volume(DeviceRun *run)
         return insert_again(run, true, DISK_CHANGED);
     if (written != wanted) {
         copy_failed(run);
-        return 1;
+        return STEP_IDENTIFY;
     }
     if (!volume_as_written(run, volume, offset, wanted))
         return insert_again(run, true, DISK_CHANGED);
     if (!flush_file(volume)) {
         copy_failed(run);
-        return 1;
+        return STEP_IDENTIFY;
     }
     /* The last disk's set becomes live only once this PC is locked. */
     bool transfer_file_written =
@@ -469,23 +489,23 @@ static int step_write_volume(DeviceRun *run)
     }
     if (!transfer_file_written) {
         transfer_file_failed(run);
-        return 1;
+        return STEP_IDENTIFY;
     }
     progress_step(run->dialog, IDC_OVERALL_BAR);
     run->offset += written;
     run->i++;
-    return 1;
+    return STEP_IDENTIFY;
 }
 
 static void run_disk_step(DeviceRun *run)
 {
     switch (run->step) {
-    case 1: run->step = step_identify(run); break;
-    case 2: run->step = step_check_number(run); break;
-    case 3: run->step = step_check_empty(run); break;
-    case 4: run->step = step_make_directory(run); break;
-    case 5: run->step = step_write_test(run); break;
-    default: run->step = step_write_volume(run); break;
+    case STEP_IDENTIFY:       run->step = step_identify(run); break;
+    case STEP_CHECK_NUMBER:   run->step = step_check_number(run); break;
+    case STEP_CHECK_EMPTY:    run->step = step_check_empty(run); break;
+    case STEP_MAKE_DIRECTORY: run->step = step_make_directory(run); break;
+    case STEP_WRITE_TEST:     run->step = step_write_test(run); break;
+    case STEP_WRITE_VOLUME:   run->step = step_write_volume(run); break;
     }
 }
 
@@ -635,23 +655,18 @@ bool write_transfer_disks(HWND dialog)
 INT_PTR CALLBACK move_to_device_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
 {
     switch (message) {
-    case WM_INITDIALOG:
-        g_progress_phase = PHASE_PACKING;
-        progress_init(dialog, &g_device_start_pending);
-        break;
-    case WM_PAINT:
-        progress_paint(dialog, phase_caption(g_progress_phase), phase_heading(g_progress_phase), true,
-                       &g_device_start_pending, WM_START_PACKING);
-        break;
-    case WM_START_PACKING:
+    case MSG_PACK_STAGE:
         if (pack_move_archive(dialog))
-            SendMessageA(dialog, WM_START_DISKS, 0, 0);
+            SendMessageA(dialog, MSG_DISK_STAGE, 0, 0);
         else
             EndDialog(dialog, 2);
         break;
-    case WM_START_DISKS:
+    case MSG_DISK_STAGE:
         write_transfer_disks(dialog);
         EndDialog(dialog, 2);
+        break;
+    default:
+        progress_dialog_message(dialog, message, &DEVICE_LOOK, &g_device_start_pending);
         break;
     }
     return 0;

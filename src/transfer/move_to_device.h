@@ -3,7 +3,8 @@
  * data\*.dat and ini\*.* into the move archive and writes it onto the move
  * drive as one volume per disk with a transfer file each, then locks its own
  * schedule. It runs in the progress dialog in two stages: packing (start
- * message 3027), which continues with the disk stage (3028). Every path
+ * message MSG_PACK_STAGE), which continues with the disk stage
+ * (MSG_DISK_STAGE). Every path
  * ends the dialog and removes the move archive; a run that does not
  * complete leaves the local data live and the configuration unchanged.
  */

@@ -22,8 +22,9 @@
  */
 #include "transfer/move_to_hard_disk.h"
 #include "transfer/transfer_set.h"
-#include "shell/settings.h"
+#include "support/settings.h"
 #include "support/disk_utils.h"
+#include "support/error_text.h"
 #include "support/file_probe.h"
 #include "support/message_box.h"
 #include "support/progress.h"
@@ -39,6 +40,7 @@
 #include <vector>
 
 static bool g_hard_disk_start_pending = false;
+static const ProgressLook HARD_DISK_LOOK = { NULL, NULL, PHASE_COPYING, MSG_DISK_STAGE };
 
 /* The take-back in hand. */
 struct TakeBack {
@@ -59,6 +61,8 @@ void set_placed_files_hook(void (*hook)(void))
 }
 
 static const char *const INFORMATION = "Information";
+/* The export and import work files, of the data they were made from. */
+static const char *const EXCHANGE_FILES[] = { "exp.dat", "exp.dat.gz", "imp.dat", "imp.dat.gz" };
 static const char *const STILL_LOCKED =
     "KIRO-skema er stadig låst på denne PC, og dataene på disk enheden er stadig de gældende.";
 
@@ -315,10 +319,9 @@ static bool put_staged_files_in_place(const ArchiveSurvey *survey, MarkedConfigu
     }
 
     /* The export and import work files of this PC belong to its old data. */
-    static const char *const work_files[] = { "exp.dat", "exp.dat.gz", "imp.dat", "imp.dat.gz" };
     char path[KIRO_PATH_SIZE];
-    for (size_t k = 0; k < sizeof work_files / sizeof work_files[0]; k++) {
-        if (format_text(path, sizeof path, "%sdata\\%s", d, work_files[k]))
+    for (const char *work_file : EXCHANGE_FILES) {
+        if (format_text(path, sizeof path, "%sdata\\%s", d, work_file))
             DeleteFileA(path);
     }
     char folder[KIRO_PATH_SIZE];
@@ -496,19 +499,11 @@ bool take_back_transfer_set(HWND dialog)
 
 INT_PTR CALLBACK move_to_hard_disk_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
 {
-    switch (message) {
-    case WM_INITDIALOG:
-        g_progress_phase = PHASE_COPYING;
-        progress_init(dialog, &g_hard_disk_start_pending);
-        break;
-    case WM_PAINT:
-        progress_paint(dialog, phase_caption(g_progress_phase), phase_heading(g_progress_phase), true,
-                       &g_hard_disk_start_pending, WM_START_DISKS);
-        break;
-    case WM_START_DISKS:
+    if (message == MSG_DISK_STAGE) {
         take_back_transfer_set(dialog);
         EndDialog(dialog, 2);
-        break;
+    } else {
+        progress_dialog_message(dialog, message, &HARD_DISK_LOOK, &g_hard_disk_start_pending);
     }
     return 0;
 }

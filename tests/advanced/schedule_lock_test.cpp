@@ -5,7 +5,7 @@
  */
 #include <gtest/gtest.h>
 #include "advanced/schedule_lock.h"
-#include "shell/settings.h"
+#include "support/settings.h"
 #include "test_support.h"
 
 #include <string>

@@ -2,13 +2,14 @@
  * The FTP client against a scripted server on 127.0.0.1 that gives exact
  * replies: multi-line and over-long replies, the login variants, passive
  * replies good and bad, the upload's confirmations, a server that hangs up
- * at once, one that goes silent, one that stops reading the data, and
- * replies without end.
+ * at once, one that goes silent, one that stops reading the data,
+ * replies without end, and a host name whose resolver never answers.
  */
 #include <gtest/gtest.h>
 
 #include "scripted_server.h"
 #include "net/ftp.h"
+#include "net/resolve.h"
 #include "test_support.h"
 
 #include <commctrl.h>
@@ -46,6 +47,14 @@ static void greet_and_login(ServerSide &side)
     refuse_tls(side);
     if (side.hear() == "USER kirodata")
         side.say("230 Logged in\r\n");
+}
+
+/* A session that ends with QUIT right after the login. */
+static void login_then_quit(ServerSide &side)
+{
+    greet_and_login(side);
+    if (side.hear() == "QUIT")
+        side.say("221 Bye\r\n");
 }
 
 static std::string passive_reply(const char *host, int port)
@@ -361,11 +370,7 @@ TEST_F(FtpScripted, BadPassiveReplyFailsBeforeAnythingIsStored)
 TEST_F(FtpScripted, MissingLocalFileSendsNothing)
 {
     ScriptedServer server;
-    server.run([](ServerSide &side) {
-        greet_and_login(side);
-        if (side.hear() == "QUIT")
-            side.say("221 Bye\r\n");
-    });
+    server.run(login_then_quit);
     ftp_socket s = ftp_connect(server.address().c_str(), "kirodata", "4monbek");
     ASSERT_GE(s, 0);
     EXPECT_EQ(-1, ftp_put(NULL, s, "C:\\no\\such\\file.zip", "file.zip"));
@@ -526,4 +531,43 @@ TEST_F(FtpScripted, BadPortInHostNameFailsWithoutConnecting)
     EXPECT_EQ(-1, ftp_connect("127.0.0.1:70000", "kirodata", "4monbek"));
     EXPECT_EQ(-1, ftp_connect("127.0.0.1:", "kirodata", "4monbek"));
     EXPECT_EQ("", GetCapturedStderr());
+}
+
+/* A resolver that does not answer until the test lets it go, as a name
+   server out of reach does not. */
+static HANDLE g_resolver_released, g_resolver_ended;
+static int unanswering_resolver(const char *name, struct in_addr *address)
+{
+    WaitForSingleObject(g_resolver_released, 20000);
+    SetEvent(g_resolver_ended);
+    return WSAHOST_NOT_FOUND;
+}
+
+TEST_F(FtpScripted, HostNamesAreResolvedWithinTheTimeout)
+{
+    ScriptedServer server;
+    server.run(login_then_quit);
+    std::string address = server.address();
+    std::string by_name = "localhost" + address.substr(address.find(':'));
+    ftp_socket s = ftp_connect(by_name.c_str(), "kirodata", "4monbek");
+    ASSERT_GE(s, 0);
+    EXPECT_TRUE(ftp_login_accepted());
+    ftp_quit(s);
+    server.finish();
+
+    ftp_set_timeout(500);
+    g_resolver_released = CreateEventA(NULL, TRUE, FALSE, NULL);
+    g_resolver_ended = CreateEventA(NULL, TRUE, FALSE, NULL);
+    set_host_resolver(unanswering_resolver);
+    DWORD start = GetTickCount();
+    EXPECT_EQ(-1, ftp_connect("support.kiro.example", "kirodata", "4monbek"));
+    DWORD elapsed = GetTickCount() - start;
+    EXPECT_EQ(WSAETIMEDOUT, errno);
+    EXPECT_GE(elapsed, 450u);
+    EXPECT_LT(elapsed, 3000u);
+    set_host_resolver(NULL);
+    SetEvent(g_resolver_released);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(g_resolver_ended, 10000));
+    CloseHandle(g_resolver_released);
+    CloseHandle(g_resolver_ended);
 }

@@ -10,7 +10,7 @@
 
 #include "advanced/send_support.h"
 #include "ftp_server.h"
-#include "shell/settings.h"
+#include "support/settings.h"
 #include "support/message_box.h"
 #include "support/text.h"
 #include "support_site.h"

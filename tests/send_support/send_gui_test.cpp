@@ -18,6 +18,7 @@
 #include "ftps_server.h"
 #include "scripted_server.h"
 #include "support_site.h"
+#include "support/error_text.h"
 #include "resource.h"
 
 #include <algorithm>
@@ -357,11 +358,10 @@ TEST_F(SendSupportGui, FullProgramDriveSendsNothingAndLeavesNothing)
     MessageBoxSeen box;
     ASSERT_TRUE(send(inst, box, "send_support_drive_full.png"));
     char full[256] = "";
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, ERROR_DISK_FULL,
-                   MAKELANGID(LANG_DANISH, SUBLANG_DEFAULT), full, sizeof full, NULL);
+    system_message(ERROR_DISK_FULL, full, sizeof full);
     EXPECT_EQ("Fejl", box.caption);
     EXPECT_EQ("Data'ene kunne ikke pakkes i arkivet '" + inst.program_dir + "skolesql011.tvk'!\n" +
-                  full + "Data'ene er ikke sendt til KIRO-support.",
+                  full + " (fejlkode 112)\nData'ene er ikke sendt til KIRO-support.",
               box.text);
     EXPECT_EQ((UINT)MB_ICONWARNING, message_box_icon(box));
     close(box);

@@ -55,9 +55,9 @@ static INT_PTR CALLBACK work_dialog(HWND dialog, UINT message, WPARAM wparam, LP
                                                    (LONG_PTR)tracing_status);
         break;
     case WM_PAINT:
-        progress_paint(dialog, "Test", "TEST", false, &g_pending, WM_START_DISKS);
+        progress_paint(dialog, "Test", "TEST", false, &g_pending, MSG_DISK_STAGE);
         break;
-    case WM_START_DISKS: {
+    case MSG_DISK_STAGE: {
         (*g_work)(dialog);
         g_record.high = SendDlgItemMessageA(dialog, IDC_FILE_BAR, PBM_GETRANGE, FALSE, 0);
         g_record.pos = SendDlgItemMessageA(dialog, IDC_FILE_BAR, PBM_GETPOS, 0, 0);

@@ -6,7 +6,7 @@
  * the bars and the status line going exactly as they always went.
  */
 #include "archive/threads.h"
-#include "shell/settings.h"
+#include "support/settings.h"
 #include "support/packing.h"
 #include "support/text.h"
 #include "transfer/move_to_device.h"

@@ -91,9 +91,9 @@ INT_PTR CALLBACK test_operation(HWND dialog, UINT message, WPARAM wparam, LPARAM
         break;
     case WM_PAINT:
         progress_paint(dialog, phase_caption(g_progress_phase), phase_heading(g_progress_phase), true,
-                       &g_start_pending, WM_START_PACKING);
+                       &g_start_pending, MSG_PACK_STAGE);
         break;
-    case WM_START_PACKING: {
+    case MSG_PACK_STAGE: {
         g_seen.runs++;
         /* Let everything pending be painted before looking. */
         pump_for(50);

@@ -24,7 +24,7 @@
 #include "archive/extract.h"
 #include "archive/threads.h"
 #include "net/ftp.h"
-#include "shell/settings.h"
+#include "support/settings.h"
 #include "support/disk_utils.h"
 #include "support/message_box.h"
 #include "support/packing.h"
