@@ -4,6 +4,7 @@
  * archive, every entry read to its end with its CRC checked.
  */
 #include "archive/checksum.h"
+#include "archive/extract.h"
 #include "archive/survey.h"
 #include "archive/threads.h"
 
@@ -88,16 +89,12 @@ int test_archive(const char *archive)
         unzClose(zip);
         return ZIP_NO_MEMORY;
     }
-    unz_global_info global;
-    int code = unzGetGlobalInfo(zip, &global) == UNZ_OK ? 0 : UNZIP_DAMAGED;
-    for (uLong i = 0; code == 0 && i < global.number_entry; i++) {
-        if (i > 0 && unzGoToNextFile(zip) != UNZ_OK) {
-            code = UNZIP_DAMAGED;
-            break;
-        }
-        unz_file_info info;
-        ZipName name;
-        if (unzGetCurrentFileInfo(zip, &info, name, sizeof name, NULL, 0, NULL, 0) != UNZ_OK) {
+    unz_global_info64 global;
+    int code = unzGetGlobalInfo64(zip, &global) == UNZ_OK ? 0 : UNZIP_DAMAGED;
+    for (ZPOS64_T i = 0; code == 0 && i < global.number_entry; i++) {
+        unz_file_info64 info;
+        if ((i > 0 && unzGoToNextFile(zip) != UNZ_OK)
+            || unzGetCurrentFileInfo64(zip, &info, NULL, 0, NULL, 0, NULL, 0) != UNZ_OK) {
             code = UNZIP_DAMAGED;
             break;
         }
@@ -107,14 +104,21 @@ int test_archive(const char *archive)
             break;
         }
         int got;
-        uLong total = 0;
-        while ((got = unzReadCurrentFile(zip, buffer, READ_BUFFER)) > 0)
-            total += (uLong)got;
+        unsigned long long total = 0;
+        bool own_crc = !library_checks_crc(info.uncompressed_size);
+        uLong crc = crc32(0L, Z_NULL, 0);
+        while ((got = unzReadCurrentFile(zip, buffer, READ_BUFFER)) > 0) {
+            total += (unsigned)got;
+            if (own_crc)
+                crc = crc32(crc, (const Bytef *)buffer, (uInt)got);
+        }
         int closed = unzCloseCurrentFile(zip);
         if (got < 0)
             code = got;
-        else if (closed != UNZ_OK || total != info.uncompressed_size)
-            code = closed != UNZ_OK ? closed : UNZIP_DAMAGED;
+        else if (closed != UNZ_OK)
+            code = closed;
+        else if (total != info.uncompressed_size || (own_crc && crc != info.crc))
+            code = UNZIP_DAMAGED;
     }
     free(buffer);
     unzClose(zip);

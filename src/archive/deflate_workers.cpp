@@ -18,6 +18,7 @@
  * and released, nothing is in flight, and a worker claims i at once.
  */
 #include "archive/deflate_workers.h"
+#include "archive/survey.h"
 #include "archive/threads.h"
 #include "archive/zip_write.h"
 
@@ -264,8 +265,8 @@ static int write_deflated(AddingArchive *archive, const char *name, const Packed
     memset(&info, 0, sizeof info);
     info.dosDate = item->dos_date;
     info.internal_fa = item->text ? Z_TEXT : 0;   /* as the library marks what zlib took for text */
-    if (zipOpenNewFileInZip2(archive->zip, name, &info, NULL, 0, NULL, 0, NULL, Z_DEFLATED, Z_DEFAULT_COMPRESSION,
-                             1) != ZIP_OK)
+    if (zipOpenNewFileInZip2_64(archive->zip, name, &info, NULL, 0, NULL, 0, NULL, Z_DEFLATED,
+                                Z_DEFAULT_COMPRESSION, 1, needs_zip64(item->size)) != ZIP_OK)
         return ZIP_ENTRY_OPEN;
     for (size_t done = 0; done < item->length;) {
         size_t piece = std::min(item->length - done, (size_t)WRITE_PIECE);

@@ -60,6 +60,11 @@ int check_entry_written(unsigned long long written, unsigned long long declared)
     return written == declared ? 0 : UNZIP_SHORT;
 }
 
+bool library_checks_crc(unsigned long long size)
+{
+    return size <= 0xFFFFFFFFULL;
+}
+
 /* Writes all of buffer; false (last error set) when the file takes less. */
 static bool write_all(HANDLE file, const char *buffer, DWORD length)
 {
@@ -138,12 +143,16 @@ static int extract_entry(unzFile zip, const ArchiveEntry *entry, char *buffer)
         write_error = GetLastError();
     } else {
         unsigned long long written = 0;
+        bool own_crc = !library_checks_crc(entry->size);
+        uLong crc = crc32(0L, Z_NULL, 0);
         for (;;) {
             int got = unzReadCurrentFile(zip, buffer, EXTRACT_BUFFER);
             if (got <= 0) {
                 code = got;
                 break;
             }
+            if (own_crc)
+                crc = crc32(crc, (const Bytef *)buffer, (uInt)got);
             if (!write_all(out, buffer, (DWORD)got)) {
                 code = UNZIP_WRITE;
                 write_error = GetLastError();
@@ -153,6 +162,8 @@ static int extract_entry(unzFile zip, const ArchiveEntry *entry, char *buffer)
         }
         if (code == 0)
             code = check_entry_written(written, entry->size);
+        if (code == 0 && own_crc && crc != entry->crc)
+            code = UNZ_CRCERROR;
         FILETIME time;
         if (code == 0 && entry_file_time(info.dosDate, &time))
             SetFileTime(out, &time, NULL, &time);

@@ -35,6 +35,10 @@ int unzip_archive_placed(const char *archive, EntryPlacer placer, void *context)
    deflate stream that ends early is not caught by the library, which
    checks the CRC only once every declared byte was read. 0 or UNZIP_SHORT. */
 int check_entry_written(unsigned long long written, unsigned long long declared);
+/* The library checks an entry's CRC when it closes it only while the
+   entry's length fits its 32-bit counter of bytes put out; a larger
+   entry is summed by the reader itself. */
+bool library_checks_crc(unsigned long long size);
 /* Creates every missing directory of path; 1 on success, 0 when path is
    empty or a component cannot be created because its parent is missing. */
 int make_path(const char *path);

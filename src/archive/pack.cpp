@@ -28,9 +28,7 @@ int packing_failure(int code)
     return code == ZIP_FILE_OPEN ? 0 : code;
 }
 
-/* Every entry base_dir + pattern finds, folders included, in the order
-   the search returns them; false when it finds none at all. */
-static bool list_found(const char *base_dir, const char *pattern, std::vector<WIN32_FIND_DATAA> *listed)
+bool list_folder(const char *base_dir, const char *pattern, std::vector<WIN32_FIND_DATAA> *listed)
 {
     char search[1040];
     if (!format_text(search, sizeof search, "%s%s", base_dir, pattern))
@@ -46,7 +44,7 @@ static bool list_found(const char *base_dir, const char *pattern, std::vector<WI
     return true;
 }
 
-static bool goes_in(const PackPolicy *policy, const WIN32_FIND_DATAA *found)
+bool goes_in(const PackPolicy *policy, const WIN32_FIND_DATAA *found)
 {
     return !(found->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !left_out_by(policy, found->cFileName);
 }
@@ -120,12 +118,21 @@ static int pack_listed(PackRun *run, const std::vector<WIN32_FIND_DATAA> &listed
 int pack_folder(const char *archive, const char *base_dir, const char *pattern, const PackPolicy *policy,
                 const PackProgress *progress, PackOutcome *outcome)
 {
+    std::vector<WIN32_FIND_DATAA> listed;
+    if (base_dir && pattern)
+        list_folder(base_dir, pattern, &listed);
+    return pack_listed_folder(archive, base_dir, pattern, listed, policy, progress, outcome);
+}
+
+int pack_listed_folder(const char *archive, const char *base_dir, const char *pattern,
+                       const std::vector<WIN32_FIND_DATAA> &listed, const PackPolicy *policy,
+                       const PackProgress *progress, PackOutcome *outcome)
+{
     outcome->found_nothing = false;
     outcome->file[0] = '\0';
     if (!archive || !base_dir || !pattern)
         return ZIP_ARCHIVE_CLOSE;
-    std::vector<WIN32_FIND_DATAA> listed;
-    if (!list_found(base_dir, pattern, &listed)) {
+    if (listed.empty()) {
         outcome->found_nothing = true;
         return 0;
     }

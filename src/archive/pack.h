@@ -15,6 +15,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 /* How entries are named. */
 enum PackNaming {
     NAME_BY_FULL_PATH,    /* the file's path as found, less leading slashes */
@@ -62,6 +64,18 @@ struct PackOutcome {
    the archive left without its directory, for the caller to delete. */
 int pack_folder(const char *archive, const char *base_dir, const char *pattern, const PackPolicy *policy,
                 const PackProgress *progress, PackOutcome *outcome);
+
+/* Every entry base_dir + pattern finds, folders included, in the order
+   the search returns them; false when it finds none at all. */
+bool list_folder(const char *base_dir, const char *pattern, std::vector<WIN32_FIND_DATAA> *listed);
+/* pack_folder over a listing list_folder made earlier (empty: found
+   nothing), so that what is packed is exactly what was looked at. */
+int pack_listed_folder(const char *archive, const char *base_dir, const char *pattern,
+                       const std::vector<WIN32_FIND_DATAA> &listed, const PackPolicy *policy,
+                       const PackProgress *progress, PackOutcome *outcome);
+/* True when the file found goes into a packing under policy: not a
+   folder, and not one of the names it leaves out. */
+bool goes_in(const PackPolicy *policy, const WIN32_FIND_DATAA *found);
 
 /* True when policy leaves out a file of this name. */
 bool left_out_by(const PackPolicy *policy, const char *name);

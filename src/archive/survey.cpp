@@ -12,6 +12,33 @@
 #include <algorithm>
 #include <string.h>
 
+/* Every byte in upper case as the system's table has it, made once. */
+struct UpperCase {
+    unsigned char of[256];
+    UpperCase()
+    {
+        for (int c = 0; c < 256; c++)
+            of[c] = (unsigned char)c;
+        CharUpperBuffA((char *)of + 1, 255);
+    }
+};
+
+int compare_file_names(const char *a, const char *b)
+{
+    static const UpperCase upper;
+    const unsigned char *p = (const unsigned char *)a, *q = (const unsigned char *)b;
+    while (*p && upper.of[*p] == upper.of[*q]) {
+        p++;
+        q++;
+    }
+    return (int)upper.of[*p] - (int)upper.of[*q];
+}
+
+bool needs_zip64(unsigned long long size)
+{
+    return size >= 0xFFFFFFFFULL;
+}
+
 bool climbs_out(const char *name)
 {
     const char *start = name;
@@ -109,7 +136,7 @@ static bool header_before(const ArchiveEntry *a, const ArchiveEntry *b)
 
 static bool target_before(const ArchiveEntry *a, const ArchiveEntry *b)
 {
-    return lstrcmpiA(a->target, b->target) < 0;
+    return compare_file_names(a->target, b->target) < 0;
 }
 
 /* Reads every entry of the central directory into survey, in order. */
@@ -117,8 +144,12 @@ static int survey_directory(unzFile zip, unsigned long long length, EntryPlacer 
                             ArchiveSurvey *survey)
 {
     unz_global_info64 global;
-    if (unzGetGlobalInfo64(zip, &global) != UNZ_OK || global.number_entry > SURVEY_MAX_ENTRIES)
+    if (unzGetGlobalInfo64(zip, &global) != UNZ_OK)
         return UNZIP_DAMAGED;
+    if (global.number_entry > SURVEY_MAX_ENTRIES) {
+        survey->reason = REFUSED_TOO_MANY;
+        return UNZIP_REFUSED;
+    }
     survey->entries.resize((size_t)global.number_entry);
     for (size_t i = 0; i < survey->entries.size(); i++) {
         if (i > 0 && unzGoToNextFile(zip) != UNZ_OK)
@@ -148,8 +179,10 @@ static int entries_apart(ArchiveSurvey *survey)
         }
     std::stable_sort(order.begin(), order.end(), target_before);
     for (size_t k = 1; k < order.size(); k++)
-        if (lstrcmpiA(order[k]->target, order[k - 1]->target) == 0) {
+        if (compare_file_names(order[k]->target, order[k - 1]->target) == 0) {
             copy_text(survey->refused, sizeof survey->refused, order[k]->name);
+            copy_text(survey->other, sizeof survey->other, order[k - 1]->name);
+            survey->reason = REFUSED_TWICE;
             return UNZIP_REFUSED;
         }
     return 0;
@@ -160,6 +193,8 @@ int survey_archive(const char *archive, EntryPlacer placer, void *context, Archi
     survey->entries.clear();
     survey->total = 0;
     survey->refused[0] = '\0';
+    survey->other[0] = '\0';
+    survey->reason = REFUSED_NAME;
     unzFile zip = open_archive(archive);
     if (!zip)
         return UNZIP_NO_ARCHIVE;

@@ -20,8 +20,10 @@
 #include "unzip.h"
 
 enum {
-    /* More entries than any archive of this program holds: refused. */
-    SURVEY_MAX_ENTRIES = 10000,
+    /* More entries than any archive of this program holds: refused. A
+       move takes every table of a school's database (some eighty) and its
+       ini files; this leaves room for ten thousand tables and more. */
+    SURVEY_MAX_ENTRIES = 20000,
     /* An entry's name, in characters; a longer one is refused, never cut.
        Whatever this program packs fits (ZipName). */
     SURVEY_NAME_MAX = sizeof(ZipName) - 1,
@@ -46,11 +48,20 @@ struct ArchiveEntry {
     unsigned long long directory_pos, number;   /* to find it again */
 };
 
+/* Why the survey refused an archive (UNZIP_REFUSED). */
+enum SurveyRefusal {
+    REFUSED_NAME,       /* an entry's name does not fit, climbs out, or its placer refused it */
+    REFUSED_TWICE,      /* two entries go to one file (names alike but for case) */
+    REFUSED_TOO_MANY    /* more than SURVEY_MAX_ENTRIES entries */
+};
+
 /* What the survey of an archive found. */
 struct ArchiveSurvey {
     std::vector<ArchiveEntry> entries;   /* in archive order */
     unsigned long long total;            /* declared bytes of all entries */
     char refused[SURVEY_NAME_MAX + 1];   /* the entry a refusal is about */
+    char other[SURVEY_NAME_MAX + 1];     /* REFUSED_TWICE: the entry it clashes with */
+    SurveyRefusal reason;
 };
 
 /* The survey: every entry's name (refused when it does not fit or climbs
@@ -58,13 +69,20 @@ struct ArchiveSurvey {
    NULL), its method (stored or deflated, not encrypted), its local header
    and data inside the archive, no two targets alike, and no two entries
    whose local headers and data repeat or overlap. 0, or UNZIP_NO_ARCHIVE,
-   UNZIP_DAMAGED, UNZIP_REFUSED or UNZIP_OVERLAP (survey->refused names
-   the entry). */
+   UNZIP_DAMAGED, UNZIP_REFUSED (survey->reason says why) or UNZIP_OVERLAP
+   (survey->refused names the entry). */
 int survey_archive(const char *archive, EntryPlacer placer, void *context, ArchiveSurvey *survey);
 /* Room the surveyed entries take on a drive with allocation units of
    cluster bytes (0: unknown), every file rounded up to whole units, plus
    SURVEY_ROOM_MARGIN. */
 unsigned long long room_needed(const ArchiveSurvey *survey, DWORD cluster);
+
+/* File names compared as Windows compares them: case ignored, each
+   character taken in upper case by the system's table. <0, 0 or >0. */
+int compare_file_names(const char *a, const char *b);
+/* True when a file of size bytes needs zip64 fields in its entry; an
+   archive whose files are all smaller keeps the classic format. */
+bool needs_zip64(unsigned long long size);
 
 /* True when a component of name is "..": such an entry would be written
    outside the directory it is extracted into. */

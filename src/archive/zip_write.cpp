@@ -5,8 +5,10 @@
  * fit its buffer is refused, never cut.
  */
 #include "archive/zip_write.h"
+#include "archive/survey.h"
 #include "support/text.h"
 
+#include <io.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -59,10 +61,10 @@ static uLong ZCALLBACK guarded_write(voidpf opaque, voidpf stream, const void *b
     return written;
 }
 
-static voidpf ZCALLBACK guarded_open(voidpf opaque, const char *name, int mode)
+static voidpf ZCALLBACK guarded_open(voidpf opaque, const void *name, int mode)
 {
     GuardedArchive *guard = (GuardedArchive *)opaque;
-    return guard->standard.zopen_file(guard->standard.opaque, name, mode);
+    return guard->standard.zopen64_file(guard->standard.opaque, name, mode);
 }
 
 static uLong ZCALLBACK guarded_read(voidpf opaque, voidpf stream, void *buf, uLong size)
@@ -71,16 +73,16 @@ static uLong ZCALLBACK guarded_read(voidpf opaque, voidpf stream, void *buf, uLo
     return guard->standard.zread_file(guard->standard.opaque, stream, buf, size);
 }
 
-static long ZCALLBACK guarded_tell(voidpf opaque, voidpf stream)
+static ZPOS64_T ZCALLBACK guarded_tell(voidpf opaque, voidpf stream)
 {
     GuardedArchive *guard = (GuardedArchive *)opaque;
-    return guard->standard.ztell_file(guard->standard.opaque, stream);
+    return guard->standard.ztell64_file(guard->standard.opaque, stream);
 }
 
-static long ZCALLBACK guarded_seek(voidpf opaque, voidpf stream, uLong offset, int origin)
+static long ZCALLBACK guarded_seek(voidpf opaque, voidpf stream, ZPOS64_T offset, int origin)
 {
     GuardedArchive *guard = (GuardedArchive *)opaque;
-    return guard->standard.zseek_file(guard->standard.opaque, stream, offset, origin);
+    return guard->standard.zseek64_file(guard->standard.opaque, stream, offset, origin);
 }
 
 static int ZCALLBACK guarded_close(voidpf opaque, voidpf stream)
@@ -99,16 +101,16 @@ static int ZCALLBACK guarded_error(voidpf opaque, voidpf stream)
     return guard->standard.zerror_file(guard->standard.opaque, stream);
 }
 
-static void guarded_functions(GuardedArchive *guard, zlib_filefunc_def *functions)
+static void guarded_functions(GuardedArchive *guard, zlib_filefunc64_def *functions)
 {
-    fill_fopen_filefunc(&guard->standard);
+    fill_fopen64_filefunc(&guard->standard);
     guard->poisoned = false;
     guard->error = 0;
-    functions->zopen_file = guarded_open;
+    functions->zopen64_file = guarded_open;
     functions->zread_file = guarded_read;
     functions->zwrite_file = guarded_write;
-    functions->ztell_file = guarded_tell;
-    functions->zseek_file = guarded_seek;
+    functions->ztell64_file = guarded_tell;
+    functions->zseek64_file = guarded_seek;
     functions->zclose_file = guarded_close;
     functions->zerror_file = guarded_error;
     functions->opaque = guard;
@@ -123,8 +125,8 @@ int open_for_adding(AddingArchive *archive, const char *path)
     if (probe)
         fclose(probe);
     guarded_functions(&archive->guard, &archive->functions);
-    archive->zip = zipOpen2(path, exists ? APPEND_STATUS_ADDINZIP : APPEND_STATUS_CREATE, NULL,
-                            &archive->functions);
+    archive->zip = zipOpen2_64(path, exists ? APPEND_STATUS_ADDINZIP : APPEND_STATUS_CREATE, NULL,
+                               &archive->functions);
     return archive->zip ? 0 : ZIP_ARCHIVE_CLOSE;
 }
 
@@ -151,8 +153,11 @@ int add_stream(AddingArchive *archive, FILE *source, const char *file, const cha
     zip_fileinfo info;
     memset(&info, 0, sizeof info);
     info.dosDate = dos_time_of(file);
-    if (zipOpenNewFileInZip3(archive->zip, name, &info, NULL, 0, NULL, 0, NULL, Z_DEFLATED, Z_DEFAULT_COMPRESSION,
-                             0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, NULL, 0) != ZIP_OK)
+    long long length = _filelengthi64(_fileno(source));
+    int zip64 = length > 0 && needs_zip64((unsigned long long)length);
+    if (zipOpenNewFileInZip3_64(archive->zip, name, &info, NULL, 0, NULL, 0, NULL, Z_DEFLATED,
+                                Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, NULL, 0,
+                                zip64) != ZIP_OK)
         return ZIP_ENTRY_OPEN;
     int code = 0;
     for (;;) {

@@ -36,10 +36,11 @@ bool stored_name(ZipName name, const char *file, const char *entry_name);
    half); 0 when the file cannot be looked up. */
 uLong dos_time_of(const char *path);
 
-/* File access for an archive being written: the library's standard table,
-   except that once poisoned every further write fails. */
+/* File access for an archive being written: the library's standard table
+   with 64-bit positions (an archive may pass 4 GB), except that once
+   poisoned every further write fails. */
 struct GuardedArchive {
-    zlib_filefunc_def standard;
+    zlib_filefunc64_def standard;
     bool poisoned;
     DWORD error;   /* the system's error of the first write or close that failed */
 };
@@ -47,7 +48,7 @@ struct GuardedArchive {
 struct AddingArchive {
     zipFile zip;
     GuardedArchive guard;
-    zlib_filefunc_def functions;
+    zlib_filefunc64_def functions;
 };
 
 /* Opens path for new entries at its end, creating it when it does not
@@ -58,8 +59,9 @@ int open_for_adding(AddingArchive *archive, const char *path);
    failure of closing; a failure leaves the system's error as last error. */
 int close_for_adding(AddingArchive *archive, int code);
 /* Adds source as one entry named name, deflated by the library as it is
-   read (buffer holds ADD_BUFFER bytes); 0 or the code of the step that
-   failed. The entry is closed only when all went well. */
+   read (buffer holds ADD_BUFFER bytes), with zip64 fields when the file is
+   as large as needs_zip64 says; 0 or the code of the step that failed.
+   The entry is closed only when all went well. */
 int add_stream(AddingArchive *archive, FILE *source, const char *file, const char *name, char *buffer);
 
 #endif

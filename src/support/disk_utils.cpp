@@ -38,11 +38,11 @@ int count_files(const char *pattern)
 /* The number of blocks the file bar counts for a copy of limit bytes from
    offset of a source of size bytes: a small copy still shows two blocks, so
    that the one step taken before the bar is filled shows half a bar. */
-static DWORD copy_blocks(DWORD size, DWORD offset, DWORD limit)
+static DWORD copy_blocks(ULONGLONG size, ULONGLONG offset, ULONGLONG limit)
 {
-    unsigned long long rest = size > offset ? (unsigned long long)size - offset : 0;
+    ULONGLONG rest = size > offset ? size - offset : 0;
     if (rest > limit)
-        return (DWORD)(((unsigned long long)limit + COPY_BLOCK - 1) / COPY_BLOCK);
+        return (DWORD)((limit + COPY_BLOCK - 1) / COPY_BLOCK);
     if (rest <= COPY_BLOCK)
         return 2;
     return (DWORD)((rest + COPY_BLOCK - 1) / COPY_BLOCK);
@@ -58,13 +58,13 @@ static const char *last_component(const char *path)
    time, stepping the file bar once per block. The bytes written; *failed
    is set when the source could not be read (a damaged source ends the
    copy, it never counts as done). */
-static DWORD copy_slice(HWND dialog, FILE *in, FILE *out, DWORD limit, bool *failed)
+static ULONGLONG copy_slice(HWND dialog, FILE *in, FILE *out, ULONGLONG limit, bool *failed)
 {
     char block[COPY_BLOCK];
     /* The first block is bounded by the limit too: a slice smaller than one
        block must not take bytes that belong to the next slice. */
-    DWORD length = limit < COPY_BLOCK ? limit : COPY_BLOCK;
-    DWORD written = 0;
+    DWORD length = limit < COPY_BLOCK ? (DWORD)limit : COPY_BLOCK;
+    ULONGLONG written = 0;
     while (!feof(in) && written < limit && !ferror(out)) {
         progress_step(dialog, IDC_FILE_BAR);
         size_t got = fread(block, 1, length, in);
@@ -72,15 +72,15 @@ static DWORD copy_slice(HWND dialog, FILE *in, FILE *out, DWORD limit, bool *fai
             *failed = true;
             break;
         }
-        written += (DWORD)fwrite(block, 1, got, out);
+        written += fwrite(block, 1, got, out);
         if (limit - written < length)
-            length = limit - written;
+            length = (DWORD)(limit - written);
     }
     return written;
 }
 
-DWORD copy_with_progress(HWND dialog, const char *source, const char *target, DWORD offset,
-                         DWORD limit, const char *mode)
+ULONGLONG copy_with_progress(HWND dialog, const char *source, const char *target, ULONGLONG offset,
+                             ULONGLONG limit, const char *mode)
 {
     if (!source || !target || !mode)
         return 0;
@@ -92,9 +92,9 @@ DWORD copy_with_progress(HWND dialog, const char *source, const char *target, DW
     FILE *in = fopen(source, "rb");
     FILE *out = in ? fopen(target, mode) : NULL;
     bool failed = !in || !out, ran = false;
-    DWORD written = 0;
+    ULONGLONG written = 0;
     if (!failed) {
-        DWORD size = file_size(source);
+        ULONGLONG size = file_size(source);
         if (limit == 0 || limit > size)
             limit = size;
         failed = fseeko64(in, (long long)offset, SEEK_SET) != 0;
@@ -133,7 +133,7 @@ int read_volume_label(char *buffer, const char *path)
     return ok ? 1 : 0;
 }
 
-DWORD file_size(const char *path)
+ULONGLONG file_size(const char *path)
 {
     /* A path that cannot be examined has size 0: the callers ask only for
        files they have just written, and 0 then reads as nothing copied. */
@@ -141,9 +141,9 @@ DWORD file_size(const char *path)
         return 0;
     UINT error_mode = quiet_drive_begin();
     struct _stati64 status;
-    DWORD size = 0;
-    if (_stati64(path, &status) == 0)
-        size = status.st_size > 0xFFFFFFFFLL ? 0xFFFFFFFFUL : (DWORD)status.st_size;
+    ULONGLONG size = 0;
+    if (_stati64(path, &status) == 0 && status.st_size > 0)
+        size = (ULONGLONG)status.st_size;
     quiet_drive_end(error_mode);
     return size;
 }

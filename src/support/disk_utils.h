@@ -16,14 +16,15 @@ int count_files(const char *pattern);
    opened with mode "wb" or "ab"; drives the file bar and status line of the
    progress dialog (may be NULL). Bytes written, 0 on failure (also on a
    read error of the source). */
-DWORD copy_with_progress(HWND dialog, const char *source, const char *target, DWORD offset,
-                         DWORD limit, const char *mode);
+ULONGLONG copy_with_progress(HWND dialog, const char *source, const char *target, ULONGLONG offset,
+                             ULONGLONG limit, const char *mode);
 
 /* Label of the drive named by path's first two characters into buffer
    (260 characters); 1 when a readable medium is present, else 0. */
 int read_volume_label(char *buffer, const char *path);
 
-DWORD file_size(const char *path);
+/* The file's length (of any size), 0 when it cannot be examined. */
+ULONGLONG file_size(const char *path);
 
 /* Free space for the caller and capacity of drive (e.g. "a:" or any path
    on it); 1 on success, 0 on failure (values untouched). */

@@ -34,6 +34,13 @@ int pack_folder_shown(const PackingView *view, const char *archive, const char *
     return pack_folder(archive, base_dir, pattern, policy, &progress, outcome);
 }
 
+int pack_listed_shown(const PackingView *view, const char *archive, const char *base_dir, const char *pattern,
+                      const std::vector<WIN32_FIND_DATAA> &listed, const PackPolicy *policy, PackOutcome *outcome)
+{
+    PackProgress progress = { show_file, show_step, (void *)view };
+    return pack_listed_folder(archive, base_dir, pattern, listed, policy, &progress, outcome);
+}
+
 /* pack_matching_files: entries named below the base, unreadable files
    left out, one step per file. */
 static const PackPolicy MATCHING_FILES = { NAME_BELOW_BASE, PACK_LEAVE_OUT, STEP_PER_FILE, NULL };

@@ -26,6 +26,10 @@ struct PackingView {
 int pack_folder_shown(const PackingView *view, const char *archive, const char *base_dir, const char *pattern,
                       const PackPolicy *policy, PackOutcome *outcome);
 
+/* pack_listed_folder (archive/pack.h) shown through view. */
+int pack_listed_shown(const PackingView *view, const char *archive, const char *base_dir, const char *pattern,
+                      const std::vector<WIN32_FIND_DATAA> &listed, const PackPolicy *policy, PackOutcome *outcome);
+
 /* Every file of base_dir + pattern, named below base_dir, the status line
    "Pakker filen: " + its name and one step of the overall bar per file. A
    file that cannot be opened, or whose name does not fit, is left out

@@ -9,7 +9,9 @@
  * and the status line names each file as it goes in.
  */
 #include "transfer/move_packing.h"
+#include "transfer/acceptable_set.h"
 #include "transfer/transfer_set.h"
+#include "archive/survey.h"
 #include "support/settings.h"
 #include "support/disk_utils.h"
 #include "support/file_probe.h"
@@ -111,15 +113,61 @@ static void record_packed(void *context, const WIN32_FIND_DATAA *found)
     g_packed.push_back(moved_file(((const MovedFolder *)context)->folder, found));
 }
 
-/* Packs one folder into archive. A search that finds nothing at all, or a
-   path too long for an entry, fails with the folder's message (for the
-   caller to show); any other failure is shown here, naming the file. */
-static PassResult pack_pass(HWND dialog, const char *data_dir, const MovedFolder *moved, const char *archive,
-                            char *message, size_t message_size)
+/* The two folders as listed once: what is checked is what is packed. */
+typedef std::vector<WIN32_FIND_DATAA> Listing;
+
+/* The files of both listings that the move takes, against the one
+   definition of a set the other PC accepts; false (told, naming the file
+   and the reason) when it would refuse them. Nothing is written before. */
+static bool set_acceptable(const char *data_dir, const Listing listed[2])
+{
+    std::vector<SetFile> files;
+    for (int f = 0; f < 2; f++)
+        for (const WIN32_FIND_DATAA &found : listed[f])
+            if (goes_in(&MOVED_FOLDERS[f].policy, &found))
+                files.push_back(SetFile{ MOVED_FOLDERS[f].folder, found.cFileName });
+    size_t at = 0, other = 0;
+    SetFault fault = check_set_files(data_dir, files, &at, &other);
+    if (fault == SET_FITS)
+        return true;
+    char file[KIRO_PATH_SIZE], clash[KIRO_PATH_SIZE], text[3 * KIRO_PATH_SIZE];
+    copy_text(file, sizeof file, data_dir);
+    if (fault != SET_TOO_MANY_FILES)
+        format_text(file, sizeof file, "%s%s\\%s", data_dir, files[at].folder, files[at].name);
+    format_text(clash, sizeof clash, "%s%s\\%s", data_dir, files[other].folder, files[other].name);
+    describe_move_refusal(text, sizeof text, fault, file, clash, files.size());
+    error_box(text, MB_ICONERROR);
+    return false;
+}
+
+/* The packed archive is one the other PC takes back whole: surveyed as the
+   take-back surveys it (placed under this PC's staging folder), with one
+   entry for every file packed and their lengths; false (told) otherwise. */
+static bool archive_acceptable(HWND dialog, const char *data_dir, const char *archive)
+{
+    char staging[KIRO_PATH_SIZE];
+    ArchiveSurvey survey;
+    int code = staging_dir_path(staging, sizeof staging, data_dir)
+                   ? survey_archive(archive, place_transfer_entry, staging, &survey)
+                   : UNZIP_REFUSED;
+    SetTotals totals;
+    packed_totals(&totals);
+    if (code == 0 && survey.entries.size() == totals.files && survey.total == totals.unpacked)
+        return true;
+    show_packing_error(dialog, survey.refused[0] ? survey.refused : archive);
+    return false;
+}
+
+/* Packs one folder into archive from its listing. A search that found
+   nothing at all, or a path too long for an entry, fails with the folder's
+   message (for the caller to show); any other failure is shown here,
+   naming the file. */
+static PassResult pack_pass(HWND dialog, const char *data_dir, const MovedFolder *moved, const Listing &listed,
+                            const char *archive, char *message, size_t message_size)
 {
     PackingView view = { dialog, IDC_FILE_BAR, "Pakker filen: '%s'", record_packed, (void *)moved };
     PackOutcome outcome;
-    int code = pack_folder_shown(&view, archive, data_dir, moved->pattern, &moved->policy, &outcome);
+    int code = pack_listed_shown(&view, archive, data_dir, moved->pattern, listed, &moved->policy, &outcome);
     if (outcome.found_nothing || code == PACK_NAME_TOO_LONG) {
         copy_text(message, message_size, moved->nothing_message);
         return PASS_FAILED_REPORTED;
@@ -159,11 +207,16 @@ bool pack_move_archive(HWND dialog)
     move_archive_path(archive, sizeof archive, d);
     packing_archive_path(packing, sizeof packing, d);
     set_packing_ranges(dialog, d);
+    Listing listed[2];
+    for (int f = 0; f < 2; f++)
+        list_folder(d, MOVED_FOLDERS[f].pattern, &listed[f]);
+    if (!set_acceptable(d, listed))
+        return false;
     DeleteFileA(archive);
     DeleteFileA(packing);
 
     char message[KIRO_PATH_SIZE] = "";
-    PassResult data = pack_pass(dialog, d, &MOVED_FOLDERS[0], packing, message, sizeof message);
+    PassResult data = pack_pass(dialog, d, &MOVED_FOLDERS[0], listed[0], packing, message, sizeof message);
     if (data != PASS_OK) {
         if (data == PASS_FAILED_REPORTED)
             error_box(message, MB_ICONERROR);
@@ -173,7 +226,7 @@ bool pack_move_archive(HWND dialog)
     progress_step(dialog, IDC_OVERALL_BAR);
     progress_step(dialog, IDC_FILE_BAR);
 
-    PassResult ini = pack_pass(dialog, d, &MOVED_FOLDERS[1], packing, message, sizeof message);
+    PassResult ini = pack_pass(dialog, d, &MOVED_FOLDERS[1], listed[1], packing, message, sizeof message);
     progress_fill(dialog, IDC_OVERALL_BAR);
     progress_fill(dialog, IDC_FILE_BAR);
     bool renamed = MoveFileA(packing, archive) != 0;
@@ -190,5 +243,18 @@ bool pack_move_archive(HWND dialog)
         DeleteFileA(packing);
         return false;
     }
+    if (!archive_acceptable(dialog, d, archive)) {
+        DeleteFileA(archive);
+        return false;
+    }
     return true;
+}
+
+void packed_totals(SetTotals *totals)
+{
+    totals->packed = 0;
+    totals->unpacked = 0;
+    totals->files = (unsigned long)g_packed.size();
+    for (const MovedFile &file : g_packed)
+        totals->unpacked += file.size;
 }

@@ -12,8 +12,16 @@
 #include <windows.h>
 
 /* Builds Data.zip in the data directory; false (reported, nothing left
-   behind) when it failed. */
+   behind) when it failed. Before anything is written the files are held
+   against the one definition of a set the other PC accepts
+   (acceptable_set.h), and the archive packed is surveyed as the take-back
+   surveys it. */
 bool pack_move_archive(HWND dialog);
+
+/* The unpacked bytes and the number of files the last packing packed
+   (packed is left 0: the archive's length is the caller's to add). */
+struct SetTotals;
+void packed_totals(SetTotals *totals);
 
 /* True when data_dir no longer holds exactly what the last packing
    packed: a file added, removed, or written since (length or last-write

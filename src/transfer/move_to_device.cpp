@@ -75,9 +75,10 @@ struct DeviceRun {
     unsigned n;              /* disks of the move */
     unsigned i;              /* disk being written */
     DiskStep step;
-    DWORD offset;            /* archive bytes on earlier disks */
-    DWORD archive_size;
-    DWORD room;              /* length of every volume but the last */
+    ULONGLONG offset;        /* archive bytes on earlier disks */
+    ULONGLONG archive_size;
+    DWORD room;              /* length of every volume but the last (a FAT32 stick takes 4 GB - 1) */
+    SetTotals totals;        /* written on every disk for the taking PC's room check */
     ULARGE_INTEGER free;
     ULARGE_INTEGER total;
     int previous_version;
@@ -212,7 +213,7 @@ static void check_space(DeviceRun *run)
         }
     } else {
         run->n = 1;
-        if (run->free.QuadPart < (ULONGLONG)run->archive_size + reserve) {
+        if (run->free.QuadPart < run->archive_size + reserve) {
             ask(run,
                 "Der er ikke lager plads nok til dataene.\n"
                 "Skab noget mere plads eller reducere perioden i KIRO",
@@ -256,7 +257,7 @@ static DiskStep insert_again(DeviceRun *run, bool ask, const char *reason)
 }
 
 /* Bytes of volume i. */
-static DWORD volume_length(const DeviceRun *run)
+static ULONGLONG volume_length(const DeviceRun *run)
 {
     return planned_volume_size(run->archive_size, run->room, run->n, run->i);
 }
@@ -411,7 +412,7 @@ static char g_compared[2][65536];
 /* The disk in the drive holds volume i as written: the planned length and
    the same bytes as the archive at its first and last block. A disk
    changed under the same serial (or where none can be read) shows here. */
-static bool volume_as_written(const DeviceRun *run, const char *volume, DWORD offset, DWORD length)
+static bool volume_as_written(const DeviceRun *run, const char *volume, ULONGLONG offset, ULONGLONG length)
 {
     if (length == 0 || file_size(volume) != length)
         return false;
@@ -419,8 +420,8 @@ static bool volume_as_written(const DeviceRun *run, const char *volume, DWORD of
     FILE *archive = fopen(run->archive, "rb");
     bool same = written && archive;
     char *a = g_compared[0], *b = g_compared[1];
-    DWORD block = length < sizeof g_compared[0] ? length : (DWORD)sizeof g_compared[0];
-    DWORD starts[2] = { 0, length - block };
+    DWORD block = length < sizeof g_compared[0] ? (DWORD)length : (DWORD)sizeof g_compared[0];
+    ULONGLONG starts[2] = { 0, length - block };
     for (int k = 0; same && k < 2; k++) {
         same = fseeko64(written, (long long)starts[k], SEEK_SET) == 0
                && fseeko64(archive, (long long)offset + starts[k], SEEK_SET) == 0
@@ -461,9 +462,9 @@ static DiskStep step_write_volume(DeviceRun *run)
     progress_step(run->dialog, IDC_OVERALL_BAR);
     char volume[KIRO_PATH_SIZE];
     volume_path(volume, sizeof volume, g_transfer_dir, run->i);
-    DWORD offset = run->n > 1 ? run->offset : 0;
-    DWORD wanted = run->n > 1 ? volume_length(run) : run->archive_size;
-    DWORD written = copy_with_progress(run->dialog, run->archive, volume, offset, run->n > 1 ? wanted : 0, "wb");
+    ULONGLONG offset = run->n > 1 ? run->offset : 0;
+    ULONGLONG wanted = run->n > 1 ? volume_length(run) : run->archive_size;
+    ULONGLONG written = copy_with_progress(run->dialog, run->archive, volume, offset, run->n > 1 ? wanted : 0, "wb");
     if (serial_changed(run))
         return insert_again(run, true, DISK_CHANGED);
     if (written != wanted) {
@@ -480,9 +481,9 @@ static DiskStep step_write_volume(DeviceRun *run)
     bool transfer_file_written =
         run->i < run->n
             ? write_transfer_info(g_transfer_file, g_settings.installation, g_settings.version, run->i, run->n,
-                                  run->set_id)
+                                  run->set_id, &run->totals)
             : write_transfer_info_unmarked(g_transfer_file, g_settings.installation, g_settings.version, run->i,
-                                           run->n, run->set_id);
+                                           run->n, run->set_id, &run->totals);
     if (serial_changed(run) || !volume_as_written(run, volume, offset, wanted)) {
         DeleteFileA(g_transfer_file);   /* it went onto the disk now in the drive */
         return insert_again(run, true, DISK_CHANGED);
@@ -613,6 +614,8 @@ bool write_transfer_disks(HWND dialog)
     if (!full_data_dir(run.data_dir, sizeof run.data_dir))
         copy_text(run.data_dir, sizeof run.data_dir, g_settings.data_dir);
     move_archive_path(run.archive, sizeof run.archive, run.data_dir);
+    packed_totals(&run.totals);
+    run.totals.packed = file_size(run.archive);
     new_set_id(run.set_id, sizeof run.set_id);
     read_finished_set(run.finished_id, sizeof run.finished_id);
     progress_status(dialog, "Undersøger disk plads!");

@@ -21,6 +21,7 @@
  * removed at the start of the next.
  */
 #include "transfer/move_to_hard_disk.h"
+#include "transfer/acceptable_set.h"
 #include "transfer/transfer_set.h"
 #include "support/settings.h"
 #include "support/disk_utils.h"
@@ -111,42 +112,6 @@ static bool disk_in_drive(unsigned p, TransferInfo *info)
     return (unsigned char)info->disk_number == p;
 }
 
-/* Appends every volume to the move archive, asking for each disk by its
-   number until the disk of that number of this same set is in; false when
-   the user cancelled, the set may not be installed or a volume could not
-   be read (reported). */
-static bool join_volumes(HWND dialog, const char *archive)
-{
-    unsigned char count =
-        (unsigned char)read_transfer_number(g_transfer_file, "antaldiske");
-    for (unsigned p = 1; p <= count; p++) {
-        char volume[KIRO_PATH_SIZE];
-        volume_path(volume, sizeof volume, g_transfer_dir, p);
-        TransferInfo info;
-        bool number_right = disk_in_drive(p, &info);
-        while (!number_right || (p > 1 && other_set(g_take_back.set_id, &info))) {
-            char text[160];
-            format_text(text, sizeof text, "%sIndsæt disk enhed nr: %u i drevet!",
-                        number_right ? "Disk enheden hører ikke til de samme data som disk 1.\n" : "", p);
-            if (message_box(dialog, text, INFORMATION, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK)
-                return false;
-            number_right = disk_in_drive(p, &info);
-        }
-        if (p == 1)
-            copy_text(g_take_back.set_id, sizeof g_take_back.set_id, info.set_id);
-        if (!set_may_be_installed(dialog, &info))
-            return false;
-        SendMessageA(dialog, WM_PAINT, 0, 0);
-        progress_step(dialog, IDC_OVERALL_BAR);
-        if (copy_with_progress(dialog, volume, archive, 0, 0, "ab") == 0) {
-            report_with_error("Kan ikke kopiere filen: %s\n%s", volume);
-            return false;
-        }
-        progress_step(dialog, IDC_OVERALL_BAR);
-    }
-    return true;
-}
-
 /* "1.234,5 MB": bytes in megabytes with one decimal, rounded up or down. */
 static void megabytes(char *out, size_t size, unsigned long long bytes, bool round_up)
 {
@@ -161,16 +126,13 @@ static void megabytes(char *out, size_t size, unsigned long long bytes, bool rou
         format_text(out, size, "%lu,%lu MB", whole, decimal);
 }
 
-/* The surveyed set fits the data drive beside what is there, with a
-   margin; told otherwise (what is needed and what is free). A drive whose
-   free space cannot be read is left to the unpacking to find out. */
-static bool room_for_set(const ArchiveSurvey *survey)
+/* The data drive has needed bytes free; told otherwise (what is needed
+   and what is free). A drive whose free space cannot be read is left to
+   the copy or the unpacking to find out. */
+static bool room_on_data_drive(unsigned long long needed)
 {
     ULARGE_INTEGER available, total;
-    if (!free_space(g_take_back.data_dir, &available, &total))
-        return true;
-    unsigned long long needed = room_needed(survey, cluster_size(g_take_back.data_dir));
-    if (available.QuadPart >= needed)
+    if (!free_space(g_take_back.data_dir, &available, &total) || available.QuadPart >= needed)
         return true;
     char need[48], have[48], text[3 * KIRO_PATH_SIZE];
     megabytes(need, sizeof need, needed, true);
@@ -183,17 +145,95 @@ static bool room_for_set(const ArchiveSurvey *survey)
     return false;
 }
 
+/* Before a volume is appended to the move archive: the whole set's room
+   (archive and files unpacked) when its disks tell its totals, checked
+   before the first volume; and, for every volume, room for the volume
+   itself, which is all a set of an older menu tells before it is joined. */
+static bool room_before_volume(unsigned p, const TransferInfo *first, const char *volume)
+{
+    if (p == 1 && first->has_totals
+        && !room_on_data_drive(room_to_take_back(&first->totals, cluster_size(g_take_back.data_dir))))
+        return false;
+    return room_on_data_drive(file_size(volume) + SURVEY_ROOM_MARGIN);
+}
+
+/* The surveyed set fits the data drive beside the joined archive, with a
+   margin. */
+static bool room_for_set(const ArchiveSurvey *survey)
+{
+    return room_on_data_drive(room_needed(survey, cluster_size(g_take_back.data_dir)));
+}
+
+/* Appends every volume to the move archive, asking for each disk by its
+   number until the disk of that number of this same set is in; false when
+   the user cancelled, the set may not be installed or a volume could not
+   be read (reported). */
+static bool join_volumes(HWND dialog, const char *archive)
+{
+    unsigned char count =
+        (unsigned char)read_transfer_number(g_transfer_file, "antaldiske");
+    TransferInfo first;
+    memset(&first, 0, sizeof first);
+    for (unsigned p = 1; p <= count; p++) {
+        char volume[KIRO_PATH_SIZE];
+        volume_path(volume, sizeof volume, g_transfer_dir, p);
+        TransferInfo info;
+        bool number_right = disk_in_drive(p, &info);
+        while (!number_right || (p > 1 && other_set(g_take_back.set_id, &info))) {
+            char text[160];
+            format_text(text, sizeof text, "%sIndsæt disk enhed nr: %u i drevet!",
+                        number_right ? "Disk enheden hører ikke til de samme data som disk 1.\n" : "", p);
+            if (message_box(dialog, text, INFORMATION, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK)
+                return false;
+            number_right = disk_in_drive(p, &info);
+        }
+        if (p == 1) {
+            copy_text(g_take_back.set_id, sizeof g_take_back.set_id, info.set_id);
+            first = info;
+        }
+        if (!set_may_be_installed(dialog, &info) || !room_before_volume(p, &first, volume))
+            return false;
+        SendMessageA(dialog, WM_PAINT, 0, 0);
+        progress_step(dialog, IDC_OVERALL_BAR);
+        if (copy_with_progress(dialog, volume, archive, 0, 0, "ab") == 0) {
+            report_with_error("Kan ikke kopiere filen: %s\n%s", volume);
+            return false;
+        }
+        progress_step(dialog, IDC_OVERALL_BAR);
+    }
+    return true;
+}
+
+/* The set is one the rules of an acceptable set refuse: told with the
+   entry (or the archive, for too many files) and the reason. */
+static void report_refused_set(const ArchiveSurvey *survey, const char *archive, const char *staging)
+{
+    SetFault fault = SET_TOO_MANY_FILES;
+    if (survey->reason == REFUSED_TWICE) {
+        fault = SET_NAME_TWICE;
+    } else if (survey->reason == REFUSED_NAME) {
+        char target[KIRO_PATH_SIZE];
+        fault = judge_set_entry(survey->refused, staging, target, sizeof target);
+        if (fault == SET_FITS)
+            fault = SET_PATH_TOO_LONG;   /* the entry's name itself is longer than any this program packs */
+    }
+    char reason[KIRO_PATH_SIZE], text[3 * KIRO_PATH_SIZE];
+    format_text(text, sizeof text, "Kan ikke udpakke filen: %s\n%s\n%s",
+                fault == SET_TOO_MANY_FILES ? archive : survey->refused,
+                take_back_reason(fault, reason, sizeof reason, survey->other), STILL_LOCKED);
+    error_box(text, MB_ICONWARNING);
+}
+
 /* Surveys the archive and unpacks it whole into the staging folder; false
    (reported) when the set is refused, does not fit, or any entry is
    damaged or cannot be written. Nothing is written before the survey and
    the room check have passed. */
 static bool unpack_to_staging(const char *archive, const char *staging, ArchiveSurvey *survey)
 {
-    char text[2 * KIRO_PATH_SIZE];
+    char text[3 * KIRO_PATH_SIZE];
     int code = survey_archive(archive, place_transfer_entry, (void *)staging, survey);
     if (code == UNZIP_REFUSED) {
-        format_text(text, sizeof text, "Kan ikke udpakke filen: %s", survey->refused);
-        error_box(text, MB_ICONWARNING);
+        report_refused_set(survey, archive, staging);
         return false;
     }
     if (code != 0) {

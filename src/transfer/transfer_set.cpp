@@ -5,11 +5,15 @@
  * this PC's data directory.
  */
 #include "transfer/transfer_set.h"
+#include "transfer/acceptable_set.h"
+#include "archive/survey.h"
 #include "support/disk_utils.h"
 #include "support/file_probe.h"
 #include "support/message_box.h"
 #include "support/text.h"
 
+#include <errno.h>
+#include <stdlib.h>
 #include <string.h>
 #include <stdio.h>
 
@@ -22,6 +26,9 @@ static const char *const KEY_LOCKED = "skemalåst";
 static const char *const KEY_SET_ID = "flytid";
 static const char *const KEY_WITHDRAWN = "trukket";
 static const char *const KEY_FINISHED_SET = "afsluttetflyt";
+static const char *const KEY_PACKED = "pakket";
+static const char *const KEY_UNPACKED = "udpakket";
+static const char *const KEY_FILES = "antalfiler";
 static const DWORD MINIMUM_RESERVE = 3000;
 
 bool set_transfer_paths(const char *move_drive, int installation)
@@ -55,6 +62,29 @@ bool write_test_path(char *out, size_t size, const char *transfer_dir)
     return format_text(out, size, "%s\\%s", transfer_dir, "Flyttest.txt");
 }
 
+/* A key of decimal digits only, as a 64-bit number; false when it is
+   missing or is anything else. */
+static bool read_big_number(const char *transfer_file, const char *key, unsigned long long *value)
+{
+    char text[32];
+    GetPrivateProfileStringA(SECTION, key, "", text, sizeof text, transfer_file);
+    size_t n = strlen(text);
+    if (n == 0 || n > 20 || strspn(text, "0123456789") != n)
+        return false;
+    errno = 0;
+    *value = _strtoui64(text, NULL, 10);
+    return errno == 0;
+}
+
+static void read_totals(const char *transfer_file, TransferInfo *info)
+{
+    unsigned long long files = 0;
+    info->has_totals = read_big_number(transfer_file, KEY_PACKED, &info->totals.packed)
+                       && read_big_number(transfer_file, KEY_UNPACKED, &info->totals.unpacked)
+                       && read_big_number(transfer_file, KEY_FILES, &files) && files <= 0xFFFFFFFFULL;
+    info->totals.files = info->has_totals ? (unsigned long)files : 0;
+}
+
 void read_transfer_info(const char *transfer_file, TransferInfo *info)
 {
     forget_cached_profile(transfer_file);   /* another disk may be in the drive now */
@@ -68,6 +98,7 @@ void read_transfer_info(const char *transfer_file, TransferInfo *info)
     char withdrawn[10];
     GetPrivateProfileStringA(SECTION, KEY_WITHDRAWN, "", withdrawn, sizeof withdrawn, transfer_file);
     info->withdrawn = strcmp(withdrawn, "ja") == 0;
+    read_totals(transfer_file, info);
 }
 
 int read_transfer_number(const char *transfer_file, const char *key)
@@ -82,34 +113,42 @@ int read_transfer_number(const char *transfer_file, const char *key)
    before it, so a disk marked later holds the same file as one written
    marked. */
 static bool write_disk_keys(const char *transfer_file, int installation, int version, unsigned disk_number,
-                            unsigned disk_count, const char *set_id, const char *mark)
+                            unsigned disk_count, const char *set_id, const SetTotals *totals, const char *mark)
 {
-    char numbers[4][16];
+    char numbers[7][24];
     snprintf(numbers[0], sizeof numbers[0], "%i", installation);
     snprintf(numbers[1], sizeof numbers[1], "%i", version);
     snprintf(numbers[2], sizeof numbers[2], "%u", disk_number);
     snprintf(numbers[3], sizeof numbers[3], "%u", disk_count);
+    if (totals) {
+        snprintf(numbers[4], sizeof numbers[4], "%llu", totals->packed);
+        snprintf(numbers[5], sizeof numbers[5], "%llu", totals->unpacked);
+        snprintf(numbers[6], sizeof numbers[6], "%lu", totals->files);
+    }
     ProfileValue keys[] = {
         { "insnr", numbers[0] },
         { "version", numbers[1] },
         { "disknr", numbers[2] },
         { "antaldiske", numbers[3] },
         { KEY_SET_ID, set_id && set_id[0] ? set_id : NULL },
+        { KEY_PACKED, totals ? numbers[4] : NULL },
+        { KEY_UNPACKED, totals ? numbers[5] : NULL },
+        { KEY_FILES, totals ? numbers[6] : NULL },
         { KEY_LOCKED, mark },
     };
     return replace_profile_values(transfer_file, SECTION, keys, sizeof keys / sizeof keys[0]);
 }
 
-bool write_transfer_info(const char *transfer_file, int installation, int version,
-                         unsigned disk_number, unsigned disk_count, const char *set_id)
+bool write_transfer_info(const char *transfer_file, int installation, int version, unsigned disk_number,
+                         unsigned disk_count, const char *set_id, const SetTotals *totals)
 {
-    return write_disk_keys(transfer_file, installation, version, disk_number, disk_count, set_id, "nej");
+    return write_disk_keys(transfer_file, installation, version, disk_number, disk_count, set_id, totals, "nej");
 }
 
-bool write_transfer_info_unmarked(const char *transfer_file, int installation, int version,
-                                  unsigned disk_number, unsigned disk_count, const char *set_id)
+bool write_transfer_info_unmarked(const char *transfer_file, int installation, int version, unsigned disk_number,
+                                  unsigned disk_count, const char *set_id, const SetTotals *totals)
 {
-    return write_disk_keys(transfer_file, installation, version, disk_number, disk_count, set_id, NULL);
+    return write_disk_keys(transfer_file, installation, version, disk_number, disk_count, set_id, totals, NULL);
 }
 
 bool write_transfer_locked(const char *transfer_file, const char *value)
@@ -176,16 +215,17 @@ DWORD volume_room(ULONGLONG free_bytes, DWORD reserve)
     return room > 0xFFFFFFFFULL ? 0xFFFFFFFFUL : (DWORD)room;
 }
 
-unsigned disk_count(DWORD archive_size, DWORD room)
+unsigned disk_count(ULONGLONG archive_size, DWORD room)
 {
     if (room == 0)
         return 0;
     if (archive_size == 0)
         return 1;
-    return (unsigned)(((ULONGLONG)archive_size + room - 1) / room);
+    ULONGLONG count = archive_size / room + (archive_size % room ? 1 : 0);
+    return count > 0xFFFFFFFFULL ? 0xFFFFFFFFU : (unsigned)count;
 }
 
-DWORD planned_volume_size(DWORD archive_size, DWORD room, unsigned disk_count, unsigned disk)
+ULONGLONG planned_volume_size(ULONGLONG archive_size, DWORD room, unsigned disk_count, unsigned disk)
 {
     if (disk == 0 || disk > disk_count)
         return 0;
@@ -195,7 +235,31 @@ DWORD planned_volume_size(DWORD archive_size, DWORD room, unsigned disk_count, u
     if (before >= archive_size)
         return 0;
     ULONGLONG rest = archive_size - before;
-    return rest < room ? (DWORD)rest : room;
+    return rest < room ? rest : room;
+}
+
+/* bytes rounded up to whole units, ~0 when that does not fit */
+static ULONGLONG whole_units(ULONGLONG bytes, ULONGLONG unit)
+{
+    ULONGLONG rounded = bytes / unit * unit;
+    if (rounded == bytes)
+        return bytes;
+    return rounded + unit < rounded ? ~0ULL : rounded + unit;
+}
+
+static ULONGLONG add_capped(ULONGLONG a, ULONGLONG b)
+{
+    return a + b < a ? ~0ULL : a + b;
+}
+
+ULONGLONG room_to_take_back(const SetTotals *totals, DWORD cluster)
+{
+    const ULONGLONG unit = cluster ? cluster : (ULONGLONG)SURVEY_DEFAULT_CLUSTER;
+    /* Every file wastes less than one unit at its end. */
+    ULONGLONG waste = (ULONGLONG)totals->files * (unit - 1);
+    ULONGLONG needed = add_capped(whole_units(totals->packed, unit), totals->unpacked);
+    needed = add_capped(needed, waste);
+    return add_capped(needed, SURVEY_ROOM_MARGIN);
 }
 
 bool disk_already_written(int disk_number, unsigned current)
@@ -233,78 +297,6 @@ bool set_is_unmarked(const TransferInfo *info, int installation)
            && !info->withdrawn;
 }
 
-static bool is_separator(char c)
-{
-    return c == '\\' || c == '/';
-}
-
-static const char *const DEVICE_NAMES[] = { "CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$" };
-
-/* A name Windows takes as a device wherever it appears, with or without
-   an extension: "NUL", "con.dat", "LPT1.txt". */
-static bool device_name(const char *name, size_t length)
-{
-    size_t base = 0;
-    while (base < length && name[base] != '.')
-        base++;
-    while (base > 0 && name[base - 1] == ' ')
-        base--;
-    for (const char *device : DEVICE_NAMES)
-        if (strlen(device) == base && _strnicmp(name, device, base) == 0)
-            return true;
-    return base == 4 && (_strnicmp(name, "COM", 3) == 0 || _strnicmp(name, "LPT", 3) == 0) &&
-           name[3] >= '1' && name[3] <= '9';
-}
-
-/* A file name the file system takes as one plain file in the folder, under
-   exactly that name: no device, no separators or wildcards, no trailing
-   dot or blank (which Windows would silently drop). */
-static bool safe_file_name(const char *name, size_t length)
-{
-    if (length == 0 || length >= MAX_PATH)
-        return false;
-    if (name[length - 1] == '.' || name[length - 1] == ' ')
-        return false;
-    for (size_t i = 0; i < length; i++) {
-        unsigned char c = (unsigned char)name[i];
-        if (c < 32 || strchr(":*?\"<>|", c))
-            return false;
-    }
-    return !device_name(name, length);
-}
-
-bool place_transfer_entry(const char *entry_name, char *target, size_t size, void *data_dir)
-{
-    if (!entry_name || !data_dir)
-        return false;
-    size_t n = strlen(entry_name);
-    /* file name: after the last separator */
-    size_t name_start = n;
-    while (name_start > 0 && !is_separator(entry_name[name_start - 1]))
-        name_start--;
-    if (name_start == 0)
-        return false;   /* no folder at all */
-    if (!safe_file_name(entry_name + name_start, n - name_start))
-        return false;
-    /* last folder: between the separator before it and the one after it */
-    size_t folder_end = name_start - 1;
-    size_t folder_start = folder_end;
-    while (folder_start > 0 && !is_separator(entry_name[folder_start - 1]))
-        folder_start--;
-    size_t folder_length = folder_end - folder_start;
-    const char *folder = NULL;
-    if (folder_length == 4 && _strnicmp(entry_name + folder_start, "data", 4) == 0)
-        folder = "data";
-    else if (folder_length == 3 && _strnicmp(entry_name + folder_start, "ini", 3) == 0)
-        folder = "ini";
-    if (!folder)
-        return false;
-    /* The whole path must be one the system can open as it stands. */
-    return format_text(target, size, "%s%s\\%s", (const char *)data_dir, folder,
-                       entry_name + name_start)
-           && strlen(target) < MAX_PATH;
-}
-
 bool schedule_in_use(void)
 {
     char lock_file[KIRO_PATH_SIZE];
@@ -334,5 +326,5 @@ bool full_data_dir(char *out, size_t size)
 
 bool staging_dir_path(char *out, size_t size, const char *data_dir)
 {
-    return format_text(out, size, "%s%s\\", data_dir, "Flyt.tmp");
+    return format_text(out, size, "%s%s\\", data_dir, STAGING_FOLDER);
 }

@@ -37,6 +37,16 @@ bool volume_path(char *out, size_t size, const char *transfer_dir, unsigned disk
 /* "<transfer dir>\Flyttest.txt", created and deleted to prove a disk writable. */
 bool write_test_path(char *out, size_t size, const char *transfer_dir);
 
+/* What a set holds, on every disk of it, so that the taking PC knows the
+   room it needs before it copies anything: "pakket" (bytes of the move
+   archive), "udpakket" (bytes of its files unpacked), "antalfiler" (its
+   files). Sets written by older menus have none of them. */
+struct SetTotals {
+    unsigned long long packed;
+    unsigned long long unpacked;
+    unsigned long files;
+};
+
 /* The keys of flyt.ini, section "global". */
 struct TransferInfo {
     int installation;   /* "insnr" */
@@ -46,6 +56,8 @@ struct TransferInfo {
     char locked[10];    /* "skemalåst": "nej" live, "ja" already taken back */
     char set_id[40];    /* "flytid": the same on every disk of one set ("" in older sets) */
     bool withdrawn;     /* "trukket"="ja": the PC that wrote the set kept its data */
+    bool has_totals;    /* all three keys of totals are there */
+    SetTotals totals;
 };
 
 /* Reads the transfer file (integers default to 0, the lock text to ""),
@@ -54,17 +66,18 @@ void read_transfer_info(const char *transfer_file, TransferInfo *info);
 /* One integer key of the transfer file, read likewise (default 0). */
 int read_transfer_number(const char *transfer_file, const char *key);
 /* Writes "insnr", "version", "disknr", "antaldiske", the set's identity
-   "flytid" (left out when set_id is NULL or empty) and "skemalåst"="nej" in
-   that order, as one replacement of the transfer file that is on the
-   device when this answers; false when the file does not say so. */
-bool write_transfer_info(const char *transfer_file, int installation, int version,
-                         unsigned disk_number, unsigned disk_count, const char *set_id);
+   "flytid" (left out when set_id is NULL or empty), its totals (left out
+   when NULL) and "skemalåst"="nej" in that order, as one replacement of
+   the transfer file that is on the device when this answers; false when
+   the file does not say so. */
+bool write_transfer_info(const char *transfer_file, int installation, int version, unsigned disk_number,
+                         unsigned disk_count, const char *set_id, const SetTotals *totals);
 /* The same without "skemalåst" (a key left from before is removed): the
    set is not live yet. The last disk of a move out is written so and
    marked "nej" once the PC it comes from is locked, so that at no moment
    both are live. */
-bool write_transfer_info_unmarked(const char *transfer_file, int installation, int version,
-                                  unsigned disk_number, unsigned disk_count, const char *set_id);
+bool write_transfer_info_unmarked(const char *transfer_file, int installation, int version, unsigned disk_number,
+                                  unsigned disk_count, const char *set_id, const SetTotals *totals);
 /* Sets "skemalåst" of the transfer file, on the device when this answers;
    false when it did not arrive. */
 bool write_transfer_locked(const char *transfer_file, const char *value);
@@ -95,10 +108,15 @@ DWORD disk_reserve(DWORD cluster);
 DWORD volume_room(ULONGLONG free_bytes, DWORD reserve);
 /* Disks needed for an archive of archive_size bytes when every volume but
    the last is room bytes long; 0 when room is 0. */
-unsigned disk_count(DWORD archive_size, DWORD room);
+unsigned disk_count(ULONGLONG archive_size, DWORD room);
 /* Length of volume disk (from 1) of a move of disk_count volumes whose
    first volumes are room bytes long: the last one takes the rest. */
-DWORD planned_volume_size(DWORD archive_size, DWORD room, unsigned disk_count, unsigned disk);
+ULONGLONG planned_volume_size(ULONGLONG archive_size, DWORD room, unsigned disk_count, unsigned disk);
+/* Room a set of these totals needs on a drive with allocation units of
+   cluster bytes (0: unknown) before its first volume is joined there: the
+   joined archive and every file unpacked beside it, each rounded up to
+   whole units, plus the margin the survey keeps (SURVEY_ROOM_MARGIN). */
+ULONGLONG room_to_take_back(const SetTotals *totals, DWORD cluster);
 
 /* While disk current (> 1) is being written: true when a disk whose
    transfer file (of this installation, readable and writable) says
@@ -126,13 +144,6 @@ bool set_is_stale(const TransferInfo *info);
    all. It may be the only copy of the data (the take-back completes it),
    so it is never overwritten without asking. */
 bool set_is_unmarked(const TransferInfo *info, int installation);
-
-/* Where an entry of the move archive lands on this PC: its last folder
-   ("data" or "ini", any case) and file name under data_dir. Entries in
-   any other folder, with an unsafe file name (a device such as "NUL", a
-   trailing dot) or a path too long to open are refused (false). Matches
-   EntryPlacer of the zip helpers with data_dir as context. */
-bool place_transfer_entry(const char *entry_name, char *target, size_t size, void *data_dir);
 
 /* The schedule program is running on some station: the lock file
    ini\kiro.lck of the data directory is present. Checked when a move is

@@ -2,11 +2,14 @@
  * Function tests of the transfer set: the reserve kept beside every volume,
  * the disk count and volume lengths, the names on the disk, the transfer
  * file's keys (order, bytes, checked writes), recognising a disk written
- * earlier in the same move, accepting a set, and where archive entries may
- * land on the way back.
+ * earlier in the same move, accepting a set, where archive entries may
+ * land on the way back, the room a set needs there, and the rules of a set
+ * the other PC accepts, the same on the way out and back.
  */
 #include <gtest/gtest.h>
 #include "test_support.h"
+#include "archive/survey.h"
+#include "transfer/acceptable_set.h"
 #include "transfer/transfer_set.h"
 
 #include <string>
@@ -66,6 +69,71 @@ TEST(VolumeSizes, AllButTheLastAreFullAndTheyAddUpToTheArchive)
     EXPECT_EQ(700u, planned_volume_size(700, 5000, 1, 1));
     /* exact multiple: the last volume is full, never empty */
     EXPECT_EQ(1000u, planned_volume_size(3000, room, disk_count(3000, room), 3));
+
+    /* an archive of 10 GB on sticks that take 4 GB - 1 per file */
+    const ULONGLONG big = 10ULL << 30;
+    const DWORD fat32 = volume_room(64ULL << 30, disk_reserve(32768));
+    ASSERT_EQ(0xFFFFFFFFu, fat32);
+    ASSERT_EQ(3u, disk_count(big, fat32));
+    EXPECT_EQ(0xFFFFFFFFull, planned_volume_size(big, fat32, 3, 2));
+    EXPECT_EQ(big - 2 * 0xFFFFFFFFull, planned_volume_size(big, fat32, 3, 3));
+}
+
+TEST(Room, TheTakingDriveHoldsTheArchiveAndEveryFileRoundedUp)
+{
+    /* three files of 4097, 4097 and 1806 bytes take 20480 bytes in 4 KiB
+       units; the bound is never below that, and at most a unit a file above */
+    SetTotals totals = { 5000, 10000, 3 };
+    ULONGLONG needed = room_to_take_back(&totals, 4096);
+    EXPECT_GE(needed, 8192u + 20480u + SURVEY_ROOM_MARGIN);
+    EXPECT_LE(needed, 8192u + 20480u + 3 * 4096u + SURVEY_ROOM_MARGIN);
+    SetTotals absurd = { ~0ULL - 10, 1000, 5 };
+    EXPECT_EQ(~0ULL, room_to_take_back(&absurd, 0));
+}
+
+/* The move out's verdict on one file, and the index it names. */
+static SetFault verdict(const char *data_dir, std::vector<SetFile> files, size_t *at = NULL, size_t *other = NULL)
+{
+    size_t a = 0, o = 0;
+    SetFault fault = check_set_files(data_dir, files, &a, &o);
+    if (at)
+        *at = a;
+    if (other)
+        *other = o;
+    return fault;
+}
+
+TEST(AcceptableSet, NamesThatFitOnTheWayOutFitOnTheWayBackAtTheBudget)
+{
+    const char *here = "C:\\D\\";
+    std::string longest(95, 'n'), too_long(96, 'n');   /* 150 + "Flyt.tmp\\" + "data\\" + name < 260 */
+    EXPECT_EQ(SET_FITS, verdict(here, { { "data", longest.c_str() }, { "ini", (longest + "x").c_str() } }));
+    EXPECT_EQ(SET_PATH_TOO_LONG, verdict(here, { { "data", too_long.c_str() } }));
+    /* the taking PC with a data directory of exactly the budget */
+    std::string staging = "C:\\" + std::string(SET_TAKER_DIR_BUDGET - 4, 'd') + "\\" STAGING_FOLDER "\\";
+    char target[600];
+    EXPECT_EQ(SET_FITS, judge_set_entry(("C:\\D\\data\\" + longest).c_str(), staging.c_str(), target, sizeof target));
+    EXPECT_EQ(SET_PATH_TOO_LONG,
+              judge_set_entry(("C:\\D\\data\\" + too_long).c_str(), staging.c_str(), target, sizeof target));
+    /* a data directory here longer than the budget: the set must come back here too */
+    std::string long_here = "C:\\" + std::string(196, 'h') + "\\";
+    EXPECT_EQ(SET_FITS, verdict(long_here.c_str(), { { "data", std::string(45, 'n').c_str() } }));
+    EXPECT_EQ(SET_PATH_TOO_LONG, verdict(long_here.c_str(), { { "data", std::string(46, 'n').c_str() } }));
+}
+
+TEST(AcceptableSet, NamesAlikeButForCaseDeviceNamesAndTooManyFilesAreRefused)
+{
+    size_t at = 0, other = 0;
+    EXPECT_EQ(SET_NAME_TWICE,
+              verdict("C:\\D\\", { { "data", "elev.dat" }, { "data", "skema.dat" }, { "data", "ELEV.dat" } }, &at, &other));
+    EXPECT_EQ(2u, at);
+    EXPECT_EQ(0u, other);
+    EXPECT_EQ(SET_NAME_TWICE, verdict("C:\\D\\", { { "data", "æ" "ble.dat" }, { "data", "Æ" "BLE.DAT" } }));
+    EXPECT_EQ(SET_FITS, verdict("C:\\D\\", { { "data", "elev.dat" }, { "ini", "ELEV.DAT" } }));
+    EXPECT_EQ(SET_NAME_UNUSABLE, verdict("C:\\D\\", { { "data", "aux.dat" } }));
+    EXPECT_EQ(SET_NAME_UNUSABLE, verdict("C:\\D\\", { { "ini", "kiro.ini." } }));
+    std::vector<SetFile> many(SURVEY_MAX_ENTRIES + 1, SetFile{ "data", "t.dat" });
+    EXPECT_EQ(SET_TOO_MANY_FILES, verdict("C:\\D\\", many));
 }
 
 TEST(Names, TransferPathsVolumesAndArchives)
@@ -93,13 +161,17 @@ TEST(TransferFile, KeysInOrderWithTheLockKeyInWindows1252)
 {
     std::string dir = make_scratch_dir("transfer_file_keys");
     std::string file = dir + "\\flyt.ini";
-    ASSERT_TRUE(write_transfer_info(file.c_str(), 7, 10327, 2, 3, NULL));
+    SetTotals totals = { 0x123456789ULL, 0x2000000005ULL, 20000 };
+    ASSERT_TRUE(write_transfer_info(file.c_str(), 7, 10327, 2, 3, NULL, &totals));
     std::string text = read_file(file);
     size_t a = text.find("insnr=7"), b = text.find("version=10327"), c = text.find("disknr=2"),
-           d = text.find("antaldiske=3"), e = text.find("skemal\xE5st=nej");
+           d = text.find("antaldiske=3"), p = text.find("pakket=4886718345"),
+           u = text.find("udpakket=137438953477"), f = text.find("antalfiler=20000"),
+           e = text.find("skemal\xE5st=nej");
     ASSERT_NE(std::string::npos, a) << text;
     ASSERT_NE(std::string::npos, e) << text;
-    EXPECT_TRUE(text.find("[global]") < a && a < b && b < c && c < d && d < e) << text;
+    EXPECT_TRUE(text.find("[global]") < a && a < b && b < c && c < d && d < p && p < u && u < f && f < e)
+        << text;
 
     TransferInfo info;
     read_transfer_info(file.c_str(), &info);
@@ -108,6 +180,10 @@ TEST(TransferFile, KeysInOrderWithTheLockKeyInWindows1252)
     EXPECT_EQ(2, info.disk_number);
     EXPECT_EQ(3, info.disk_count);
     EXPECT_STREQ("nej", info.locked);
+    EXPECT_TRUE(info.has_totals);
+    EXPECT_EQ(totals.packed, info.totals.packed);
+    EXPECT_EQ(totals.unpacked, info.totals.unpacked);
+    EXPECT_EQ(20000ul, info.totals.files);
     EXPECT_TRUE(set_is_live(&info, 7));
     EXPECT_FALSE(set_is_live(&info, 8));   /* another installation's set */
     EXPECT_FALSE(set_is_stale(&info));
@@ -123,9 +199,9 @@ TEST(TransferFile, TheLastDiskWrittenUnmarkedIsNotLiveUntilMarkedAndThenTheSameF
 {
     std::string dir = make_scratch_dir("transfer_file_unmarked");
     std::string marked = dir + "\\marked.ini", last = dir + "\\flyt.ini";
-    ASSERT_TRUE(write_transfer_info(marked.c_str(), 7, 10327, 2, 2, "1F-2A"));
+    ASSERT_TRUE(write_transfer_info(marked.c_str(), 7, 10327, 2, 2, "1F-2A", NULL));
     ASSERT_TRUE(write_transfer_locked(last.c_str(), "ja"));   /* an older set's mark */
-    ASSERT_TRUE(write_transfer_info_unmarked(last.c_str(), 7, 10327, 2, 2, "1F-2A"));
+    ASSERT_TRUE(write_transfer_info_unmarked(last.c_str(), 7, 10327, 2, 2, "1F-2A", NULL));
     TransferInfo info;
     read_transfer_info(last.c_str(), &info);
     EXPECT_EQ(2, info.disk_count);
@@ -154,7 +230,7 @@ TEST(TransferFile, MissingFileReadsAsZerosAndFailedWritesAreReported)
 
     /* a transfer file in a folder that does not exist cannot be written */
     std::string nowhere = dir + "\\missing\\flyt.ini";
-    EXPECT_FALSE(write_transfer_info(nowhere.c_str(), 7, 10327, 1, 1, NULL));
+    EXPECT_FALSE(write_transfer_info(nowhere.c_str(), 7, 10327, 1, 1, NULL, NULL));
     EXPECT_FALSE(write_transfer_locked(nowhere.c_str(), "ja"));
     remove_tree(dir);
 }

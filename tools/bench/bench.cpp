@@ -118,7 +118,7 @@ int main(int argc, char **argv)
     }
     if (command == "copy" && argc == 4) {
         double t = now_ms();
-        DWORD written = copy_with_progress(NULL, argv[2], argv[3], 0, 0, "wb");
+        ULONGLONG written = copy_with_progress(NULL, argv[2], argv[3], 0, 0, "wb");
         return report(t, written ? 0 : 1);
     }
     if (command == "upload" && (argc == 4 || argc == 5)) {
