@@ -13,8 +13,9 @@ byte for byte.
 Prints the processor count, median times, their ratios against the
 targets, and peak memory against its target.
     bench.py <build dir that runs under this Wine> <work dir> [name ...]
-Names (pack, unpack, copy, upload, upload-tls, move, takeback, start) run
-only those measurements."""
+Names (pack, unpack, copy, upload, upload-tls, move, takeback, many-out,
+many-back, start) run only those measurements; many-out and many-back move
+10,000 tables of 1 to 20 KB out and back."""
 import os
 import resource
 import shutil
@@ -249,6 +250,45 @@ def main(build, work, only=()):
             return ms1 + ms2, max(kib1, kib2)
         measure("takeback (whole move vs cp + unzip)", 0.9, takeback_ours, takeback_theirs,
                 lambda: takeback_ours("-j1"))
+
+        # Many files: 10,000 tables of 1 to 20 KB, the whole move out and back.
+        if not only or "many-out" in only or "many-back" in only:
+            many = os.path.join(work, "many")
+            subprocess.run([sys.executable, os.path.join(HERE, "make_dataset.py"), many, "--tables", "10000"],
+                           check=True)
+            with open(os.path.join(many, "ini", "kiro.ini"), "wb") as f:
+                f.write(config.format("nej").encode("cp1252"))
+            many_zip = os.path.join(work, "many_by_hand.zip")
+
+            def many_out_theirs():
+                if os.path.exists(many_zip):
+                    os.remove(many_zip)
+                ms1, kib1, _ = run(["zip", "-6", "-q", "-r", many_zip, "data", "ini"], cwd=many)
+                ms2, kib2, _ = run(["cp", many_zip, os.path.join(stick, "many_by_hand.zip")])
+                return ms1 + ms2, max(kib1, kib2)
+            measure("many-out (10,000 tables: move vs zip -6 + cp)", 0.75,
+                    lambda: ours(wine, bench, "moveout", win(many)), many_out_theirs,
+                    lambda: ours(wine, bench, "-j1", "moveout", win(many)))
+            if only and "many-out" not in only:   # the many set is still needed on the stick
+                ours(wine, bench, "moveout", win(many))
+            many_target = os.path.join(work, "many_takeback")
+
+            def many_back_ours(*threads):
+                os.makedirs(os.path.join(many_target, "ini"), exist_ok=True)
+                with open(os.path.join(many_target, "ini", "kiro.ini"), "wb") as f:
+                    f.write(config.format("ja").encode("cp1252"))
+                return ours(wine, bench, *threads, "takeback", win(many_target))
+
+            def many_back_theirs():
+                by_hand_target = os.path.join(work, "many_by_hand")
+                shutil.rmtree(by_hand_target, ignore_errors=True)
+                os.makedirs(by_hand_target)
+                copied = os.path.join(by_hand_target, "Data.zip")
+                ms1, kib1, _ = run(["cp", volume, copied])
+                ms2, kib2, _ = run(["unzip", "-q", "-o", copied, "-d", by_hand_target], ok=(0, 1))
+                return ms1 + ms2, max(kib1, kib2)
+            measure("many-back (10,000 tables: move vs cp + unzip)", 0.9, many_back_ours, many_back_theirs,
+                    lambda: many_back_ours("-j1"))
     finally:
         subprocess.run(["umount", stick])
 

@@ -2,8 +2,10 @@
 """Writes a realistic KIRO-skema data directory for the demo and the
 benchmarks: one .DAT file per table of the schedule database (fixed-length
 records of ids, dates, flags and Danish texts, as the schedule program keeps
-them), plus ini and log files.
-    make_dataset.py <data directory> <total megabytes>"""
+them), plus ini and log files; or, for the benchmark of many files, that
+many small tables of 1 to 20 KB each.
+    make_dataset.py <data directory> <total megabytes>
+    make_dataset.py <data directory> --tables <count>"""
 import os
 import random
 import struct
@@ -58,5 +60,21 @@ def main(target, megabytes):
                     .encode("cp1252"))
 
 
+def many_tables(target, count):
+    rng = random.Random(count)
+    os.makedirs(os.path.join(target, "data"), exist_ok=True)
+    os.makedirs(os.path.join(target, "ini"), exist_ok=True)
+    for n in range(count):
+        length = 40 + (n * 7) % 120
+        records = max(1, rng.randrange(1024, 20481) // length)
+        with open(os.path.join(target, "data", f"t{n:05d}.DAT"), "wb") as f:
+            f.write(b"".join(record(rng, length, r) for r in range(records)))
+    with open(os.path.join(target, "ini", "skema.ini"), "wb") as f:
+        f.write("[visning]\r\nugestart=mandag\r\n".encode("cp1252"))
+
+
 if __name__ == "__main__":
-    main(sys.argv[1], int(sys.argv[2]) if len(sys.argv) > 2 else 100)
+    if len(sys.argv) > 3 and sys.argv[2] == "--tables":
+        many_tables(sys.argv[1], int(sys.argv[3]))
+    else:
+        main(sys.argv[1], int(sys.argv[2]) if len(sys.argv) > 2 else 100)

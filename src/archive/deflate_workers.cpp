@@ -123,7 +123,7 @@ static ItemState deflate_file(PackWorkers *workers, const PackFile *file, Packed
         item->error = GetLastError();
         return ITEM_READY;
     }
-    item->dos_date = dos_time_of(file->file);
+    item->dos_date = dos_time_of(source);
     z_stream stream;
     memset(&stream, 0, sizeof stream);
     item->data = (unsigned char *)malloc(item->reserved);

@@ -124,7 +124,7 @@ static int make_folder(const char *target)
 /* Extracts the archive's current entry to its surveyed target; 0 when it
    is whole on disk. A file or folder that cannot be made or written
    leaves its reason as the last error. */
-static int extract_entry(unzFile zip, const ArchiveEntry *entry, char *buffer)
+static int extract_entry(unzFile zip, const ArchiveEntry *entry, char *buffer, bool flush)
 {
     unz_file_info info;
     if (unzGetCurrentFileInfo(zip, &info, NULL, 0, NULL, 0, NULL, 0) != UNZ_OK)
@@ -167,6 +167,10 @@ static int extract_entry(unzFile zip, const ArchiveEntry *entry, char *buffer)
         FILETIME time;
         if (code == 0 && entry_file_time(info.dosDate, &time))
             SetFileTime(out, &time, NULL, &time);
+        if (code == 0 && flush && !FlushFileBuffers(out)) {
+            code = UNZIP_WRITE;
+            write_error = GetLastError();
+        }
         if (!CloseHandle(out) && code == 0) {
             code = UNZIP_WRITE;
             write_error = GetLastError();
@@ -189,6 +193,7 @@ struct Extraction {
     const ArchiveSurvey *survey;
     std::atomic<size_t> next;
     std::atomic<bool> stop;
+    bool flush;
     std::vector<int> codes;       /* each entry's, written by the thread that took it */
     std::vector<DWORD> errors;
 };
@@ -208,7 +213,8 @@ static unsigned __stdcall extract_worker(void *context)
             break;
         const ArchiveEntry *entry = &run->survey->entries[i];
         unz64_file_pos position = { entry->directory_pos, entry->number };
-        int code = unzGoToFilePos64(zip, &position) == UNZ_OK ? extract_entry(zip, entry, buffer) : UNZIP_DAMAGED;
+        int code = unzGoToFilePos64(zip, &position) == UNZ_OK ? extract_entry(zip, entry, buffer, run->flush)
+                                                               : UNZIP_DAMAGED;
         run->errors[i] = GetLastError();
         run->codes[i] = code;
         if (code != 0)
@@ -222,7 +228,7 @@ static unsigned __stdcall extract_worker(void *context)
 
 /* One thread: every entry in archive order, stopping at the first that
    fails. */
-static int extract_in_order(const char *archive, const ArchiveSurvey *survey, size_t *failed)
+static int extract_in_order(const char *archive, const ArchiveSurvey *survey, size_t *failed, bool flush)
 {
     unzFile zip = open_archive(archive);
     if (!zip)
@@ -232,7 +238,7 @@ static int extract_in_order(const char *archive, const ArchiveSurvey *survey, si
     for (size_t i = 0; code == 0 && i < survey->entries.size(); i++) {
         const ArchiveEntry *entry = &survey->entries[i];
         unz64_file_pos position = { entry->directory_pos, entry->number };
-        code = unzGoToFilePos64(zip, &position) == UNZ_OK ? extract_entry(zip, entry, buffer) : UNZIP_DAMAGED;
+        code = unzGoToFilePos64(zip, &position) == UNZ_OK ? extract_entry(zip, entry, buffer, flush) : UNZIP_DAMAGED;
         if (code != 0 && failed)
             *failed = i;
     }
@@ -243,26 +249,27 @@ static int extract_in_order(const char *archive, const ArchiveSurvey *survey, si
     return code;
 }
 
-int extract_surveyed(const char *archive, const ArchiveSurvey *survey, size_t *failed)
+int extract_surveyed(const char *archive, const ArchiveSurvey *survey, size_t *failed, bool flush)
 {
     size_t count = survey->entries.size();
     unsigned threads = zip_threads();
     if (threads > count)
         threads = (unsigned)count;
     if (threads < 2)
-        return extract_in_order(archive, survey, failed);
+        return extract_in_order(archive, survey, failed, flush);
 
     Extraction run;
     run.archive = archive;
     run.survey = survey;
     run.next = 0;
     run.stop = false;
+    run.flush = flush;
     run.codes.assign(count, NOT_EXTRACTED);
     run.errors.assign(count, 0);
     std::vector<HANDLE> workers;
     start_threads(threads, extract_worker, &run, &workers);
     if (workers.empty())
-        return extract_in_order(archive, survey, failed);
+        return extract_in_order(archive, survey, failed, flush);
     join_threads(&workers);
     /* Entries are taken in order, so every entry before the first failure
        was taken and finished; one never taken means the archive could not

@@ -23,9 +23,24 @@ struct UpperCase {
     }
 };
 
-int compare_file_names(const char *a, const char *b)
+static const UpperCase &upper_case(void)
 {
     static const UpperCase upper;
+    return upper;
+}
+
+unsigned file_name_hash(const char *name)
+{
+    const UpperCase &upper = upper_case();
+    unsigned hash = 2166136261u;   /* FNV-1a */
+    for (const unsigned char *p = (const unsigned char *)name; *p; p++)
+        hash = (hash ^ upper.of[*p]) * 16777619u;
+    return hash;
+}
+
+int compare_file_names(const char *a, const char *b)
+{
+    const UpperCase &upper = upper_case();
     const unsigned char *p = (const unsigned char *)a, *q = (const unsigned char *)b;
     while (*p && upper.of[*p] == upper.of[*q]) {
         p++;

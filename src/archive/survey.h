@@ -80,6 +80,8 @@ unsigned long long room_needed(const ArchiveSurvey *survey, DWORD cluster);
 /* File names compared as Windows compares them: case ignored, each
    character taken in upper case by the system's table. <0, 0 or >0. */
 int compare_file_names(const char *a, const char *b);
+/* A hash of a file name that names alike under compare_file_names share. */
+unsigned file_name_hash(const char *name);
 /* True when a file of size bytes needs zip64 fields in its entry; an
    archive whose files are all smaller keeps the classic format. */
 bool needs_zip64(unsigned long long size);

@@ -23,18 +23,13 @@ bool archive_name(ZipName name, const char *archive)
     return true;
 }
 
-/* The last-write time of path as local DOS date (high half) and time (low
-   half); 0 when the file cannot be looked up. */
-uLong dos_time_of(const char *path)
+uLong dos_time_of(FILE *file)
 {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(path, &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return 0;
-    FindClose(search);
-    FILETIME local;
+    FILETIME written, local;
     WORD date = 0, time = 0;
-    if (!FileTimeToLocalFileTime(&found.ftLastWriteTime, &local) || !FileTimeToDosDateTime(&local, &date, &time))
+    HANDLE handle = (HANDLE)_get_osfhandle(_fileno(file));
+    if (handle == INVALID_HANDLE_VALUE || !GetFileTime(handle, NULL, NULL, &written)
+        || !FileTimeToLocalFileTime(&written, &local) || !FileTimeToDosDateTime(&local, &date, &time))
         return 0;
     return ((uLong)date << 16) | time;
 }
@@ -152,7 +147,7 @@ int add_stream(AddingArchive *archive, FILE *source, const char *file, const cha
 {
     zip_fileinfo info;
     memset(&info, 0, sizeof info);
-    info.dosDate = dos_time_of(file);
+    info.dosDate = dos_time_of(source);
     long long length = _filelengthi64(_fileno(source));
     int zip64 = length > 0 && needs_zip64((unsigned long long)length);
     if (zipOpenNewFileInZip3_64(archive->zip, name, &info, NULL, 0, NULL, 0, NULL, Z_DEFLATED,

@@ -32,9 +32,10 @@ bool archive_name(ZipName name, const char *archive);
 /* The entry name stored for file: entry_name (or the file path) less any
    leading slashes; false when it does not fit. */
 bool stored_name(ZipName name, const char *file, const char *entry_name);
-/* The last-write time of path as local DOS date (high half) and time (low
-   half); 0 when the file cannot be looked up. */
-uLong dos_time_of(const char *path);
+/* The last-write time of an open file as local DOS date (high half) and
+   time (low half); 0 when it cannot be read. Asked of the file already
+   open, it costs no further lookup of the file by its name. */
+uLong dos_time_of(FILE *file);
 
 /* File access for an archive being written: the library's standard table
    with 64-bit positions (an archive may pass 4 GB), except that once

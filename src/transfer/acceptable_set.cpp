@@ -56,10 +56,22 @@ static bool safe_file_name(const char *name, size_t length)
 }
 
 /* The one path rule: a file staged under a staging folder of
-   staging_length characters, in folder, under a name of name_length. */
+   staging_length characters, in its bucket and folder, under a name of
+   name_length. */
 static bool fits_when_staged(size_t staging_length, const char *folder, size_t name_length)
 {
-    return staging_length + strlen(folder) + 1 + name_length < MAX_PATH;
+    return staging_length + STAGING_BUCKET_LENGTH + strlen(folder) + 1 + name_length < MAX_PATH;
+}
+
+size_t longest_set_name(size_t taker_length, const char *folder)
+{
+    size_t used = taker_length + strlen(STAGING_FOLDER "\\") + STAGING_BUCKET_LENGTH + strlen(folder) + 1;
+    return used < MAX_PATH - 1 ? MAX_PATH - 1 - used : 0;
+}
+
+const char *staged_relative_name(const char *target, const char *staging)
+{
+    return target + strlen(staging) + STAGING_BUCKET_LENGTH;
 }
 
 /* One file the move out is about to pack from data_dir, for a taking PC
@@ -138,8 +150,10 @@ SetFault judge_set_entry(const char *entry_name, const char *staging, char *targ
         folder = "ini";
     if (!folder)
         return SET_OUTSIDE_FOLDERS;
+    char relative[MAX_PATH];
     if (!fits_when_staged(strlen(staging), folder, n - name_start)
-        || !format_text(target, size, "%s%s\\%s", staging, folder, entry_name + name_start))
+        || !format_text(relative, sizeof relative, "%s\\%s", folder, entry_name + name_start)
+        || !format_text(target, size, "%s%02x\\%s", staging, file_name_hash(relative) & 0xFF, relative))
         return SET_PATH_TOO_LONG;
     return SET_FITS;
 }

@@ -25,8 +25,13 @@
 
 #include <vector>
 
-/* The take-back unpacks into "<data dir>Flyt.tmp\" before placing. */
+/* The take-back unpacks into "<data dir>Flyt.tmp\" before placing, each
+   file into one of 256 bucket folders ("<data dir>Flyt.tmp\3f\data\elev.dat")
+   chosen by its name without regard to case: a folder of thousands of new
+   files is slow to add to where names are looked up without regard to
+   case, and names alike but for case still meet in one folder. */
 #define STAGING_FOLDER "Flyt.tmp"
+enum { STAGING_BUCKET_LENGTH = 3 };   /* "3f\" */
 
 enum {
     /* The longest data directory (trailing backslash included) a taking
@@ -62,6 +67,12 @@ SetFault check_set_files(const char *data_dir, const std::vector<SetFile> &files
 SetFault judge_set_entry(const char *entry_name, const char *staging, char *target, size_t size);
 /* judge_set_entry as the survey's placer (context: the staging folder). */
 bool place_transfer_entry(const char *entry_name, char *target, size_t size, void *staging);
+/* A staged file's name below the data directory ("data\elev.dat"), from
+   its target under staging. */
+const char *staged_relative_name(const char *target, const char *staging);
+/* The longest file name in folder that fits on a taking PC whose data
+   directory has taker_length characters. */
+size_t longest_set_name(size_t taker_length, const char *folder);
 
 /* The move out's refusal, naming the file (or for too many files the data
    directory) and the reason, into text. */

@@ -106,7 +106,9 @@ static SetFault verdict(const char *data_dir, std::vector<SetFile> files, size_t
 TEST(AcceptableSet, NamesThatFitOnTheWayOutFitOnTheWayBackAtTheBudget)
 {
     const char *here = "C:\\D\\";
-    std::string longest(95, 'n'), too_long(96, 'n');   /* 150 + "Flyt.tmp\\" + "data\\" + name < 260 */
+    const size_t limit = longest_set_name(SET_TAKER_DIR_BUDGET, "data");
+    ASSERT_EQ(92u, limit);   /* 150 + "Flyt.tmp\\" + "3f\\" + "data\\" + name < 260 */
+    std::string longest(limit, 'n'), too_long(limit + 1, 'n');
     EXPECT_EQ(SET_FITS, verdict(here, { { "data", longest.c_str() }, { "ini", (longest + "x").c_str() } }));
     EXPECT_EQ(SET_PATH_TOO_LONG, verdict(here, { { "data", too_long.c_str() } }));
     /* the taking PC with a data directory of exactly the budget */
@@ -117,8 +119,13 @@ TEST(AcceptableSet, NamesThatFitOnTheWayOutFitOnTheWayBackAtTheBudget)
               judge_set_entry(("C:\\D\\data\\" + too_long).c_str(), staging.c_str(), target, sizeof target));
     /* a data directory here longer than the budget: the set must come back here too */
     std::string long_here = "C:\\" + std::string(196, 'h') + "\\";
-    EXPECT_EQ(SET_FITS, verdict(long_here.c_str(), { { "data", std::string(45, 'n').c_str() } }));
-    EXPECT_EQ(SET_PATH_TOO_LONG, verdict(long_here.c_str(), { { "data", std::string(46, 'n').c_str() } }));
+    EXPECT_EQ(SET_FITS, verdict(long_here.c_str(), { { "data", std::string(42, 'n').c_str() } }));
+    EXPECT_EQ(SET_PATH_TOO_LONG, verdict(long_here.c_str(), { { "data", std::string(43, 'n').c_str() } }));
+    /* names alike but for case share their bucket, so the survey meets them */
+    char other[600];
+    ASSERT_EQ(SET_FITS, judge_set_entry("C:\\D\\data\\Elev.DAT", "C:\\E\\", target, sizeof target));
+    ASSERT_EQ(SET_FITS, judge_set_entry("C:\\F\\DATA\\eLEV.dat", "C:\\E\\", other, sizeof other));
+    EXPECT_EQ(0, compare_file_names(target, other)) << target << " " << other;
 }
 
 TEST(AcceptableSet, NamesAlikeButForCaseDeviceNamesAndTooManyFilesAreRefused)
@@ -263,7 +270,7 @@ static std::string placed(const char *entry)
     char data_dir[] = "C:\\pc_b\\";
     if (!place_transfer_entry(entry, target, sizeof target, data_dir))
         return "refused";
-    return target;
+    return std::string(data_dir) + staged_relative_name(target, data_dir);
 }
 
 TEST(Placement, EntriesLandByFolderAndNameUnderThisDataDirectory)

@@ -88,7 +88,7 @@ TEST_F(Transfer, TwinNamesAndANameTooLongForTheTakingPcAreRefusedBeforeAnythingI
     /* A name that packs here but would be too long on a PC whose data
        directory has the length of the budget. */
     ASSERT_EQ(0, run_unix("rm '" + unix_path(a.data_dir + "data\\ELEV.DAT") + "'"));
-    std::string name = std::string(MAX_PATH - SET_TAKER_DIR_BUDGET - 18, 'x') + ".dat";   /* 96 */
+    std::string name = std::string(longest_set_name(SET_TAKER_DIR_BUDGET, "data") - 3, 'x') + ".dat";
     ASSERT_TRUE(write_file(a.data_dir + "data\\" + name, "lang"));
     refused_out(a, disk,
                 "Filen '" + a.data_dir + "data\\" + name + "' kan ikke flyttes:\nNavnet er for langt: på en PC, "
