@@ -22,7 +22,7 @@ const std::string NOT_MOVED = "Dataene er ikke flyttet, og KIRO-skema er ikke lÃ
 
 /* A refused move out: the box came, nothing was packed or written, the PC
    is open. Answers the box's whole text. */
-std::string refused_out(const Installation &pc, const Disk &disk, const std::string &start)
+std::string refused_out(const Installation &pc, const Disk &disk, const std::string &start, const char *shot = NULL)
 {
     std::string stick = disk_listing(disk);
     std::string text;
@@ -33,6 +33,11 @@ std::string refused_out(const Installation &pc, const Disk &disk, const std::str
             return "";
         }
         menu.start_move();
+        MessageBoxSeen box;
+        if (shot && wait_message_box(menu.program.pid, box, BOX_WAIT)) {
+            pause_ms(300);
+            EXPECT_TRUE(screenshot(screenshot_path(shot)));
+        }
         text = menu.expect(start, IDOK);
         menu.expect_no_box(500);
         EXPECT_TRUE(menu.idle());
@@ -80,7 +85,7 @@ TEST_F(Transfer, TwinNamesAndANameTooLongForTheTakingPcAreRefusedBeforeAnythingI
     ASSERT_EQ(0, run_unix("cd '" + unix_path(a.data_dir + "data") + "' && echo A > ELEV.DAT"));
     Disk disk("names", 1024 * 1024);
     insert(disk);
-    std::string text = refused_out(a, disk, "Filen '" + a.data_dir + "data\\");
+    std::string text = refused_out(a, disk, "Filen '" + a.data_dir + "data\\", "move_refused_twin_names.png");
     EXPECT_NE(std::string::npos, text.find("data\\elev.dat")) << text;
     EXPECT_NE(std::string::npos, text.find("data\\ELEV.DAT")) << text;
     EXPECT_NE(std::string::npos, text.find("samme navn, kun med andre store og smÃ¥ bogstaver")) << text;
