@@ -215,80 +215,51 @@ def main(build, work, only=()):
     subprocess.run(["mount", "-t", "tmpfs", "-o", "size=512m", "tmpfs", stick], check=True)
     try:
         config = "[global]\r\ninsnr=7\r\nversion=10327\r\nskemal\xe5st={}\r\nsuperkiro=nej\r\nflytdrev=e:\r\n"
-        with open(os.path.join(data, "ini", "kiro.ini"), "wb") as f:
-            f.write(config.format("nej").encode("cp1252"))
-        by_hand = os.path.join(work, "by_hand.zip")
         volume = os.path.join(stick, "KIRO-Flyt7", "Data.z01")
 
-        def move_theirs():
-            if os.path.exists(by_hand):
-                os.remove(by_hand)
-            ms1, kib1, _ = run(["zip", "-6", "-q", "-r", by_hand, "data", "ini"], cwd=data)
-            ms2, kib2, _ = run(["cp", by_hand, os.path.join(stick, "by_hand.zip")])
-            return ms1 + ms2, max(kib1, kib2)
-        measure("move out (whole move vs zip -6 + cp)", 0.75,
-                lambda: ours(wine, bench, "moveout", win(data)), move_theirs,
-                lambda: ours(wine, bench, "-j1", "moveout", win(data)))
-        if not os.path.exists(volume):   # the move out not measured: the set is still needed
-            ours(wine, bench, "moveout", win(data))
-
-        target = os.path.join(work, "takeback")
-
-        def takeback_ours(*threads):
-            os.makedirs(os.path.join(target, "ini"), exist_ok=True)
-            with open(os.path.join(target, "ini", "kiro.ini"), "wb") as f:
-                f.write(config.format("ja").encode("cp1252"))
-            return ours(wine, bench, *threads, "takeback", win(target))
-
-        def takeback_theirs():
-            by_hand_target = os.path.join(work, "takeback_by_hand")
-            shutil.rmtree(by_hand_target, ignore_errors=True)
-            os.makedirs(by_hand_target)
-            copied = os.path.join(by_hand_target, "Data.zip")
-            ms1, kib1, _ = run(["cp", volume, copied])
-            ms2, kib2, _ = run(["unzip", "-q", "-o", copied, "-d", by_hand_target], ok=(0, 1))
-            return ms1 + ms2, max(kib1, kib2)
-        measure("takeback (whole move vs cp + unzip)", 0.9, takeback_ours, takeback_theirs,
-                lambda: takeback_ours("-j1"))
-
-        # Many files: 10,000 tables of 1 to 20 KB, the whole move out and back.
-        if not only or "many-out" in only or "many-back" in only:
-            many = os.path.join(work, "many")
-            subprocess.run([sys.executable, os.path.join(HERE, "make_dataset.py"), many, "--tables", "10000"],
-                           check=True)
-            with open(os.path.join(many, "ini", "kiro.ini"), "wb") as f:
+        def moves(source, out_name, back_name, tag):
+            """The whole move out of source and the take-back of its set, each against the tools."""
+            with open(os.path.join(source, "ini", "kiro.ini"), "wb") as f:
                 f.write(config.format("nej").encode("cp1252"))
-            many_zip = os.path.join(work, "many_by_hand.zip")
+            by_hand = os.path.join(work, tag + "by_hand.zip")
 
-            def many_out_theirs():
-                if os.path.exists(many_zip):
-                    os.remove(many_zip)
-                ms1, kib1, _ = run(["zip", "-6", "-q", "-r", many_zip, "data", "ini"], cwd=many)
-                ms2, kib2, _ = run(["cp", many_zip, os.path.join(stick, "many_by_hand.zip")])
+            def move_theirs():
+                if os.path.exists(by_hand):
+                    os.remove(by_hand)
+                ms1, kib1, _ = run(["zip", "-6", "-q", "-r", by_hand, "data", "ini"], cwd=source)
+                ms2, kib2, _ = run(["cp", by_hand, os.path.join(stick, "by_hand.zip")])
                 return ms1 + ms2, max(kib1, kib2)
-            measure("many-out (10,000 tables: move vs zip -6 + cp)", 0.75,
-                    lambda: ours(wine, bench, "moveout", win(many)), many_out_theirs,
-                    lambda: ours(wine, bench, "-j1", "moveout", win(many)))
-            if only and "many-out" not in only:   # the many set is still needed on the stick
-                ours(wine, bench, "moveout", win(many))
-            many_target = os.path.join(work, "many_takeback")
+            measure(out_name, 0.75, lambda: ours(wine, bench, "moveout", win(source)), move_theirs,
+                    lambda: ours(wine, bench, "-j1", "moveout", win(source)))
+            if only and out_name.split()[0] not in only:   # not measured: the set is still needed
+                ours(wine, bench, "moveout", win(source))
+            target = os.path.join(work, tag + "takeback")
 
-            def many_back_ours(*threads):
-                os.makedirs(os.path.join(many_target, "ini"), exist_ok=True)
-                with open(os.path.join(many_target, "ini", "kiro.ini"), "wb") as f:
+            def takeback_ours(*threads):
+                os.makedirs(os.path.join(target, "ini"), exist_ok=True)
+                with open(os.path.join(target, "ini", "kiro.ini"), "wb") as f:
                     f.write(config.format("ja").encode("cp1252"))
-                return ours(wine, bench, *threads, "takeback", win(many_target))
+                return ours(wine, bench, *threads, "takeback", win(target))
 
-            def many_back_theirs():
-                by_hand_target = os.path.join(work, "many_by_hand")
+            def takeback_theirs():
+                by_hand_target = os.path.join(work, tag + "takeback_by_hand")
                 shutil.rmtree(by_hand_target, ignore_errors=True)
                 os.makedirs(by_hand_target)
                 copied = os.path.join(by_hand_target, "Data.zip")
                 ms1, kib1, _ = run(["cp", volume, copied])
                 ms2, kib2, _ = run(["unzip", "-q", "-o", copied, "-d", by_hand_target], ok=(0, 1))
                 return ms1 + ms2, max(kib1, kib2)
-            measure("many-back (10,000 tables: move vs cp + unzip)", 0.9, many_back_ours, many_back_theirs,
-                    lambda: many_back_ours("-j1"))
+            measure(back_name, 0.9, takeback_ours, takeback_theirs, lambda: takeback_ours("-j1"))
+
+        if not only or "move" in only or "takeback" in only:
+            moves(data, "move out (whole move vs zip -6 + cp)", "takeback (whole move vs cp + unzip)", "")
+        # Many files: 10,000 tables of 1 to 20 KB, the whole move out and back.
+        if not only or "many-out" in only or "many-back" in only:
+            many = os.path.join(work, "many")
+            subprocess.run([sys.executable, os.path.join(HERE, "make_dataset.py"), many, "--tables", "10000"],
+                           check=True)
+            moves(many, "many-out (10,000 tables: move vs zip -6 + cp)",
+                  "many-back (10,000 tables: move vs cp + unzip)", "many_")
     finally:
         subprocess.run(["umount", stick])
 

@@ -106,12 +106,7 @@ TEST_F(Transfer, TakeBackOntoAFullDataDriveChangesNothingAndCompletesWithRoom)
     /* B's data directory on a drive of its own with room for the joined
        archive but not for its unpacked files beside it. */
     ScopedTmpfs data_drive("full_data", 4608 * 1024);
-    ASSERT_FALSE(data_drive.dir.empty());
-    std::string data_dir = windows_path(data_drive.dir) + "\\Data\\";
-    ASSERT_TRUE(make_dirs(data_dir + "ini") && make_dirs(data_dir + "data"));
-    for (const auto &f : snapshot(b))
-        ASSERT_TRUE(write_file(data_dir + f.first, f.second));
-    b.data_dir = data_dir;
+    ASSERT_NO_FATAL_FAILURE(move_data_dir(b, data_drive));
     std::map<std::string, std::string> old_files = snapshot(b), new_files = snapshot(a);
     Disk disk("full_set", 16 * 1024 * 1024);
     write_set(a, { &disk }, { "nej" });

@@ -341,6 +341,18 @@ inline void write_set(const Installation &pc, const std::vector<const Disk *> &d
     }
 }
 
+/* pc's data directory moved onto a drive of its own (a tmpfs the caller
+   mounted), with every file it holds. */
+inline void move_data_dir(Installation &pc, const ScopedTmpfs &drive)
+{
+    ASSERT_FALSE(drive.dir.empty());
+    std::string data_dir = windows_path(drive.dir) + "\\Data\\";
+    ASSERT_TRUE(make_dirs(data_dir + "ini") && make_dirs(data_dir + "data"));
+    for (const auto &f : snapshot(pc))
+        ASSERT_TRUE(write_file(data_dir + f.first, f.second));
+    pc.data_dir = data_dir;
+}
+
 /* Every file of the PC is either its old version or its new one, whole. */
 inline void expect_old_or_new(const Installation &pc, const std::map<std::string, std::string> &old_files,
                               const std::map<std::string, std::string> &new_files)

@@ -51,6 +51,18 @@ std::string refused_out(const Installation &pc, const Disk &disk, const std::str
     return text;
 }
 
+/* A move of pc that takes minutes before its last box, which is answered. */
+void long_move(const Installation &pc, const char *done)
+{
+    Menu menu(pc);
+    ASSERT_TRUE(menu.window);
+    menu.start_move();
+    MessageBoxSeen box;
+    ASSERT_TRUE(wait_message_box(menu.program.pid, box, 300000));
+    menu.expect(done, IDOK);
+    ASSERT_TRUE(menu.idle());
+}
+
 /* Memory the machine can give a tmpfs now, in bytes. */
 unsigned long long memory_available()
 {
@@ -114,15 +126,10 @@ TEST_F(Transfer, TakingDriveTooSmallIsRefusedBeforeTheFirstVolumeIsCopied)
     Installation b = make_installation("pc_room", 7, 10327, "nej", "ja", "e:");
     fill_data(b, 40000, 43);
     ScopedTmpfs data_drive("room_data", 6 * 1024 * 1024);
-    ASSERT_FALSE(data_drive.dir.empty());
-    std::string data_dir = windows_path(data_drive.dir) + "\\Data\\";
-    ASSERT_TRUE(make_dirs(data_dir + "ini") && make_dirs(data_dir + "data"));
-    for (const auto &f : snapshot(b))
-        ASSERT_TRUE(write_file(data_dir + f.first, f.second));
-    b.data_dir = data_dir;
+    ASSERT_NO_FATAL_FAILURE(move_data_dir(b, data_drive));
     std::map<std::string, std::string> before = snapshot(b);
     ULARGE_INTEGER free_before, total;
-    ASSERT_TRUE(GetDiskFreeSpaceExA(data_dir.c_str(), &free_before, &total, NULL));
+    ASSERT_TRUE(GetDiskFreeSpaceExA(b.data_dir.c_str(), &free_before, &total, NULL));
 
     Menu menu(b);
     ASSERT_TRUE(menu.window);
@@ -157,15 +164,7 @@ TEST_F(Transfer, TableOfFourGigabytesMovesOutAndBackByteForByte)
                           "dd of='" + table + "' bs=1 seek=" + std::to_string(big - 4) + " conv=notrunc 2>/dev/null"));
     Disk disk("set_4g", 64 * 1024 * 1024);
     insert(disk);
-    {
-        Menu menu(a);
-        ASSERT_TRUE(menu.window);
-        menu.start_move();
-        MessageBoxSeen box;
-        ASSERT_TRUE(wait_message_box(menu.program.pid, box, 300000));
-        menu.expect(DONE_OUT, IDOK);
-        ASSERT_TRUE(menu.idle());
-    }
+    ASSERT_NO_FATAL_FAILURE(long_move(a, DONE_OUT));
     EXPECT_EQ("ja", locked_key(a));
     std::string listing = make_scratch_dir("listing_4g") + "\\unzip.txt";
     EXPECT_EQ(0, run_unix("unzip -l '" + unix_file(disk, "Data.z01") + "' > '" + unix_path(listing) + "'"));
@@ -175,19 +174,9 @@ TEST_F(Transfer, TableOfFourGigabytesMovesOutAndBackByteForByte)
     ScopedTmpfs data_drive("data_4g", 64 * 1024 * 1024);
     ASSERT_FALSE(data_drive.dir.empty());
     ASSERT_EQ(0, run_unix("mount -o remount,size=5g '" + data_drive.dir + "'"));
-    std::string data_dir = windows_path(data_drive.dir) + "\\Data\\";
-    ASSERT_TRUE(make_dirs(data_dir + "ini") && make_dirs(data_dir + "data"));
-    ASSERT_TRUE(write_file(data_dir + "ini\\kiro.ini", read_file(b.ini())));
-    b.data_dir = data_dir;
-    {
-        Menu menu(b);
-        ASSERT_TRUE(menu.window);
-        menu.start_move();
-        MessageBoxSeen box;
-        ASSERT_TRUE(wait_message_box(menu.program.pid, box, 300000));
-        menu.expect(DONE_BACK, IDOK);
-        ASSERT_TRUE(menu.idle());
-    }
+    ASSERT_NO_FATAL_FAILURE(move_data_dir(b, data_drive));
+    const std::string data_dir = b.data_dir;
+    ASSERT_NO_FATAL_FAILURE(long_move(b, DONE_BACK));
     EXPECT_EQ("nej", locked_key(b));
     EXPECT_EQ(0, run_unix("cmp '" + table + "' '" + data_drive.dir + "/Data/data/stor.dat'", 120000));
     EXPECT_EQ(read_file(a.data_dir + "data\\elev.dat"), read_file(data_dir + "data\\elev.dat"));
