@@ -44,7 +44,7 @@ enum {
     TLS_LONGEST_RECORD = 16384 + 2048,        /* the longest record body TLS allows */
     /* Room for the longest record and a long certificate chain around it. */
     TLS_INCOMING = 65536 + TLS_HEADER + TLS_LONGEST_RECORD,
-    TLS_BATCH_RECORDS = 64,                   /* records encrypted for one send */
+    TLS_BATCH_RECORDS = 16,                   /* records encrypted for one send (256 KiB, see ftp.cpp) */
     TLS_HANDSHAKE_ROUNDS = 256,
     TLS_ALERT = 21                            /* record type of an alert */
 };
@@ -324,8 +324,15 @@ static DWORD handshake(TlsSession *t, DWORD started, int timeout_ms)
     }
     for (int round = 0; round < TLS_HANDSHAKE_ROUNDS; round++) {
         if (need_more) {
-            if (GetTickCount() - started > (DWORD)timeout_ms)
+            DWORD spent = GetTickCount() - started;
+            if (spent >= (DWORD)timeout_ms)
                 return WSAETIMEDOUT;
+            if (!t->wait_limit) {
+                /* No receive of the handshake waits past its time-out;
+                   tls_connect gives the socket its whole time-out back. */
+                DWORD left = (DWORD)timeout_ms - spent;
+                setsockopt(t->socket, SOL_SOCKET, SO_RCVTIMEO, (const char *)&left, sizeof left);
+            }
             int got = receive_more(t);
             if (got == 0)
                 return WSAECONNRESET;
@@ -389,8 +396,14 @@ int tls_connect(SOCKET s, const char *server_name, int timeout_ms, DWORD *error)
         reason = load_security();
     if (reason == 0)
         reason = (DWORD)acquire_credentials();
-    if (reason == 0)
+    if (reason == 0) {
+        DWORD limit = 0;
+        int length = sizeof limit;
+        bool had_limit = getsockopt(s, SOL_SOCKET, SO_RCVTIMEO, (char *)&limit, &length) == 0;
         reason = handshake(t, started, timeout_ms);
+        if (had_limit)
+            setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, (const char *)&limit, sizeof limit);
+    }
     if (reason == 0)
         reason = (DWORD)g_sspi->QueryContextAttributesA(&t->context, SECPKG_ATTR_STREAM_SIZES, &t->sizes);
     if (reason == 0 && (t->sizes.cbHeader > 64 || t->sizes.cbTrailer > 1024 ||
@@ -607,11 +620,12 @@ int tls_receive(SOCKET s, char *bytes, int count, bool peek)
     return n;
 }
 
-void tls_close(SOCKET s)
+bool tls_close(SOCKET s)
 {
     TlsSession *t = session_of(s);
     if (!t)
-        return;
+        return true;
+    bool sent = true;
     DWORD type = SCHANNEL_SHUTDOWN;
     SecBuffer control = { sizeof type, SECBUFFER_TOKEN, &type };
     SecBufferDesc control_desc = { SECBUFFER_VERSION, 1, &control };
@@ -623,9 +637,10 @@ void tls_close(SOCKET s)
             g_sspi->InitializeSecurityContextA(&g_credentials, &t->context, t->server_name, CONTEXT_FLAGS, 0,
                                                0, NULL, 0, NULL, &out_desc, &attributes, NULL);
         if (status == SEC_E_OK || status == SEC_I_CONTEXT_EXPIRED)
-            send_token(s, &out);
+            sent = send_token(s, &out);
         else if (out.pvBuffer)
             g_sspi->FreeContextBuffer(out.pvBuffer);
     }
     release(t);
+    return sent;
 }
