@@ -300,15 +300,18 @@ int ftp_get_reply(ftp_socket s)
     return code;
 }
 
-/* Sends a command and reads its reply, tracing it as shown. */
+/* Sends a command and reads its reply, tracing it as shown. The command
+   goes out with its line end in one send: under Wine every send is a round
+   trip to the server process. */
 static int command_traced_as(ftp_socket s, const char *command, const char *shown)
 {
     trace(">", shown);
-    if (sock_send_str(s, command) <= 0)
+    char line[FTP_LINE_CAPACITY + 3];
+    if (!format_text(line, sizeof line, "%s\r\n", command))
         return -1;
-    if (sock_send_str(s, "\r\n") <= 0)
-        return -1;
-    return ftp_get_reply(s);
+    int sent = sock_send_str(s, line);
+    SecureZeroMemory(line, sizeof line);
+    return sent > 0 ? ftp_get_reply(s) : -1;
 }
 
 int ftp_command(ftp_socket s, const char *command)
