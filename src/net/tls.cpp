@@ -103,6 +103,20 @@ static TlsSession g_sessions[TLS_SESSIONS];
 static CredHandle g_credentials;
 static bool g_have_credentials = false;
 
+/* The server certificate last verified, as the server sent it, and the
+   name it was verified for; kept while any session lives. */
+static unsigned char *g_verified = NULL;
+static DWORD g_verified_length = 0;
+static char g_verified_name[256];
+
+static void forget_verified(void)
+{
+    free(g_verified);
+    g_verified = NULL;
+    g_verified_length = 0;
+    g_verified_name[0] = '\0';
+}
+
 static TlsSession *session_of(SOCKET s)
 {
     for (int i = 0; i < TLS_SESSIONS; i++)
@@ -132,6 +146,7 @@ static void release(TlsSession *t)
         g_sspi->FreeCredentialHandle(&g_credentials);
         g_have_credentials = false;
     }
+    forget_verified();
 }
 
 void tls_forget(SOCKET s)
@@ -352,9 +367,22 @@ static DWORD handshake(TlsSession *t, DWORD started, int timeout_ms)
     return (DWORD)SEC_E_INTERNAL_ERROR;
 }
 
+/* True when certificate is, byte for byte, the one last verified for
+   server_name. */
+static bool verified_before(PCCERT_CONTEXT certificate, const char *server_name)
+{
+    return g_verified && certificate->cbCertEncoded == g_verified_length &&
+           memcmp(certificate->pbCertEncoded, g_verified, g_verified_length) == 0 &&
+           strcmp(server_name, g_verified_name) == 0;
+}
+
 /* The server's certificate checked against the trusted roots and the
    host name; 0, or the reason (a certificate error such as
-   CERT_E_CHAINING or CERT_E_CN_NO_MATCH). */
+   CERT_E_CHAINING or CERT_E_CN_NO_MATCH). A data connection whose server
+   shows the very certificate the control connection's showed moments
+   before is not checked again: its handshake has proven that the server
+   holds that certificate's key, and the chain and the name are the ones
+   just checked (under Wine a check takes some 40 ms). */
 static DWORD verify_server(TlsSession *t)
 {
     PCCERT_CONTEXT certificate = NULL;
@@ -363,7 +391,19 @@ static DWORD verify_server(TlsSession *t)
     if (status != SEC_E_OK || !certificate)
         return (DWORD)(status != SEC_E_OK ? status : SEC_E_CERT_UNKNOWN);
 
-    DWORD result = verify_certificate(certificate, t->server_name, t->timeout_ms);
+    DWORD result = 0;
+    if (!verified_before(certificate, t->server_name)) {
+        result = verify_certificate(certificate, t->server_name, t->timeout_ms);
+        if (result == 0) {
+            forget_verified();
+            g_verified = (unsigned char *)malloc(certificate->cbCertEncoded);
+            if (g_verified) {
+                memcpy(g_verified, certificate->pbCertEncoded, certificate->cbCertEncoded);
+                g_verified_length = certificate->cbCertEncoded;
+                copy_text(g_verified_name, sizeof g_verified_name, t->server_name);
+            }
+        }
+    }
     release_certificate(certificate);
     return result;
 }
