@@ -14,10 +14,14 @@ can misbehave:
                           data connection and still replies 226
     --size wrong|none     SIZE names one byte more than the file has, or is
                           not implemented (502)
+    --data-cert PEM --data-key KEY
+                          shows another certificate on the data connection
     ftps_server.py ROOT [--cert PEM --key KEY] [--user U --password P] [misbehaviour] PORT_FILE LOG
 """
 import argparse
 import os
+
+from OpenSSL import SSL
 import socket
 import struct
 
@@ -38,6 +42,8 @@ def main():
     parser.add_argument("--auth-ssl-only", action="store_true")
     parser.add_argument("--cut-data-after", type=int, default=0)
     parser.add_argument("--size", choices=("wrong", "none"))
+    parser.add_argument("--data-cert")
+    parser.add_argument("--data-key")
     args = parser.parse_args()
 
     class Handler(TLS_FTPHandler if args.cert else FTPHandler):
@@ -70,6 +76,13 @@ def main():
             if getattr(self, "_ssl_requested", False) and not self._initialized:
                 return True
             return super().readable()
+
+        def secure_connection(self, ssl_context):
+            if args.data_cert:
+                ssl_context = SSL.Context(SSL.TLS_SERVER_METHOD)
+                ssl_context.use_certificate_chain_file(args.data_cert)
+                ssl_context.use_privatekey_file(args.data_key)
+            super().secure_connection(ssl_context)
 
         def recv(self, buffer_size):
             if not args.cut_data_after:
