@@ -2,8 +2,9 @@
 # "make dist": the release to hand out, dist/kiromenu-<FileVersion>.zip. It
 # holds the 32-bit kiromenu.exe of the build folder (the one the tests ran),
 # stripped of its symbols and signed with Authenticode (SHA-256), README.md,
-# the user guide docs/brugervejledning.md with the screenshots that it and
-# the README show, and SHA256SUMS over all of them. The symbols go into
+# the user guide docs/brugervejledning.md and the design record
+# docs/design.md that the README links to, with the screenshots that the
+# documents show, and SHA256SUMS over all of them. The symbols go into
 # dist/kiromenu-<FileVersion>.debug beside the zip, which the program names
 # in its debug link, so a crash address can be read later.
 #
@@ -171,13 +172,14 @@ else
   fi
 fi
 
-# The release folder. The pictures are those the two documents show.
+# The release folder. The pictures are those the documents show.
 stage="$work/stage/$name"
 mkdir -p "$stage/docs/screenshots"
 cp "$work/signed.exe" "$stage/kiromenu.exe"
 cp "$top/README.md" "$stage/README.md"
 cp "$top/docs/brugervejledning.md" "$stage/docs/brugervejledning.md"
-for picture in $(cat "$top/README.md" "$top/docs/brugervejledning.md" |
+cp "$top/docs/design.md" "$stage/docs/design.md"
+for picture in $(cat "$top/README.md" "$top/docs/brugervejledning.md" "$top/docs/design.md" |
                  grep -o 'screenshots/[A-Za-z0-9_.-]*\.png' | sort -u); do
   if [ ! -f "$top/docs/$picture" ]; then
     echo "dist: docs/$picture is shown by the documents but missing" >&2

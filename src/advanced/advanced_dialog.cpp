@@ -191,12 +191,10 @@ static void on_ok(HWND dialog)
         toggle_schedule_lock();
         break;
     case IDC_DELETE_DATA:
-        if (confirm_delete_data(dialog))
-            run_delete_data(dialog);
+        delete_data_guarded(dialog);
         break;
     case IDC_DELETE_LOCKFILE:
-        if (confirm_delete_lock_file(dialog))
-            delete_lock_file();
+        delete_lock_file_guarded(dialog);
         break;
     }
     g_ok_running = false;

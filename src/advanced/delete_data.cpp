@@ -4,9 +4,11 @@
  * dialog, synchronously inside its start message, one bar step per table.
  * A table file that still exists after its deletion (held open by a running
  * schedule program, or read-only) is named in a warning at the end instead
- * of the message that all is deleted.
+ * of the message that all is deleted. The questions and the deletion run
+ * under the installation's move lock, so no move takes the data meanwhile.
  */
 #include "advanced/delete_data.h"
+#include "schedule_files/move_lock.h"
 #include "schedule_files/table_list.h"
 #include "support/settings.h"
 #include "support/file_probe.h"
@@ -203,4 +205,11 @@ INT_PTR CALLBACK delete_data_proc(HWND dialog, UINT message, WPARAM wparam, LPAR
 INT_PTR run_delete_data(HWND owner)
 {
     return run_progress_dialog(owner, delete_data_proc);
+}
+
+void delete_data_guarded(HWND owner)
+{
+    MoveLock lock;
+    if (take_move_lock(owner, &lock) && confirm_delete_data(owner))
+        run_delete_data(owner);
 }

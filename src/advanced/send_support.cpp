@@ -9,8 +9,10 @@
  * and delete the archive and the listing again on every path.
  *
  * The success message is shown only when the server accepted the login
- * and confirmed the stored file; anything short of that is reported as an
- * error naming the server. An archive that could not be written whole (a
+ * and the stored file is proven (see ftp_put: every byte sent, the data
+ * connection ended in order, the completion confirmed, and the size the
+ * server names, if any, the archive's); anything short of that is
+ * reported as an error naming the server. An archive that could not be written whole (a
  * full program drive, a read or write error; a file held open by another
  * program is only left out) is never sent: the run ends with a message.
  *
@@ -249,13 +251,12 @@ static void finish_archive(SupportRun *run)
     run->remote_name = slash ? slash + 1 : run->final_path;
 }
 
-/* Sends the archive (the bar counts its bytes) inside one Windows
-   Sockets session; the outcome. */
-static int send_archive(HWND dialog, const SupportRun *run, const char *config)
+int upload_support_archive(HWND dialog, const char *host, const char *archive, const char *remote_name,
+                           bool tls_required)
 {
     DWORD archive_size = 0;
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(run->archive, &found);
+    HANDLE search = FindFirstFileA(archive, &found);
     if (search != INVALID_HANDLE_VALUE) {
         archive_size = found.nFileSizeLow;
         FindClose(search);
@@ -267,9 +268,8 @@ static int send_archive(HWND dialog, const SupportRun *run, const char *config)
     WSADATA sockets;
     bool started = WSAStartup(MAKEWORD(2, 2), &sockets) == 0;
     progress_advance(dialog, IDC_OVERALL_BAR, 512);
-    ftp_set_encryption(support_encryption_required(config) ? FTP_ENCRYPT_REQUIRED
-                                                            : FTP_ENCRYPT_WHEN_OFFERED);
-    int outcome = upload_archive(dialog, run->host, run->archive, run->remote_name);
+    ftp_set_encryption(tls_required ? FTP_ENCRYPT_REQUIRED : FTP_ENCRYPT_WHEN_OFFERED);
+    int outcome = upload_archive(dialog, host, archive, remote_name);
     if (started)
         WSACleanup();
     return outcome;
@@ -299,7 +299,8 @@ int send_support_operation(HWND dialog)
         outcome = SEND_PACKING_FAILED;
     } else {
         finish_archive(&run);
-        outcome = send_archive(dialog, &run, config);
+        outcome = upload_support_archive(dialog, run.host, run.archive, run.remote_name,
+                                         support_encryption_required(config));
         DeleteFileA(run.archive);
     }
     DeleteFileA(run.working);

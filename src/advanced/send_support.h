@@ -38,6 +38,14 @@ INT_PTR CALLBACK send_support_proc(HWND dialog, UINT message, WPARAM wparam, LPA
    the user and answers it. */
 int send_support_operation(HWND dialog);
 
+/* The upload of a named archive, as the operation makes it after the
+   packing: the overall bar counts its bytes up to its upper limit, the
+   archive goes to host as remote_name (over TLS when the server offers it,
+   and only so when tls_required), and the user is told the outcome, which
+   is answered. */
+int upload_support_archive(HWND dialog, const char *host, const char *archive, const char *remote_name,
+                           bool tls_required);
+
 /* Packs the whole snapshot into the working archive and reads it back
    (every entry to its end, its CRC checked): true only for an archive that
    is whole. Otherwise *error is the system's error code of the failure, 0

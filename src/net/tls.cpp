@@ -44,7 +44,7 @@ enum {
     TLS_LONGEST_RECORD = 16384 + 2048,        /* the longest record body TLS allows */
     /* Room for the longest record and a long certificate chain around it. */
     TLS_INCOMING = 65536 + TLS_HEADER + TLS_LONGEST_RECORD,
-    TLS_BATCH_RECORDS = 64,                   /* records encrypted for one send */
+    TLS_BATCH_RECORDS = 16,                   /* records encrypted for one send (256 KiB, see ftp.cpp) */
     TLS_HANDSHAKE_ROUNDS = 256,
     TLS_ALERT = 21                            /* record type of an alert */
 };
@@ -103,6 +103,20 @@ static TlsSession g_sessions[TLS_SESSIONS];
 static CredHandle g_credentials;
 static bool g_have_credentials = false;
 
+/* The server certificate last verified, as the server sent it, and the
+   name it was verified for; kept while any session lives. */
+static unsigned char *g_verified = NULL;
+static DWORD g_verified_length = 0;
+static char g_verified_name[256];
+
+static void forget_verified(void)
+{
+    free(g_verified);
+    g_verified = NULL;
+    g_verified_length = 0;
+    g_verified_name[0] = '\0';
+}
+
 static TlsSession *session_of(SOCKET s)
 {
     for (int i = 0; i < TLS_SESSIONS; i++)
@@ -132,6 +146,7 @@ static void release(TlsSession *t)
         g_sspi->FreeCredentialHandle(&g_credentials);
         g_have_credentials = false;
     }
+    forget_verified();
 }
 
 void tls_forget(SOCKET s)
@@ -324,8 +339,15 @@ static DWORD handshake(TlsSession *t, DWORD started, int timeout_ms)
     }
     for (int round = 0; round < TLS_HANDSHAKE_ROUNDS; round++) {
         if (need_more) {
-            if (GetTickCount() - started > (DWORD)timeout_ms)
+            DWORD spent = GetTickCount() - started;
+            if (spent >= (DWORD)timeout_ms)
                 return WSAETIMEDOUT;
+            if (!t->wait_limit) {
+                /* No receive of the handshake waits past its time-out;
+                   tls_connect gives the socket its whole time-out back. */
+                DWORD left = (DWORD)timeout_ms - spent;
+                setsockopt(t->socket, SOL_SOCKET, SO_RCVTIMEO, (const char *)&left, sizeof left);
+            }
             int got = receive_more(t);
             if (got == 0)
                 return WSAECONNRESET;
@@ -345,9 +367,22 @@ static DWORD handshake(TlsSession *t, DWORD started, int timeout_ms)
     return (DWORD)SEC_E_INTERNAL_ERROR;
 }
 
+/* True when certificate is, byte for byte, the one last verified for
+   server_name. */
+static bool verified_before(PCCERT_CONTEXT certificate, const char *server_name)
+{
+    return g_verified && certificate->cbCertEncoded == g_verified_length &&
+           memcmp(certificate->pbCertEncoded, g_verified, g_verified_length) == 0 &&
+           strcmp(server_name, g_verified_name) == 0;
+}
+
 /* The server's certificate checked against the trusted roots and the
    host name; 0, or the reason (a certificate error such as
-   CERT_E_CHAINING or CERT_E_CN_NO_MATCH). */
+   CERT_E_CHAINING or CERT_E_CN_NO_MATCH). A data connection whose server
+   shows the very certificate the control connection's showed moments
+   before is not checked again: its handshake has proven that the server
+   holds that certificate's key, and the chain and the name are the ones
+   just checked (under Wine a check takes some 40 ms). */
 static DWORD verify_server(TlsSession *t)
 {
     PCCERT_CONTEXT certificate = NULL;
@@ -356,7 +391,19 @@ static DWORD verify_server(TlsSession *t)
     if (status != SEC_E_OK || !certificate)
         return (DWORD)(status != SEC_E_OK ? status : SEC_E_CERT_UNKNOWN);
 
-    DWORD result = verify_certificate(certificate, t->server_name, t->timeout_ms);
+    DWORD result = 0;
+    if (!verified_before(certificate, t->server_name)) {
+        result = verify_certificate(certificate, t->server_name, t->timeout_ms);
+        if (result == 0) {
+            forget_verified();
+            g_verified = (unsigned char *)malloc(certificate->cbCertEncoded);
+            if (g_verified) {
+                memcpy(g_verified, certificate->pbCertEncoded, certificate->cbCertEncoded);
+                g_verified_length = certificate->cbCertEncoded;
+                copy_text(g_verified_name, sizeof g_verified_name, t->server_name);
+            }
+        }
+    }
     release_certificate(certificate);
     return result;
 }
@@ -389,8 +436,14 @@ int tls_connect(SOCKET s, const char *server_name, int timeout_ms, DWORD *error)
         reason = load_security();
     if (reason == 0)
         reason = (DWORD)acquire_credentials();
-    if (reason == 0)
+    if (reason == 0) {
+        DWORD limit = 0;
+        int length = sizeof limit;
+        bool had_limit = getsockopt(s, SOL_SOCKET, SO_RCVTIMEO, (char *)&limit, &length) == 0;
         reason = handshake(t, started, timeout_ms);
+        if (had_limit)
+            setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, (const char *)&limit, sizeof limit);
+    }
     if (reason == 0)
         reason = (DWORD)g_sspi->QueryContextAttributesA(&t->context, SECPKG_ATTR_STREAM_SIZES, &t->sizes);
     if (reason == 0 && (t->sizes.cbHeader > 64 || t->sizes.cbTrailer > 1024 ||
@@ -607,11 +660,12 @@ int tls_receive(SOCKET s, char *bytes, int count, bool peek)
     return n;
 }
 
-void tls_close(SOCKET s)
+bool tls_close(SOCKET s)
 {
     TlsSession *t = session_of(s);
     if (!t)
-        return;
+        return true;
+    bool sent = true;
     DWORD type = SCHANNEL_SHUTDOWN;
     SecBuffer control = { sizeof type, SECBUFFER_TOKEN, &type };
     SecBufferDesc control_desc = { SECBUFFER_VERSION, 1, &control };
@@ -623,9 +677,10 @@ void tls_close(SOCKET s)
             g_sspi->InitializeSecurityContextA(&g_credentials, &t->context, t->server_name, CONTEXT_FLAGS, 0,
                                                0, NULL, 0, NULL, &out_desc, &attributes, NULL);
         if (status == SEC_E_OK || status == SEC_I_CONTEXT_EXPIRED)
-            send_token(s, &out);
+            sent = send_token(s, &out);
         else if (out.pvBuffer)
             g_sspi->FreeContextBuffer(out.pvBuffer);
     }
     release(t);
+    return sent;
 }

@@ -4,6 +4,12 @@
  * Controls: 1001 start choice, 1009 view choice, 1002 move choice (radio
  * buttons, labels set at run time), 1003 "A&vanceret", 1004 "&OK",
  * 1005 "&Luk", 1018 the group box the focus ring takes its width from.
+ *
+ * OK holds the installation's move lock while it acts, and reads the
+ * schedule's locked state from the configuration file once it holds it:
+ * another menu of the installation may have moved the data out or back
+ * since this one painted its labels. Then the labels are refreshed and the
+ * user told, instead of acting on what they showed.
  */
 #include "shell/main_menu.h"
 #include "advanced/advanced_dialog.h"
@@ -11,6 +17,7 @@
 #include "transfer/move_to_device.h"
 #include "transfer/move_to_hard_disk.h"
 #include "transfer/transfer_set.h"
+#include "schedule_files/move_lock.h"
 #include "support/drawing.h"
 #include "support/drives.h"
 #include "support/file_probe.h"
@@ -119,9 +126,33 @@ static void on_init(HWND dialog)
     SetFocus(GetDlgItem(dialog, IDC_START));
 }
 
+/* Takes the move lock and looks at the locked state under it; false when
+   OK must not act (told; the labels then show the state as it is). The
+   start of the schedule program changes nothing of the menu's: it waits
+   only for a lock another station holds, and goes ahead without one where
+   the lock file cannot be made at all (a full or read-only data drive). */
+static bool ready_to_act(HWND dialog, MoveLock *lock, bool starting)
+{
+    MoveLockResult result = try_move_lock(g_settings.data_dir, lock);
+    if (result == MOVE_LOCK_HELD_ELSEWHERE || (result == MOVE_LOCK_UNAVAILABLE && !starting)) {
+        report_move_lock_refused(dialog, result);
+        return false;
+    }
+    if (!reread_lock_state())
+        return true;
+    release_move_lock(lock);
+    refresh_labels(dialog);
+    repaint(dialog);
+    report_state_changed(dialog);
+    return false;
+}
+
 /* OK with the move choice checked. */
 static void on_ok_move(HWND dialog)
 {
+    MoveLock lock;
+    if (!ready_to_act(dialog, &lock, false))
+        return;
     if (schedule_in_use()) {
         report_schedule_in_use(dialog);
         return;
@@ -163,9 +194,13 @@ static void on_ok_move(HWND dialog)
 static void on_ok_start(HWND dialog)
 {
     bool view = IsDlgButtonChecked(dialog, IDC_VIEW) == BST_CHECKED;
+    MoveLock lock;
+    if (!ready_to_act(dialog, &lock, true))
+        return;
     switch (update_check()) {
     case UPDATE_PROCEED:
         if (start_schedule_program(view)) {
+            release_move_lock(&lock);
             EndDialog(dialog, 2);
             /* The menu stays on screen a fixed while, as the schedule
                program comes up; the program is never waited for. */

@@ -5,6 +5,7 @@
  */
 #include "support/packing.h"
 #include "archive/zip_write.h"
+#include "support/error_text.h"
 #include "support/file_probe.h"
 #include "support/message_box.h"
 #include "support/progress.h"
@@ -54,10 +55,14 @@ int pack_matching_files(HWND dialog, const char *base_dir, const char *pattern, 
 
 void show_packing_error(HWND dialog, const char *file)
 {
+    /* The reason is taken before the dialog is hidden, which may set
+       another last error. */
+    char reason[400];
+    system_error_text(reason, sizeof reason);
     if (dialog)
         ShowWindow(dialog, SW_HIDE);
-    char text[600];
-    format_text(text, sizeof text, "Fejl ved pakning af filen '%s'\n", file ? file : "");
+    char text[1024];
+    format_text(text, sizeof text, "Fejl ved pakning af filen '%s'\n%s", file ? file : "", reason);
     error_box(text, MB_ICONERROR);
     if (dialog) {
         ShowWindow(dialog, SW_SHOW);

@@ -5,6 +5,16 @@
  * dialog paints its heading once, posts itself a private start message, and
  * does the whole operation synchronously while handling that message,
  * ending itself with 2 on every path. These helpers are that pattern.
+ *
+ * The bars move as often as a person can see them, not as often as the
+ * work reports: every step and byte count is summed here, and a bar is
+ * moved at once only while its range has at most 200 units (each step is
+ * then a visible part of it), otherwise at most once every 50 ms; it
+ * always moves at once to its upper limit, and back. Under Wine each move
+ * repaints the bar at once (some 2 ms), and an upload that moved it per
+ * 512 bytes spent a hundred times longer on the bar than on the network.
+ * A bar's range and position are therefore set through these functions
+ * only; the module keeps its own count of them.
  */
 #ifndef KIRO_PROGRESS_H
 #define KIRO_PROGRESS_H
@@ -46,7 +56,9 @@ void progress_set_phase(HWND dialog, int phase);
 /* Gives both bars the window colour as class background. */
 void progress_bar_backgrounds(HWND dialog);
 
-/* Bar operations (bar = IDC_OVERALL_BAR or IDC_FILE_BAR). */
+/* Bar operations (bar = IDC_OVERALL_BAR or IDC_FILE_BAR). Stepping and
+   advancing are gathered as described above; setting the range shows what
+   was gathered first. */
 void progress_set_range(HWND dialog, int bar, unsigned long upper);  /* then step 1 */
 void progress_step(HWND dialog, int bar);
 void progress_set_pos(HWND dialog, int bar, unsigned long position);
@@ -54,5 +66,7 @@ void progress_advance(HWND dialog, int bar, long delta);            /* PBM_DELTA
 void progress_fill(HWND dialog, int bar);
 void progress_status(HWND dialog, const char *text);
 void progress_hide_file_bar(HWND dialog);
+/* progress_advance for a bar known only by its window (the FTP client's). */
+void progress_bar_advance(HWND bar, long delta);
 
 #endif

@@ -59,6 +59,29 @@ void read_configuration(void)
     GetPrivateProfileStringA(KEY_SECTION_GLOBAL, "flytdrev", "a:", g_settings.move_drive,
                              sizeof g_settings.move_drive, ini);
     g_settings.schedule_locked = derive_schedule_locked(locked, g_settings.super_setting);
+    copy_text(g_settings.locked_text, sizeof g_settings.locked_text, locked);
+}
+
+bool reread_lock_state(void)
+{
+    const char *ini = g_settings.config_path;
+    HANDLE probe = CreateFileA(ini, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (probe == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(probe);
+    forget_cached_profile(ini);
+    char locked[10], super[10];
+    GetPrivateProfileStringA(KEY_SECTION_GLOBAL, KEY_SCHEDULE_LOCKED, "nej", locked, sizeof locked, ini);
+    GetPrivateProfileStringA(KEY_SECTION_GLOBAL, "superkiro", "nej", super, sizeof super, ini);
+    if (strcmp(locked, g_settings.locked_text) == 0 && strcmp(super, g_settings.super_setting) == 0)
+        return false;   /* the flag stays, also where it was set by hand */
+    bool was_locked = g_settings.schedule_locked;
+    bool was_normal = strcmp(g_settings.super_setting, "nej") == 0;
+    copy_text(g_settings.locked_text, sizeof g_settings.locked_text, locked);
+    copy_text(g_settings.super_setting, sizeof g_settings.super_setting, super);
+    g_settings.schedule_locked = derive_schedule_locked(locked, super);
+    return g_settings.schedule_locked != was_locked || (strcmp(super, "nej") == 0) != was_normal;
 }
 
 bool write_profile_checked(const char *file, const char *section, const char *key, const char *value)
@@ -75,6 +98,8 @@ static bool write_locked_text(const char *value, char *now, DWORD size)
     bool written = write_profile_checked(g_settings.config_path, KEY_SECTION_GLOBAL, KEY_SCHEDULE_LOCKED, value);
     forget_cached_profile(g_settings.config_path);
     GetPrivateProfileStringA(KEY_SECTION_GLOBAL, KEY_SCHEDULE_LOCKED, "", now, size, g_settings.config_path);
+    if (now[0])
+        copy_text(g_settings.locked_text, sizeof g_settings.locked_text, now);
     return written;
 }
 

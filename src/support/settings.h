@@ -24,6 +24,7 @@ struct MenuSettings {
     char super_setting[10];            /* "superkiro" */
     char move_drive[4];                /* "flytdrev" */
     bool schedule_locked;
+    char locked_text[10];              /* "skemalåst" as last read or written */
     char title[3 * KIRO_PATH_SIZE];
     char footer[512];
     int screen_height;
@@ -54,6 +55,14 @@ bool derive_schedule_locked(const char *locked_text, const char *super_setting);
    (see support/profile_file.h), and reads it back from the file itself;
    true when it arrived. */
 bool write_profile_checked(const char *file, const char *section, const char *key, const char *value);
+
+/* Reads "skemalåst" and "superkiro" from the configuration file again.
+   Where either differs from what the menu last read or wrote, the record
+   takes the file's values (the flag derived from them as at start-up) and
+   the answer tells whether the state the menu shows changed with them (the
+   flag, or whether the installation is a super one). A file that cannot
+   be opened changes nothing: the writers check what they write. */
+bool reread_lock_state(void);
 
 /* Writes "skemalåst" and keeps the flag equal to what the file says (so a
    super installation never counts as locked). Answers false (and leaves

@@ -12,6 +12,7 @@
 #include "transfer/acceptable_set.h"
 #include "transfer/transfer_set.h"
 #include "archive/survey.h"
+#include "schedule_files/move_lock.h"
 #include "support/settings.h"
 #include "support/disk_utils.h"
 #include "support/file_probe.h"
@@ -26,9 +27,10 @@
 #include <algorithm>
 #include <vector>
 
-/* The lock file belongs to the station that runs the schedule program and
-   never travels. */
-static const char *const NEVER_MOVED_INI[] = { "kiro.lck", NULL };
+/* The lock files never travel: the schedule program's belongs to the
+   station that runs it, the move lock to the station that moves (and is
+   held, unreadable, while it does). */
+static const char *const NEVER_MOVED_INI[] = { "kiro.lck", MOVE_LOCK_NAME, NULL };
 
 /* The folders a move takes, each with its packing and the message shown
    when its search finds nothing at all. */

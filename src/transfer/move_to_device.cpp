@@ -14,10 +14,13 @@
  * transfer file states the number of volumes actually written.
  *
  * A disk stays the same disk from its identification to its last write:
- * its volume serial and the volume read back are compared after the volume
+ * its volume serial and the volume's length are compared after the volume
  * and after the transfer file are written, and both are flushed to the
  * device before the next question. A disk changed in between is asked for
- * again. When every disk is written this PC is locked first and the user
+ * again. Once both are on the device the volume is read back whole, past
+ * the system's cache, and its CRC-32 compared with the one summed while it
+ * was written: a disk that gives back other bytes is faulty and ends the
+ * run before anything is locked. When every disk is written this PC is locked first and the user
  * told afterwards, so a menu that ends while the last box is up leaves the
  * data live in one place only; a lock that cannot be written takes the
  * set's claim back.
@@ -92,6 +95,10 @@ struct DeviceRun {
 
 static const char *const UNREADABLE_DRIVE = "Kan ikke læse fra disk enheden!";
 static const char *const DISK_CHANGED = "Disk enheden blev skiftet, mens der blev skrevet på den.";
+/* Told after a withdrawal that did not reach the disk. */
+static const char *const NOT_WITHDRAWN =
+    "Dataene på disk enheden kunne ikke markeres som forældede.\n"
+    "Brug ikke disk enheden til at flytte data til en anden PC: dataene på denne PC er de gældende.";
 
 static int ask(DeviceRun *run, const char *text, UINT style)
 {
@@ -405,34 +412,23 @@ static bool serial_changed(const DeviceRun *run)
     return run->has_serial && (!read_volume_serial(g_settings.move_drive, &serial) || serial != run->serial);
 }
 
-/* The first or last block of a volume as read back, and the archive's
-   bytes it must equal: two 64 KiB blocks, kept off the GUI thread's stack. */
-static char g_compared[2][65536];
+/* What the disk in the drive gives back of volume i, read whole past the
+   system's cache and compared with the length and CRC-32 summed as it was
+   written. */
+enum VolumeCheck {
+    VOLUME_AS_WRITTEN,
+    VOLUME_GONE,          /* missing or of another length: another disk is in */
+    VOLUME_OTHER_BYTES    /* the same disk gives back other bytes: it is faulty */
+};
 
-/* The disk in the drive holds volume i as written: the planned length and
-   the same bytes as the archive at its first and last block. A disk
-   changed under the same serial (or where none can be read) shows here. */
-static bool volume_as_written(const DeviceRun *run, const char *volume, ULONGLONG offset, ULONGLONG length)
+static VolumeCheck check_volume(const DeviceRun *run, const char *volume, ULONGLONG length, unsigned long crc)
 {
-    if (length == 0 || file_size(volume) != length)
-        return false;
-    FILE *written = fopen(volume, "rb");
-    FILE *archive = fopen(run->archive, "rb");
-    bool same = written && archive;
-    char *a = g_compared[0], *b = g_compared[1];
-    DWORD block = length < sizeof g_compared[0] ? (DWORD)length : (DWORD)sizeof g_compared[0];
-    ULONGLONG starts[2] = { 0, length - block };
-    for (int k = 0; same && k < 2; k++) {
-        same = fseeko64(written, (long long)starts[k], SEEK_SET) == 0
-               && fseeko64(archive, (long long)offset + starts[k], SEEK_SET) == 0
-               && fread(a, 1, block, written) == block && fread(b, 1, block, archive) == block
-               && memcmp(a, b, block) == 0;
-    }
-    if (written)
-        fclose(written);
-    if (archive)
-        fclose(archive);
-    return same;
+    unsigned long long size = 0;
+    unsigned long sum = 0;
+    ReadBack read = read_back_crc32(run->dialog, volume, &size, &sum);
+    if (read == READ_BACK_MISSING || (read == READ_BACK_DONE && size != length))
+        return VOLUME_GONE;
+    return read == READ_BACK_DONE && sum == crc ? VOLUME_AS_WRITTEN : VOLUME_OTHER_BYTES;
 }
 
 static void copy_failed(DeviceRun *run)
@@ -453,10 +449,32 @@ static void transfer_file_failed(DeviceRun *run)
     run->abort = true;
 }
 
+/* Disk i gave back other bytes than were written to it (a failing stick,
+   or a counterfeit one that reports more room than it has): the run ends,
+   nothing is locked, and what it holds is removed (or, where that fails,
+   marked withdrawn) so that no PC takes it for data. */
+static DiskStep disk_faulty(DeviceRun *run)
+{
+    delete_tree(g_transfer_dir);
+    bool gone = (file_access(g_transfer_file) & ACCESS_MISSING) != 0 || write_transfer_withdrawn(g_transfer_file);
+    char text[3 * KIRO_PATH_SIZE];
+    format_text(text, sizeof text,
+                "Disk enhed nr. %u er defekt: de data, der blev læst tilbage fra den, er ikke de samme, "
+                "som der blev skrevet.\n"
+                "KIRO-skema er ikke blevet låst på denne PC, og dataene på den er stadig de gældende.\n%s\n\n"
+                "Flyt dataene igen med en anden disk enhed.",
+                run->i, gone ? "Dataene på disk enheden er fjernet." : NOT_WITHDRAWN);
+    error_box(text, MB_ICONERROR);
+    run->abort = true;
+    run->keep_disk = true;   /* nothing more is removed from it */
+    return STEP_IDENTIFY;
+}
+
 /* Volume i and its transfer file, each on the device before the next
-   question. A disk that was changed while it was written is not taken:
-   what landed on the disk now in the drive is removed and disk i is asked
-   for again. */
+   question; then the volume is read back whole from the disk. A disk that
+   was changed while it was written is not taken: what landed on the disk
+   now in the drive is removed and disk i is asked for again. A disk that
+   gives back other bytes ends the run. */
 static DiskStep step_write_volume(DeviceRun *run)
 {
     progress_step(run->dialog, IDC_OVERALL_BAR);
@@ -464,14 +482,16 @@ static DiskStep step_write_volume(DeviceRun *run)
     volume_path(volume, sizeof volume, g_transfer_dir, run->i);
     ULONGLONG offset = run->n > 1 ? run->offset : 0;
     ULONGLONG wanted = run->n > 1 ? volume_length(run) : run->archive_size;
-    ULONGLONG written = copy_with_progress(run->dialog, run->archive, volume, offset, run->n > 1 ? wanted : 0, "wb");
+    unsigned long crc = 0;
+    ULONGLONG written =
+        copy_with_progress(run->dialog, run->archive, volume, offset, run->n > 1 ? wanted : 0, "wb", &crc);
     if (serial_changed(run))
         return insert_again(run, true, DISK_CHANGED);
     if (written != wanted) {
         copy_failed(run);
         return STEP_IDENTIFY;
     }
-    if (!volume_as_written(run, volume, offset, wanted))
+    if (file_size(volume) != wanted)
         return insert_again(run, true, DISK_CHANGED);
     if (!flush_file(volume)) {
         copy_failed(run);
@@ -484,10 +504,13 @@ static DiskStep step_write_volume(DeviceRun *run)
                                   run->set_id, &run->totals)
             : write_transfer_info_unmarked(g_transfer_file, g_settings.installation, g_settings.version, run->i,
                                            run->n, run->set_id, &run->totals);
-    if (serial_changed(run) || !volume_as_written(run, volume, offset, wanted)) {
+    VolumeCheck check = serial_changed(run) ? VOLUME_GONE : check_volume(run, volume, wanted, crc);
+    if (check == VOLUME_GONE) {
         DeleteFileA(g_transfer_file);   /* it went onto the disk now in the drive */
         return insert_again(run, true, DISK_CHANGED);
     }
+    if (check == VOLUME_OTHER_BYTES)
+        return disk_faulty(run);
     if (!transfer_file_written) {
         transfer_file_failed(run);
         return STEP_IDENTIFY;
@@ -529,11 +552,6 @@ static bool withdraw_set(void)
     delete_tree(g_transfer_dir);
     return (file_access(g_transfer_file) & ACCESS_MISSING) != 0;
 }
-
-/* Told after a withdrawal that did not reach the disk. */
-static const char *const NOT_WITHDRAWN =
-    "Dataene på disk enheden kunne ikke markeres som forældede.\n"
-    "Brug ikke disk enheden til at flytte data til en anden PC: dataene på denne PC er de gældende.";
 
 /* Every volume is on its disk: this PC is locked (written and read back),
    and only then is the set on the last disk marked live, so that a cut in

@@ -11,7 +11,9 @@
  * archive is surveyed whole (names, entries that share bytes, room on the
  * data drive), every entry is unpacked into a staging folder on the same
  * drive with its length and CRC checked, and the staged files are flushed
- * to the device. Only then is each put in place by a replacing rename, the
+ * to the device. Then, once more, no station may have started the schedule
+ * program meanwhile (it would have the tables open). Only then is each put
+ * in place by a replacing rename, the
  * configuration last, so at every moment each file is its old version
  * whole or its new one whole. Then every placed file is read back and
  * compared with the set's directory; only when all are the set's is the
@@ -23,6 +25,7 @@
 #include "transfer/move_to_hard_disk.h"
 #include "transfer/acceptable_set.h"
 #include "transfer/transfer_set.h"
+#include "schedule_files/move_lock.h"
 #include "support/settings.h"
 #include "support/disk_utils.h"
 #include "support/error_text.h"
@@ -274,10 +277,13 @@ static bool is_name(const char *name, const char *wanted)
     return lstrcmpiA(name, wanted) == 0;
 }
 
-/* The lock file of another station is never put in place. */
+/* The lock files of another station are never put in place: the schedule
+   program's and the move lock. */
 static bool is_lock_file(const ArchiveEntry *entry)
 {
-    return is_name(relative_name(entry), "ini\\kiro.lck");
+    char move_lock[32];
+    format_text(move_lock, sizeof move_lock, "ini\\%s", MOVE_LOCK_NAME);
+    return is_name(relative_name(entry), "ini\\kiro.lck") || is_name(relative_name(entry), move_lock);
 }
 
 static bool is_configuration(const ArchiveEntry *entry)
@@ -293,6 +299,17 @@ static bool in_folder(const ArchiveEntry *entry, const char *folder)
 static bool final_path(char *out, size_t size, const ArchiveEntry *entry)
 {
     return format_text(out, size, "%s%s", g_take_back.data_dir, relative_name(entry));
+}
+
+static void report_started_meanwhile(HWND dialog)
+{
+    char text[512];
+    format_text(text, sizeof text,
+                "KIRO-skema er blevet startet på en anden station, mens dataene blev flyttet.\n"
+                "Ingen filer er erstattet. %s\n"
+                "Luk KIRO-skema på alle stationer og flyt data til harddisken igen.",
+                STILL_LOCKED);
+    message_box(dialog, text, "OBS!", MB_OK | MB_ICONWARNING);
 }
 
 /* Puts one staged file in place of its original by a replacing rename. */
@@ -336,7 +353,7 @@ struct MarkedConfiguration {
    configuration last. The staged configuration is the other PC's: it is
    marked locked first, so putting it in place does not open the schedule
    here before the set has been checked and the disk marked. */
-static bool put_staged_files_in_place(const ArchiveSurvey *survey, MarkedConfiguration *marked)
+static bool put_staged_files_in_place(HWND dialog, const ArchiveSurvey *survey, MarkedConfiguration *marked)
 {
     const char *d = g_take_back.data_dir;
     marked->entry = NULL;
@@ -352,6 +369,13 @@ static bool put_staged_files_in_place(const ArchiveSurvey *survey, MarkedConfigu
             report_with_error("Kan ikke skrive filen: %s\n%s", staged_ini);
             return false;
         }
+    }
+    /* The last look before the first file is replaced: the schedule program
+       may have been started on another station while the disks were
+       asked for, and it has the tables open. */
+    if (schedule_in_use()) {
+        report_started_meanwhile(dialog);
+        return false;
     }
 
     /* The export and import work files of this PC belong to its old data. */
@@ -424,7 +448,7 @@ static bool install_set(HWND dialog)
     progress_set_phase(dialog, PHASE_UNPACKING);
     ArchiveSurvey survey;
     MarkedConfiguration marked;
-    if (!unpack_to_staging(run->archive, run->staging, &survey) || !put_staged_files_in_place(&survey, &marked))
+    if (!unpack_to_staging(run->archive, run->staging, &survey) || !put_staged_files_in_place(dialog, &survey, &marked))
         return false;
     if (g_placed_hook)
         g_placed_hook();

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 #include <commctrl.h>
+#include <zlib.h>
 #include <string>
 
 namespace {
@@ -133,12 +134,49 @@ TEST(CopyWithProgress, MultiMegabyteCopyIsByteExact)
     remove_tree(dir);
 }
 
+TEST(CopyWithProgress, CrcOfWhatWasWrittenMatchesTheFileReadBack)
+{
+    /* More than one read-back block, and a length no sector divides. */
+    std::string dir = make_scratch_dir("copy_crc");
+    std::string data = pattern_bytes(3 * 1024 * 1024 + 17, 5);
+    write_file(dir + "\\src.bin", data);
+    const DWORD offset = 100001, limit = 2 * 1024 * 1024 + 5;
+    unsigned long crc = 0;
+    EXPECT_EQ(limit, copy_with_progress(NULL, (dir + "\\src.bin").c_str(), (dir + "\\v").c_str(), offset, limit,
+                                        "wb", &crc));
+    EXPECT_EQ(crc32(0, (const Bytef *)data.data() + offset, limit), crc);
+
+    unsigned long long size = 0;
+    unsigned long read_crc = 0;
+    EXPECT_EQ(READ_BACK_DONE, read_back_crc32(NULL, (dir + "\\v").c_str(), &size, &read_crc));
+    EXPECT_EQ(limit, size);
+    EXPECT_EQ(crc, read_crc);
+    EXPECT_EQ(READ_BACK_MISSING, read_back_crc32(NULL, (dir + "\\missing").c_str(), &size, &read_crc));
+    remove_tree(dir);
+}
+
 TEST(FileSize, SizeOrZero)
 {
     std::string dir = make_scratch_dir("size");
     write_file(dir + "\\f", std::string(12345, 'x'));
     EXPECT_EQ(12345u, file_size((dir + "\\f").c_str()));
     EXPECT_EQ(0u, file_size((dir + "\\missing").c_str()));
+    remove_tree(dir);
+}
+
+TEST(CopyWithProgress, SizesAndSlicesPastFourGigabytes)
+{
+    /* A sparse source of 5 GB with eight bytes of its own at 4.5 GB. */
+    std::string dir = make_scratch_dir("copy_past_4g");
+    const unsigned long long big = 5ULL << 30, at = 9ULL << 29;
+    ASSERT_EQ(0, run_unix("truncate -s " + std::to_string(big) + " '" + unix_path(dir + "\\src") + "' && printf "
+                          "'abcdefgh' | dd of='" + unix_path(dir + "\\src") + "' bs=1 seek=" + std::to_string(at) +
+                          " conv=notrunc 2>/dev/null"));
+    EXPECT_EQ(big, file_size((dir + "\\src").c_str()));
+    unsigned long crc = 0;
+    EXPECT_EQ(8u, copy_with_progress(NULL, (dir + "\\src").c_str(), (dir + "\\slice").c_str(), at, 8, "wb", &crc));
+    EXPECT_EQ("abcdefgh", read_file(dir + "\\slice"));
+    EXPECT_EQ(crc32(0, (const Bytef *)"abcdefgh", 8), crc);
     remove_tree(dir);
 }
 

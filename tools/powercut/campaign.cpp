@@ -562,6 +562,9 @@ void read_folder(const std::string &dir, const char *folder, Survivors &v)
             continue;
         if (strcmp(folder, "ini") == 0 && lower(name) == "kiro.ini")
             continue;
+        /* The move lock the cut left behind is held by nobody: no data. */
+        if (strcmp(folder, "ini") == 0 && lower(name) == "flyt.lck")
+            continue;
         if (strcmp(folder, "ini") == 0 && lower(name).compare(0, 10, "kiro.ini.~") == 0) {
             v.leftovers++;
             continue;
