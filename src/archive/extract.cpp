@@ -124,7 +124,7 @@ static int make_folder(const char *target)
 /* Extracts the archive's current entry to its surveyed target; 0 when it
    is whole on disk. A file or folder that cannot be made or written
    leaves its reason as the last error. */
-static int extract_entry(unzFile zip, const ArchiveEntry *entry, char *buffer, bool flush)
+static int extract_entry(unzFile zip, const ArchiveEntry *entry, char *buffer)
 {
     unz_file_info info;
     if (unzGetCurrentFileInfo(zip, &info, NULL, 0, NULL, 0, NULL, 0) != UNZ_OK)
@@ -167,10 +167,6 @@ static int extract_entry(unzFile zip, const ArchiveEntry *entry, char *buffer, b
         FILETIME time;
         if (code == 0 && entry_file_time(info.dosDate, &time))
             SetFileTime(out, &time, NULL, &time);
-        if (code == 0 && flush && !FlushFileBuffers(out)) {
-            code = UNZIP_WRITE;
-            write_error = GetLastError();
-        }
         if (!CloseHandle(out) && code == 0) {
             code = UNZIP_WRITE;
             write_error = GetLastError();
@@ -193,7 +189,6 @@ struct Extraction {
     const ArchiveSurvey *survey;
     std::atomic<size_t> next;
     std::atomic<bool> stop;
-    bool flush;
     std::vector<int> codes;       /* each entry's, written by the thread that took it */
     std::vector<DWORD> errors;
 };
@@ -213,8 +208,7 @@ static unsigned __stdcall extract_worker(void *context)
             break;
         const ArchiveEntry *entry = &run->survey->entries[i];
         unz64_file_pos position = { entry->directory_pos, entry->number };
-        int code = unzGoToFilePos64(zip, &position) == UNZ_OK ? extract_entry(zip, entry, buffer, run->flush)
-                                                               : UNZIP_DAMAGED;
+        int code = unzGoToFilePos64(zip, &position) == UNZ_OK ? extract_entry(zip, entry, buffer) : UNZIP_DAMAGED;
         run->errors[i] = GetLastError();
         run->codes[i] = code;
         if (code != 0)
@@ -228,7 +222,7 @@ static unsigned __stdcall extract_worker(void *context)
 
 /* One thread: every entry in archive order, stopping at the first that
    fails. */
-static int extract_in_order(const char *archive, const ArchiveSurvey *survey, size_t *failed, bool flush)
+static int extract_in_order(const char *archive, const ArchiveSurvey *survey, size_t *failed)
 {
     unzFile zip = open_archive(archive);
     if (!zip)
@@ -238,7 +232,7 @@ static int extract_in_order(const char *archive, const ArchiveSurvey *survey, si
     for (size_t i = 0; code == 0 && i < survey->entries.size(); i++) {
         const ArchiveEntry *entry = &survey->entries[i];
         unz64_file_pos position = { entry->directory_pos, entry->number };
-        code = unzGoToFilePos64(zip, &position) == UNZ_OK ? extract_entry(zip, entry, buffer, flush) : UNZIP_DAMAGED;
+        code = unzGoToFilePos64(zip, &position) == UNZ_OK ? extract_entry(zip, entry, buffer) : UNZIP_DAMAGED;
         if (code != 0 && failed)
             *failed = i;
     }
@@ -249,27 +243,26 @@ static int extract_in_order(const char *archive, const ArchiveSurvey *survey, si
     return code;
 }
 
-int extract_surveyed(const char *archive, const ArchiveSurvey *survey, size_t *failed, bool flush)
+int extract_surveyed(const char *archive, const ArchiveSurvey *survey, size_t *failed)
 {
     size_t count = survey->entries.size();
     unsigned threads = zip_threads();
     if (threads > count)
         threads = (unsigned)count;
     if (threads < 2)
-        return extract_in_order(archive, survey, failed, flush);
+        return extract_in_order(archive, survey, failed);
 
     Extraction run;
     run.archive = archive;
     run.survey = survey;
     run.next = 0;
     run.stop = false;
-    run.flush = flush;
     run.codes.assign(count, NOT_EXTRACTED);
     run.errors.assign(count, 0);
     std::vector<HANDLE> workers;
     start_threads(threads, extract_worker, &run, &workers);
     if (workers.empty())
-        return extract_in_order(archive, survey, failed, flush);
+        return extract_in_order(archive, survey, failed);
     join_threads(&workers);
     /* Entries are taken in order, so every entry before the first failure
        was taken and finished; one never taken means the archive could not

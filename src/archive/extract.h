@@ -18,9 +18,8 @@
    failed is given), the last error set when a file or folder could not be
    made or written. Every entry before it is written whole; no entry is
    started after a failure, but entries after it that were under way may
-   be written. With flush, every file is on the device before it is
-   closed (a failure to get it there fails the entry). */
-int extract_surveyed(const char *archive, const ArchiveSurvey *survey, size_t *failed, bool flush = false);
+   be written. */
+int extract_surveyed(const char *archive, const ArchiveSurvey *survey, size_t *failed);
 
 /* Extracts every entry under target_dir: a relative name below it, a name
    with drive and root as it stands, a name with a root and no drive on

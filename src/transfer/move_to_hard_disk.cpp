@@ -251,7 +251,7 @@ static bool unpack_to_staging(const char *archive, const char *staging, ArchiveS
         return false;
     }
     size_t failed = 0;
-    code = extract_surveyed(archive, survey, &failed, true);   /* each file on the device */
+    code = extract_surveyed(archive, survey, &failed);
     DWORD error = GetLastError();   /* before any other call can reset it */
     if (code == 0)
         return true;
@@ -348,8 +348,8 @@ struct MarkedConfiguration {
     unsigned long crc;
 };
 
-/* The staged files go in place of the data directory's, every one of them
-   already on the device (flushed as it was unpacked): the tables, the other ini files and the
+/* The staged files go in place of the data directory's: first everything
+   is flushed to the device, then the tables, the other ini files and the
    configuration last. The staged configuration is the other PC's: it is
    marked locked first, so putting it in place does not open the schedule
    here before the set has been checked and the disk marked. */
@@ -360,13 +360,17 @@ static bool put_staged_files_in_place(HWND dialog, const ArchiveSurvey *survey, 
     for (const ArchiveEntry &entry : survey->entries)
         if (is_configuration(&entry))
             marked->entry = &entry;
-    /* Every staged file was flushed to the device as it was unpacked; the
-       configuration is rewritten marked, and flushed again. */
     if (marked->entry) {
         const char *staged_ini = marked->entry->target;
         if (!write_profile_checked(staged_ini, KEY_SECTION_GLOBAL, KEY_SCHEDULE_LOCKED, "ja")
-            || !flush_file(staged_ini) || !file_crc32(staged_ini, &marked->size, &marked->crc)) {
+            || !file_crc32(staged_ini, &marked->size, &marked->crc)) {
             report_with_error("Kan ikke skrive filen: %s\n%s", staged_ini);
+            return false;
+        }
+    }
+    for (const ArchiveEntry &entry : survey->entries) {
+        if (!flush_file(entry.target)) {
+            report_with_error("Kan ikke skrive filen: %s\n%s", entry.target);
             return false;
         }
     }
