@@ -18,10 +18,15 @@
  * folder. A rename between two folders is one change of both: the first
  * flush of either commits it. Committing keeps the order of each folder:
  * a flush commits every pending change of the folder and, first, every
- * earlier change of the other folders those changes touched. A folder
- * whose creation is lost takes what it held with it. What is deleted or
- * replaced meanwhile is kept aside (in BACKING.pending) until the deletion
+ * earlier change of the other folders those changes touched; a folder
+ * removed or renamed for good takes the earlier changes inside it along.
+ * A folder whose creation is lost takes what it held with it. What is
+ * deleted or replaced meanwhile is kept aside (in a folder of its own
+ * beside the backing folder, BACKING.pending-XXXXXX) until the deletion
  * is committed, so that the cut can bring it back.
+ *
+ * Unmounted with the power on, a mount commits the changes of its folders
+ * (a clean shut-down); bytes never flushed are lost all the same.
  *
  * Size changes (truncating), times and modes reach the backing folder at
  * once: a file truncated and written again but not flushed is empty after
@@ -34,13 +39,13 @@
  * done: the power goes out, every unflushed byte and every pending change
  * of every mount is lost, the latest first, and every further operation
  * fails with EIO. Each mount undoes its pending changes when it first
- * finds the power out, at the latest when it is unmounted; its daemon
- * ends after that. What survived is then the backing folder as it is;
- * mount it again to go on from there. Unmounted with the power on, a
- * mount commits everything (a clean shut-down). A change that cannot be
- * undone is counted in the control file, so a campaign never judges a
- * state the file system failed to make. With --log every counted operation
- * is appended to a file as one line:
+ * finds the power out, before it answers that operation, and at the
+ * latest when it is unmounted: after a cut, one operation answered on
+ * each mount (a stat of its root) means the backing folders hold what
+ * survived. Mount them again to go on from there. A change that cannot
+ * be undone is counted in the control file, so a campaign never judges a
+ * state the file system failed to make. With --log every counted
+ * operation is appended to a file as one line:
  *   <number> <tag> <operation> <path>[ <path>] [<offset> <length>]
  *
  *   powercutfs BACKING MOUNTPOINT --control=FILE [--cut-after=K]
@@ -310,6 +315,7 @@ struct change {
     char *path, *path2;
     ino_t folder, folder2;   /* the folders changed (backing inodes, 0: none) */
     long kept;               /* the entry kept aside, 0 for none */
+    int of_folder;           /* a folder removed or renamed */
 };
 
 static struct change *changes;   /* pending, oldest first */
@@ -385,7 +391,7 @@ static int change_room(void)
 static void commit_change(struct change *c);
 
 /* Notes a change just made (change_room was asked first). */
-static void note_change(enum change_kind kind, const char *path, const char *path2, long kept)
+static void note_change(enum change_kind kind, const char *path, const char *path2, long kept, int of_folder)
 {
     struct change *c = &changes[change_count++];
     c->kind = kind;
@@ -394,6 +400,7 @@ static void note_change(enum change_kind kind, const char *path, const char *pat
     c->folder = folder_of(path);
     c->folder2 = path2 ? folder_of(path2) : 0;
     c->kept = kept;
+    c->of_folder = of_folder;
     if (options.folders_at_once)
         commit_change(&changes[--change_count]);
 }
@@ -456,10 +463,22 @@ static void undo_change(struct change *c)
     forget_change(c);
 }
 
-static int touches(const struct change *c, const ino_t *folders, size_t n)
+static int under(const char *path, const char *folder)
+{
+    size_t n = strlen(folder);
+    return path && strncmp(path, folder, n) == 0 && path[n] == '/';
+}
+
+/* Whether change c must be committed before a later one: it changed one
+   of the folders, or lies inside a folder whose removal or rename is
+   committed (a folder gone for good takes its changes with it). */
+static int needed(const struct change *c, const ino_t *folders, size_t n, char *const *gone, size_t g)
 {
     for (size_t i = 0; i < n; i++)
         if (folders[i] && (c->folder == folders[i] || c->folder2 == folders[i]))
+            return 1;
+    for (size_t i = 0; i < g; i++)
+        if (under(c->path, gone[i]) || under(c->path2, gone[i]))
             return 1;
     return 0;
 }
@@ -472,19 +491,27 @@ static int commit_folder(ino_t folder)
     if (change_count == 0)
         return 0;
     ino_t *need = malloc((2 * change_count + 1) * sizeof *need);
+    char **gone = malloc(2 * change_count * sizeof *gone);
     char *commit = calloc(change_count, 1);
-    if (!need || !commit) {
+    if (!need || !gone || !commit) {
         free(need);
+        free(gone);
         free(commit);
         return -ENOMEM;
     }
-    size_t n = 0;
+    size_t n = 0, g = 0;
     need[n++] = folder;
     for (size_t i = change_count; i-- > 0;) {
-        if (touches(&changes[i], need, n)) {
+        struct change *c = &changes[i];
+        if (needed(c, need, n, gone, g)) {
             commit[i] = 1;
-            need[n++] = changes[i].folder;
-            need[n++] = changes[i].folder2;
+            need[n++] = c->folder;
+            need[n++] = c->folder2;
+            if (c->of_folder) {
+                gone[g++] = c->path;
+                if (c->path2)
+                    gone[g++] = c->path2;
+            }
         }
     }
     size_t left = 0;
@@ -496,6 +523,7 @@ static int commit_folder(ino_t folder)
     }
     change_count = left;
     free(need);
+    free(gone);
     free(commit);
     return 0;
 }
@@ -638,7 +666,7 @@ static int pc_mknod(const char *path, mode_t mode, dev_t rdev)
         return -errno;
     if (S_ISREG(mode))
         close(r);
-    note_change(MADE, path, NULL, 0);
+    note_change(MADE, path, NULL, 0, 0);
     return 0;
 }
 
@@ -650,7 +678,7 @@ static int pc_mkdir(const char *path, mode_t mode)
     backing_path(b, path);
     if (mkdir(b, mode) != 0)
         return -errno;
-    note_change(MADE_FOLDER, path, NULL, 0);
+    note_change(MADE_FOLDER, path, NULL, 0, 0);
     return 0;
 }
 
@@ -671,7 +699,7 @@ static int pc_unlink(const char *path)
     long kept = keep_aside(b, &error);
     if (!kept)
         return error;
-    note_change(REMOVED, path, NULL, kept);
+    note_change(REMOVED, path, NULL, kept, 0);
     return 0;
 }
 
@@ -692,7 +720,7 @@ static int pc_rmdir(const char *path)
     long kept = keep_aside(b, &error);
     if (!kept)
         return error;
-    note_change(REMOVED, path, NULL, kept);
+    note_change(REMOVED, path, NULL, kept, 1);
     return 0;
 }
 
@@ -704,7 +732,7 @@ static int pc_symlink(const char *target, const char *path)
     backing_path(b, path);
     if (symlink(target, b) != 0)
         return -errno;
-    note_change(MADE, path, NULL, 0);
+    note_change(MADE, path, NULL, 0, 0);
     return 0;
 }
 
@@ -748,7 +776,7 @@ static int pc_rename(const char *from, const char *to, unsigned int flags)
             __atomic_add_fetch(&control->undo_failures, 1, __ATOMIC_SEQ_CST);
         return error;
     }
-    note_change(RENAMED, from, to, kept);
+    note_change(RENAMED, from, to, kept, S_ISDIR(source.st_mode));
     return 0;
 }
 
@@ -761,7 +789,7 @@ static int pc_link(const char *from, const char *to)
     backing_path(bt, to);
     if (link(bf, bt) != 0)
         return -errno;
-    note_change(MADE, to, NULL, 0);
+    note_change(MADE, to, NULL, 0, 0);
     return 0;
 }
 
@@ -834,7 +862,7 @@ static int pc_create(const char *path, mode_t mode, struct fuse_file_info *fi)
     int made = lstat(b, &st) != 0;
     int r = open_backing(path, fi->flags | O_CREAT, mode, fi);
     if (r == 0 && made)
-        note_change(MADE, path, NULL, 0);
+        note_change(MADE, path, NULL, 0, 0);
     return r;
 }
 
@@ -1060,8 +1088,8 @@ int main(int argc, char *argv[])
     }
     /* Beside the backing folder, on its file system: entries moved aside
        must keep their inodes. */
-    if (snprintf(attic, sizeof attic, "%s.pending", options.backing) >= (int)sizeof attic
-        || remove_tree(attic) != 0 || mkdir(attic, 0700) != 0) {
+    if (snprintf(attic, sizeof attic, "%s.pending-XXXXXX", options.backing) >= (int)sizeof attic
+        || !mkdtemp(attic)) {
         perror("powercutfs: the folder of pending deletions");
         return 2;
     }
