@@ -39,11 +39,4 @@
 #define IDC_OVERALL_BAR      1016
 #define IDC_FILE_BAR         1017
 
-/* Private messages */
-#define WM_OPEN_MAIN_MENU    (WM_USER + 1)
-#define WM_START_PACKING     3027
-#define WM_START_DISKS       3028
-#define WM_START_SEND        3030
-#define WM_START_DELETE      3031
-
 #endif

@@ -2,8 +2,9 @@
 # Configures and builds the program and its tests. build/kiromenu.exe is the
 # 32-bit product. Where this machine cannot run 32-bit code under Wine, the
 # same sources are also built for x86_64 in build/x64, and the tests run
-# that twin instead (see README). The power-cut file system of the tests
-# (tools/powercut) is built for this machine into BUILD_DIR/powercut.
+# that twin instead (see README). The file systems of the tests, power-cut
+# (tools/powercut) and counterfeit stick (tools/counterfeit), are built for
+# this machine into BUILD_DIR/powercut and BUILD_DIR/counterfeit.
 #   tools/build.sh BUILD_DIR
 set -e
 here=$(cd "$(dirname "$0")" && pwd)
@@ -21,19 +22,22 @@ configure() { # dir toolchain
   cmake --build "$1" -j "$jobs"
 }
 
-# The power-cut file system of the tests is a program of this machine,
-# built with its own compiler against libfuse3.
-powercutfs() { # build dir
-  mkdir -p "$1/powercut"
-  if [ ! -x "$1/powercut/powercutfs" ] || [ "$top/tools/powercut/powercutfs.c" -nt "$1/powercut/powercutfs" ]; then
-    cc -O2 -Wall -Wextra -o "$1/powercut/powercutfs" "$top/tools/powercut/powercutfs.c" \
-      $(pkg-config --cflags --libs fuse3)
+# The file systems of the tests are programs of this machine, built with
+# its own compiler against libfuse3.
+fuse_tool() { # build dir, name
+  mkdir -p "$1/$2"
+  if [ ! -x "$1/$2/$2fs" ] || [ "$top/tools/$2/$2fs.c" -nt "$1/$2/$2fs" ]; then
+    cc -O2 -Wall -Wextra -o "$1/$2/$2fs" "$top/tools/$2/$2fs.c" $(pkg-config --cflags --libs fuse3)
   fi
+}
+fuse_tools() { # build dir
+  fuse_tool "$1" powercut
+  fuse_tool "$1" counterfeit
 }
 
 configure "$build" toolchain-i686-mingw.cmake
-powercutfs "$build"
+fuse_tools "$build"
 if [ "$("$here/host-arch.sh")" = x86_64 ]; then
   configure "$build/x64" toolchain-x86_64-mingw.cmake
-  powercutfs "$build/x64"
+  fuse_tools "$build/x64"
 fi

@@ -20,6 +20,9 @@
 # With a second argument the tour's pictures for the README and the user
 # guide (cut to the dialogs) replace the PNG files in that folder:
 #   tools/demo.sh BUILD_DIR [docs/screenshots]
+# KIRO_DEMO_MENU installs another kiromenu.exe than the build's (make dist
+# tours the release's); KIRO_DEMO_WINDOWS is the Windows version Wine shows
+# the menu (win7, win10, ...), Wine's own when unset.
 set -e
 user_display="${DISPLAY:-}"   # the user's own display, if any
 here=$(cd "$(dirname "$0")" && pwd)
@@ -58,7 +61,7 @@ prog_win='C:\Program Files\KIRO'
 data_win='C:\Skoledata'
 rm -rf "$prog" "$data" "$stick" "$ftp"
 mkdir -p "$prog" "$data/ini" "$data/log" "$data/datakopi" "$data/inikopi" "$stick" "$ftp"
-cp "$run/kiromenu.exe" "$prog/kiromenu.exe"
+cp "${KIRO_DEMO_MENU:-$run/kiromenu.exe}" "$prog/kiromenu.exe"
 cp "$run/standins/standin_schedule.exe" "$prog/10327.exe"
 cp "$run/standins/standin_update.exe" "$prog/opd10328.exe"
 printf '03,10327,station1\r\n05,10327,station2\r\n' > "$prog/START.LOG"
@@ -72,6 +75,13 @@ printf '[kontakt]\r\ndatabase=skole\r\nserver=sql01.skole.local\r\nsupportserver
 
 /usr/bin/python3 -m pyftpdlib -i 127.0.0.1 -p "$port" -w -d "$ftp" -u kirodata -P 4monbek >/dev/null 2>&1 &
 ftp_pid=$!
+
+windows_key='HKCU\Software\Wine\AppDefaults\kiromenu.exe'
+if [ -n "${KIRO_DEMO_WINDOWS:-}" ]; then
+  "$KIRO_WINE" reg add "$windows_key" /v Version /d "$KIRO_DEMO_WINDOWS" /f >/dev/null 2>&1
+else
+  "$KIRO_WINE" reg delete "$windows_key" /f >/dev/null 2>&1 || true
+fi
 
 # The stick is drive E:.
 ln -sfn "$stick" "$WINEPREFIX/dosdevices/e:"

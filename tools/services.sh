@@ -110,9 +110,9 @@ stop)
     kiro_env_build="$build"; . "$here/wine-env.sh"
     "$KIRO_WINESERVER" -k >/dev/null 2>&1 || true
   fi
-  # Power-cut file systems that a campaign left mounted below this build
-  # folder (a test that died): unmounting them ends their daemons.
-  awk '$3 == "fuse.powercutfs" { print $2 }' /proc/mounts 2>/dev/null | while read -r mounted; do
+  # Power-cut and counterfeit-stick file systems that a test that died left
+  # mounted below this build folder: unmounting them ends their daemons.
+  awk '$3 == "fuse.powercutfs" || $3 == "fuse.counterfeitfs" { print $2 }' /proc/mounts 2>/dev/null | while read -r mounted; do
     case "$mounted" in
     "$build"/*) fusermount3 -u "$mounted" 2>/dev/null || umount -l "$mounted" 2>/dev/null || true ;;
     esac

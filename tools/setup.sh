@@ -9,13 +9,14 @@ build=${1:-build}
 # Wine's TLS (Schannel) runs on GnuTLS, which Wine only recommends: named
 # here for both architectures. The FTPS tests and the benchmark use
 # pyftpdlib's TLS handler (python3-openssl) and make their certificates
-# with openssl.
+# with openssl. The release (make dist) is signed with osslsigncode, and
+# gdb checks that its symbol file reads the signed program.
 packages="cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   libz-mingw-w64-dev wine wine64 wine32:i386 libgnutls30:i386 libgnutls30:amd64
   xvfb x11-utils imagemagick
   googletest python3 python3-pyftpdlib python3-openssl openssl dpkg-dev zip unzip curl
   locales fonts-wine fonts-liberation exfatprogs exfat-fuse
-  gcc libc6-dev pkg-config libfuse3-dev fuse3 stress-ng"
+  gcc libc6-dev pkg-config libfuse3-dev fuse3 stress-ng osslsigncode gdb"
 
 missing=""
 for p in $packages; do

@@ -12,10 +12,10 @@
 #include "advanced/schedule_lock.h"
 #include "advanced/send_support.h"
 #include "diagnostics/trace.h"
-#include "shell/main_window.h"
-#include "shell/settings.h"
+#include "support/drawing.h"
 #include "support/drives.h"
 #include "support/message_box.h"
+#include "support/settings.h"
 #include "support/text.h"
 #include "resource.h"
 
@@ -23,6 +23,8 @@
 
 static WNDPROC g_saved_combo_proc = NULL;   /* the drive list's own procedure */
 static HWND g_framed_control = NULL;        /* the window the ring was last drawn around */
+/* OK's action is under way (its questions run message loops of their own). */
+static bool g_ok_running = false;
 
 static const int CHOICES[] = { IDC_SEND_SUPPORT, IDC_DELETE_DATA, IDC_LOCK, IDC_DELETE_LOCKFILE,
                                IDC_MOVE_DRIVE };
@@ -95,17 +97,9 @@ static void ring_row(HWND dialog, HWND window, RECT *row)
 
 static void paint_ring(HWND dialog, HWND window, int colour)
 {
-    HWND group = GetDlgItem(dialog, IDC_ADV_GROUP);
-    RECT g, gc, row;
-    GetWindowRect(group, &g);
-    GetClientRect(group, &gc);
-    MapWindowPoints(NULL, dialog, (POINT *)&g, 2);
+    RECT row;
     ring_row(dialog, window, &row);
-    int left = g.left + 5, right = g.left + gc.right - 5;
-    int top = row.top - 4, bottom = row.bottom + 4;
-    HDC dc = GetDC(dialog);
-    fill_frame(dc, GetSysColorBrush(colour), left, top, left + 4, row.top, right - 4, row.bottom, right, bottom);
-    ReleaseDC(dialog, dc);
+    paint_focus_ring(dialog, GetDlgItem(dialog, IDC_ADV_GROUP), &row, colour);
 }
 
 static void paint_advanced(HWND dialog)
@@ -180,10 +174,9 @@ static void on_ok(HWND dialog)
     /* An OK that reaches the dialog while the action of the first still
        runs (its questions run message loops of their own) is ignored: the
        action never runs twice, nested. */
-    static bool acting = false;
-    if (acting)
+    if (g_ok_running)
         return;
-    acting = true;
+    g_ok_running = true;
     /* The action is taken before the move drive is validated: an invalid
        drive gives the drive list the focus, and the list then checks
        "Flyt&drev" in place of the chosen action. */
@@ -198,15 +191,13 @@ static void on_ok(HWND dialog)
         toggle_schedule_lock();
         break;
     case IDC_DELETE_DATA:
-        if (confirm_delete_data(dialog))
-            run_delete_data(dialog);
+        delete_data_guarded(dialog);
         break;
     case IDC_DELETE_LOCKFILE:
-        if (confirm_delete_lock_file(dialog))
-            delete_lock_file();
+        delete_lock_file_guarded(dialog);
         break;
     }
-    acting = false;
+    g_ok_running = false;
     EndDialog(dialog, IDC_ADV_OK);
 }
 

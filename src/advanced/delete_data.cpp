@@ -4,11 +4,13 @@
  * dialog, synchronously inside its start message, one bar step per table.
  * A table file that still exists after its deletion (held open by a running
  * schedule program, or read-only) is named in a warning at the end instead
- * of the message that all is deleted.
+ * of the message that all is deleted. The questions and the deletion run
+ * under the installation's move lock, so no move takes the data meanwhile.
  */
 #include "advanced/delete_data.h"
+#include "schedule_files/move_lock.h"
 #include "schedule_files/table_list.h"
-#include "shell/settings.h"
+#include "support/settings.h"
 #include "support/file_probe.h"
 #include "support/message_box.h"
 #include "support/progress.h"
@@ -19,6 +21,11 @@
 #include <string.h>
 
 static const UINT WARNING_STYLE = MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2;
+
+/* Work files of the schedule program, deleted after the tables. */
+static const char *const WORK_FILES[] = {
+    "skemabeg.dat", "timoak.dat", "udplatim.dat", "hontim.dat", "CntLokaleBeg.dat"
+};
 
 int read_undelivered_counts(const char *path, unsigned long *events, unsigned long *postings)
 {
@@ -136,10 +143,7 @@ void delete_schedule_files(HWND dialog, const char *data_dir, DeleteOutcome *out
             progress_step(dialog, IDC_OVERALL_BAR);
     }
 
-    static const char *const work_files[] = {
-        "skemabeg.dat", "timoak.dat", "udplatim.dat", "hontim.dat", "CntLokaleBeg.dat"
-    };
-    for (const char *name : work_files)
+    for (const char *name : WORK_FILES)
         delete_one(data_dir, name, outcome);
     quiet_drive_end(previous_mode);
 
@@ -170,6 +174,8 @@ void files_left_text(char *text, size_t size, const DeleteOutcome *outcome)
 }
 
 static bool g_delete_pending = false;
+static const ProgressLook DELETE_LOOK = { "Sletter filer...", "SLETTER DATA FILER    ET ØJEBLIK...", -1,
+                                          MSG_DELETE_DATA };
 
 static void run_deletion(HWND dialog)
 {
@@ -189,22 +195,21 @@ static void run_deletion(HWND dialog)
 
 INT_PTR CALLBACK delete_data_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
 {
-    switch (message) {
-    case WM_INITDIALOG:
-        progress_init(dialog, &g_delete_pending);
-        break;
-    case WM_PAINT:
-        progress_paint(dialog, "Sletter filer...", "SLETTER DATA FILER    ET ØJEBLIK...", false,
-                       &g_delete_pending, WM_START_DELETE);
-        break;
-    case WM_START_DELETE:
+    if (message == MSG_DELETE_DATA)
         run_deletion(dialog);
-        break;
-    }
+    else
+        progress_dialog_message(dialog, message, &DELETE_LOOK, &g_delete_pending);
     return 0;
 }
 
 INT_PTR run_delete_data(HWND owner)
 {
     return run_progress_dialog(owner, delete_data_proc);
+}
+
+void delete_data_guarded(HWND owner)
+{
+    MoveLock lock;
+    if (take_move_lock(owner, &lock) && confirm_delete_data(owner))
+        run_delete_data(owner);
 }

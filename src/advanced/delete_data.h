@@ -42,4 +42,9 @@ void files_left_text(char *text, size_t size, const DeleteOutcome *outcome);
 INT_PTR run_delete_data(HWND owner);
 INT_PTR CALLBACK delete_data_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 
+/* "S&let data" as the Advanced dialog runs it: the questions and, on yes,
+   the deletion, all under the installation's move lock (refused, and
+   told, when another station holds it). */
+void delete_data_guarded(HWND owner);
+
 #endif

@@ -1,14 +1,24 @@
 /*
- * Schedule lock and lock file (see schedule_lock.h).
+ * Schedule lock and lock file (see schedule_lock.h). Both hold the
+ * installation's move lock from before they look at the state they change
+ * until they have changed it.
  */
 #include "advanced/schedule_lock.h"
-#include "shell/settings.h"
+#include "schedule_files/move_lock.h"
+#include "support/settings.h"
 #include "support/file_probe.h"
 #include "support/message_box.h"
 #include "support/text.h"
 
 void toggle_schedule_lock(void)
 {
+    MoveLock lock;
+    if (!take_move_lock(NULL, &lock))
+        return;
+    if (reread_lock_state()) {
+        report_state_changed(NULL);
+        return;
+    }
     bool locked = g_settings.schedule_locked;
     const char *question = locked
         ? "Er du sikker på at du vil 'åbne' skemaet?\n Dette bør normalt gøres ved at Flytte skemaet til harddisk!"
@@ -47,6 +57,13 @@ bool confirm_delete_lock_file(HWND owner)
     if (file_access(path) != 0)
         return true;
     return message_box(owner, text, "Advarsel!", MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
+}
+
+void delete_lock_file_guarded(HWND owner)
+{
+    MoveLock lock;
+    if (take_move_lock(owner, &lock) && confirm_delete_lock_file(owner))
+        delete_lock_file();
 }
 
 bool delete_lock_file(void)

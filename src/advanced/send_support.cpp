@@ -9,8 +9,10 @@
  * and delete the archive and the listing again on every path.
  *
  * The success message is shown only when the server accepted the login
- * and confirmed the stored file; anything short of that is reported as an
- * error naming the server. An archive that could not be written whole (a
+ * and the stored file is proven (see ftp_put: every byte sent, the data
+ * connection ended in order, the completion confirmed, and the size the
+ * server names, if any, the archive's); anything short of that is
+ * reported as an error naming the server. An archive that could not be written whole (a
  * full program drive, a read or write error; a file held open by another
  * program is only left out) is never sent: the run ends with a message.
  *
@@ -25,19 +27,18 @@
 
 #include "advanced/send_support.h"
 #include "net/ftp.h"
-#include "shell/settings.h"
+#include "support/settings.h"
 #include "support/disk_utils.h"
+#include "support/error_text.h"
 #include "support/file_probe.h"
 #include "support/message_box.h"
 #include "support/progress.h"
 #include "support/text.h"
-#include "support/zip_utils.h"
 #include "resource.h"
 
 #include <stdio.h>
 #include <string.h>
 
-#include <vector>
 
 const char *const SUPPORT_DEFAULT_HOST = "localhost";
 const char *const SUPPORT_USER = "kirodata";
@@ -45,96 +46,16 @@ static const char *const SUPPORT_PASSWORD = "4monbek";
 
 static const char *const SECTION_CONTACT = "kontakt";
 
+/* The folders of the data directory the snapshot takes whole. */
+static const char *const SNAPSHOT_FOLDERS[5] = { "data", "ini", "log", "datakopi", "inikopi" };
+
 /* Room for a program directory (519) plus database (99), server (199),
    installation number and the date part: nothing formed here is cut. */
 enum { ARCHIVE_NAME_SIZE = 1024 };
 
 static bool g_send_start_pending = false;
-
-/* Whether a file of the program directory goes into the snapshot with
-   the others. */
-static bool travels_to_support(const char *name, const char *archive_name)
-{
-    return lstrcmpiA(name, archive_name) != 0 && lstrcmpiA(name, "opdat.lck") != 0;
-}
-
-/* Packs the program directory's top level like pack_matching_files, but
-   never the working archive itself (it is being written in that very
-   directory, and a search may come across it), and not the update marker,
-   which goes in on its own and only when it is set. 0, or the failure that
-   ended the packing (its system error left as the last error). */
-static int pack_program_directory(HWND dialog, const char *program_dir, const char *archive)
-{
-    const char *archive_name = strrchr(archive, '\\');
-    archive_name = archive_name ? archive_name + 1 : archive;
-    char pattern[ARCHIVE_NAME_SIZE];
-    if (!format_text(pattern, sizeof pattern, "%s*.*", program_dir))
-        return 0;
-    std::vector<WIN32_FIND_DATAA> listed;
-    list_files(pattern, &listed);
-    /* A path that does not fit is left out; a name too long for an entry
-       fails as zip_add_file fails it. */
-    std::vector<bool> packed(listed.size()), named(listed.size());
-    std::vector<PackFile> files;
-    for (size_t k = 0; k < listed.size(); k++) {
-        PackFile file;
-        file.size = ((unsigned long long)listed[k].nFileSizeHigh << 32) | listed[k].nFileSizeLow;
-        char path[ARCHIVE_NAME_SIZE];
-        packed[k] = format_text(path, sizeof path, "%s%s", program_dir, listed[k].cFileName) &&
-                    copy_text(file.file, sizeof file.file, path);
-        named[k] = copy_text(file.entry, sizeof file.entry, listed[k].cFileName);
-        if (travels_to_support(listed[k].cFileName, archive_name) && packed[k] && named[k])
-            files.push_back(file);
-    }
-    PackRun run;
-    pack_begin(&run, archive, files.data(), files.size());
-    int code = 0;
-    DWORD error = 0;
-    for (size_t k = 0; k < listed.size() && code == 0; k++) {
-        if (!travels_to_support(listed[k].cFileName, archive_name))
-            continue;
-        char status[ARCHIVE_NAME_SIZE];
-        format_text(status, sizeof status, "Pakker filen: %s", listed[k].cFileName);
-        progress_status(dialog, status);
-        if (packed[k]) {
-            code = packing_failure(named[k] ? pack_next(&run) : ZIP_ENTRY_OPEN);
-            error = GetLastError();
-        }
-        progress_step(dialog, IDC_OVERALL_BAR);
-    }
-    int ended = pack_end(&run, code);
-    if (ended != code)
-        error = GetLastError();
-    SetLastError(error);
-    return ended;
-}
-
-/* Packs the whole snapshot into the working archive and reads it back
-   (every entry to its end, its CRC checked): true only for an archive that
-   is whole. Otherwise *error is the system's error code of the failure, 0
-   when there is none to tell. The update marker goes in when it is set;
-   pack_file reports a failure to pack it on its own. */
-static bool pack_snapshot(HWND dialog, const char *program_dir, const char *data_dir,
-                          const char *const folders[5], const char *working, DWORD *error)
-{
-    *error = 0;
-    int code = pack_program_directory(dialog, program_dir, working);
-    for (int i = 0; i < 5 && code == 0; i++) {
-        char relative[32];
-        format_text(relative, sizeof relative, "%s\\*.*", folders[i]);
-        code = pack_matching_files(dialog, data_dir, relative, working);
-    }
-    if (code != 0)
-        *error = GetLastError();
-    progress_step(dialog, IDC_OVERALL_BAR);
-
-    char marker[ARCHIVE_NAME_SIZE];
-    if (code == 0 && format_text(marker, sizeof marker, "%sopdat.lck", program_dir) &&
-        file_access(marker) == 0)
-        code = packing_failure(pack_file(dialog, marker, working));
-    progress_fill(dialog, IDC_OVERALL_BAR);
-    return code == 0 && test_archive(working) == 0;
-}
+static const ProgressLook SEND_LOOK = { "Send data til support...", "SENDER DATA TIL SUPPORT", -1,
+                                        MSG_SEND_SUPPORT };
 
 /* The packing failed (the program drive full, a read or write error): the
    user is told, with the system's reason when there is one. */
@@ -142,14 +63,13 @@ static void report_packing_failure(const char *working, DWORD error)
 {
     char reason[512] = "";
     if (error != ERROR_SUCCESS) {
-        SetLastError(error);
-        system_error_text(reason, sizeof reason);
+        describe_error(error, NULL, reason, sizeof reason);
+        append_text(reason, sizeof reason, "\n");
     }
-    size_t length = strlen(reason);
     char text[ARCHIVE_NAME_SIZE + 700];
     format_text(text, sizeof text,
-                "Data'ene kunne ikke pakkes i arkivet '%s'!\n%s%sData'ene er ikke sendt til KIRO-support.",
-                working, reason, length > 0 && reason[length - 1] != '\n' ? "\n" : "");
+                "Data'ene kunne ikke pakkes i arkivet '%s'!\n%sData'ene er ikke sendt til KIRO-support.",
+                working, reason);
     error_box(text, MB_OK | MB_ICONWARNING);
 }
 
@@ -187,15 +107,50 @@ static const char *certificate_reason(DWORD code)
 
 void secure_connection_reason(char *out, size_t size, DWORD code)
 {
-    char reason[512];
-    SetLastError(code);
-    system_error_text(reason, sizeof reason);
-    size_t length = strlen(reason);
-    while (length > 0 && (reason[length - 1] == '\r' || reason[length - 1] == '\n' ||
-                          reason[length - 1] == ' '))
-        reason[--length] = '\0';
-    format_text(out, size, "%s (fejlkode 0x%08lX)", length > 0 ? reason : certificate_reason(code),
-                (unsigned long)code);
+    describe_error(code, certificate_reason(code), out, size);
+}
+
+/* No control connection: the user is told why (no TLS where it is
+   required, a failed handshake or certificate, or no connection at all);
+   the outcome. */
+static int report_no_connection(const char *host)
+{
+    char text[1200];
+    int outcome = SEND_NO_CONNECTION;
+    if (ftp_security() == FTP_SECURITY_NOT_OFFERED) {
+        format_text(text, sizeof text,
+                    "Server: %s tilbyder ikke kryptering!\nData'ene sendes kun krypteret "
+                    "(kryptering=krav i kiro.ini).\nData'ene er ikke sendt til KIRO-support.",
+                    host);
+        outcome = SEND_NOT_ENCRYPTED;
+    } else if (ftp_security() == FTP_SECURITY_FAILED) {
+        char reason[700];
+        secure_connection_reason(reason, sizeof reason, ftp_security_error());
+        format_text(text, sizeof text,
+                    "Der kunne ikke oprettes en sikker forbindelse til server: %s!\nData'ene er "
+                    "ikke sendt til KIRO-support.\n%s",
+                    host, reason);
+        outcome = SEND_NOT_SECURE;
+    } else {
+        format_text(text, sizeof text, "Kunne ikke etablere forbindelse til server: %s!", host);
+    }
+    error_box(text, MB_OK | MB_ICONWARNING);
+    return outcome;
+}
+
+/* Tells the user how an upload over a connection ended. */
+static void report_upload(HWND dialog, const char *host, int outcome)
+{
+    if (outcome == SEND_DONE) {
+        message_box(dialog, "Data'ene er nu sendt til KIRO-support!", "Information", MB_OK | MB_ICONINFORMATION);
+        return;
+    }
+    const char *format = outcome == SEND_LOGIN_REFUSED
+        ? "Log ind på server: %s blev afvist!\nData'ene er ikke sendt til KIRO-support."
+        : "Overførslen til server: %s mislykkedes!\nData'ene er ikke sendt til KIRO-support.";
+    char text[1200];
+    format_text(text, sizeof text, format, host);
+    error_box(text, MB_OK | MB_ICONWARNING);
 }
 
 /* Connects, logs in, uploads archive as remote_name and logs out; the
@@ -203,7 +158,6 @@ void secure_connection_reason(char *out, size_t size, DWORD code)
 static int upload_archive(HWND dialog, const char *host, const char *archive,
                           const char *remote_name)
 {
-    char text[1200];
     ftp_socket control = ftp_connect(host, SUPPORT_USER, SUPPORT_PASSWORD);
     if (control >= 0 && !ftp_login_accepted() && ftp_login_status() == 0) {
         /* Connected, but the server never greeted (it hung up or stayed
@@ -211,29 +165,8 @@ static int upload_archive(HWND dialog, const char *host, const char *archive,
         ftp_quit(control);
         control = -1;
     }
-    if (control < 0 && ftp_security() == FTP_SECURITY_NOT_OFFERED) {
-        format_text(text, sizeof text,
-                    "Server: %s tilbyder ikke kryptering!\nData'ene sendes kun krypteret "
-                    "(kryptering=krav i kiro.ini).\nData'ene er ikke sendt til KIRO-support.",
-                    host);
-        error_box(text, MB_OK | MB_ICONWARNING);
-        return SEND_NOT_ENCRYPTED;
-    }
-    if (control < 0 && ftp_security() == FTP_SECURITY_FAILED) {
-        char reason[700];
-        secure_connection_reason(reason, sizeof reason, ftp_security_error());
-        format_text(text, sizeof text,
-                    "Der kunne ikke oprettes en sikker forbindelse til server: %s!\nData'ene er "
-                    "ikke sendt til KIRO-support.\n%s",
-                    host, reason);
-        error_box(text, MB_OK | MB_ICONWARNING);
-        return SEND_NOT_SECURE;
-    }
-    if (control < 0) {
-        format_text(text, sizeof text, "Kunne ikke etablere forbindelse til server: %s!", host);
-        error_box(text, MB_OK | MB_ICONWARNING);
-        return SEND_NO_CONNECTION;
-    }
+    if (control < 0)
+        return report_no_connection(host);
     int outcome = SEND_LOGIN_REFUSED;
     if (ftp_login_accepted()) {
         outcome = SEND_UPLOAD_FAILED;
@@ -242,103 +175,85 @@ static int upload_archive(HWND dialog, const char *host, const char *archive,
             outcome = SEND_DONE;
     }
     ftp_quit(control);
-    switch (outcome) {
-    case SEND_DONE:
-        message_box(dialog, "Data'ene er nu sendt til KIRO-support!", "Information",
-                    MB_OK | MB_ICONINFORMATION);
-        break;
-    case SEND_LOGIN_REFUSED:
-        format_text(text, sizeof text,
-                    "Log ind på server: %s blev afvist!\nData'ene er ikke sendt til KIRO-support.",
-                    host);
-        error_box(text, MB_OK | MB_ICONWARNING);
-        break;
-    default:
-        format_text(text, sizeof text,
-                    "Overførslen til server: %s mislykkedes!\nData'ene er ikke sendt til KIRO-support.",
-                    host);
-        error_box(text, MB_OK | MB_ICONWARNING);
-        break;
-    }
+    report_upload(dialog, host, outcome);
     return outcome;
 }
 
-int send_support_operation(HWND dialog)
+/* The names one run works with, all below the program and data
+   directories. */
+struct SupportRun {
+    char host[200];                        /* "supportserver", or the built-in host */
+    char listing[ARCHIVE_NAME_SIZE];       /* log\dirlst.txt */
+    char base[ARCHIVE_NAME_SIZE];          /* the archives' common start */
+    char working[ARCHIVE_NAME_SIZE];       /* base + ".tvk", while packing */
+    char final_path[ARCHIVE_NAME_SIZE];    /* base + date and time + ".zip" */
+    const char *archive;                   /* what is sent: final_path, or working */
+    const char *remote_name;               /* the final name without its folder */
+};
+
+/* Reads the "kontakt" settings and forms the archive's names; false (and
+   the user told) when they do not fit. */
+static bool name_archive(SupportRun *run, const char *config)
 {
-    const char *config = g_settings.config_path;
-    const char *program_dir = g_settings.program_dir;
-    const char *data_dir = g_settings.data_dir;
-
-    int version = (int)GetPrivateProfileIntA(KEY_SECTION_GLOBAL, "version", 0, config);
-    progress_hide_file_bar(dialog);
-    progress_bar_backgrounds(dialog);
-
-    char database[100];
-    char server[200];
-    char host[200];
+    char database[100], server[200];
     GetPrivateProfileStringA(SECTION_CONTACT, "database", "", database, sizeof database, config);
     GetPrivateProfileStringA(SECTION_CONTACT, "server", "", server, sizeof server, config);
-    GetPrivateProfileStringA(SECTION_CONTACT, "supportserver", "", host, sizeof host, config);
+    GetPrivateProfileStringA(SECTION_CONTACT, "supportserver", "", run->host, sizeof run->host, config);
     cut_at_first_dot(server);
-    if (host[0] == '\0')
-        copy_text(host, sizeof host, SUPPORT_DEFAULT_HOST);
+    if (run->host[0] == '\0')
+        copy_text(run->host, sizeof run->host, SUPPORT_DEFAULT_HOST);
+    if (support_archive_base(run->base, sizeof run->base, g_settings.program_dir, database, server,
+                             g_settings.installation) &&
+        format_text(run->working, sizeof run->working, "%s.tvk", run->base))
+        return true;
+    error_box("Navnet på arkivet til support er for langt.\nData'ene er ikke sendt til KIRO-support.",
+              MB_OK | MB_ICONWARNING);
+    return false;
+}
 
-    static const char *const folders[5] = { "data", "ini", "log", "datakopi", "inikopi" };
-    char patterns[6][ARCHIVE_NAME_SIZE];
+/* Writes log\dirlst.txt (the schedule program's version and the listings
+   of the program directory, data\, ini\ and log\) and sets the bar's
+   range for the packing. */
+static void list_installation(HWND dialog, SupportRun *run, const char *config)
+{
+    const char *program_dir = g_settings.program_dir;
+    const char *data_dir = g_settings.data_dir;
+    char patterns[4][ARCHIVE_NAME_SIZE];
     format_text(patterns[0], sizeof patterns[0], "%s*.*", program_dir);
-    for (int i = 0; i < 5; i++)
-        format_text(patterns[i + 1], sizeof patterns[i + 1], "%s%s\\*.*", data_dir, folders[i]);
+    for (int i = 1; i < 4; i++)
+        format_text(patterns[i], sizeof patterns[i], "%s%s\\*.*", data_dir, SNAPSHOT_FOLDERS[i - 1]);
+    int packing_range = count_files(patterns[1]) + count_files(patterns[2]) + count_files(patterns[3]) + 2;
 
-    int packing_range = count_files(patterns[1]) + count_files(patterns[2]) +
-                        count_files(patterns[3]) + 2;
-
-    char listing[ARCHIVE_NAME_SIZE];
+    int version = (int)GetPrivateProfileIntA(KEY_SECTION_GLOBAL, "version", 0, config);
     char executable[ARCHIVE_NAME_SIZE];
-    format_text(listing, sizeof listing, "%slog\\dirlst.txt", data_dir);
+    format_text(run->listing, sizeof run->listing, "%slog\\dirlst.txt", data_dir);
     format_text(executable, sizeof executable, "%s%i.exe", program_dir, version);
     const char *listed[4] = { patterns[0], patterns[1], patterns[2], patterns[3] };
-    write_directory_listing(listing, executable, listed, 4);
-
+    write_directory_listing(run->listing, executable, listed, 4);
     progress_set_range(dialog, IDC_OVERALL_BAR, (unsigned long)packing_range);
+}
 
-    char base[ARCHIVE_NAME_SIZE];
-    char working[ARCHIVE_NAME_SIZE];
+/* After the packing: earlier archives go, and the archive takes its final
+   name with the local date and time; should the rename fail, the working
+   archive is sent under the final name all the same. */
+static void finish_archive(SupportRun *run)
+{
     char earlier[ARCHIVE_NAME_SIZE];
-    if (!support_archive_base(base, sizeof base, program_dir, database, server,
-                              g_settings.installation) ||
-        !format_text(working, sizeof working, "%s.tvk", base) ||
-        !format_text(earlier, sizeof earlier, "%s*.zip", base)) {
-        DeleteFileA(listing);
-        error_box("Navnet på arkivet til support er for langt.\nData'ene er ikke sendt til KIRO-support.",
-                  MB_OK | MB_ICONWARNING);
-        return SEND_NO_ARCHIVE;
-    }
-    DeleteFileA(working);
-
-    /* Whatever went wrong while packing, nothing is sent: the archive would
-       be damaged or lack files. */
-    DWORD error = 0;
-    if (!pack_snapshot(dialog, program_dir, data_dir, folders, working, &error)) {
-        report_packing_failure(working, error);
-        DeleteFileA(working);
-        DeleteFileA(listing);
-        return SEND_PACKING_FAILED;
-    }
-
-    delete_earlier_archives(earlier);
-
-    /* From here on the archive has its final name; should the rename fail,
-       the working archive is sent under the final name all the same. */
+    if (format_text(earlier, sizeof earlier, "%s*.zip", run->base))
+        delete_earlier_archives(earlier);
     SYSTEMTIME now;
     GetLocalTime(&now);
-    char final_path[ARCHIVE_NAME_SIZE];
-    const char *archive = working;
-    if (final_archive_name(final_path, sizeof final_path, base, &now) &&
-        MoveFileA(working, final_path))
-        archive = final_path;
-    const char *remote_name = strrchr(final_path, '\\');
-    remote_name = remote_name ? remote_name + 1 : final_path;
+    run->archive = run->working;
+    if (final_archive_name(run->final_path, sizeof run->final_path, run->base, &now) &&
+        MoveFileA(run->working, run->final_path))
+        run->archive = run->final_path;
+    const char *slash = strrchr(run->final_path, '\\');
+    run->remote_name = slash ? slash + 1 : run->final_path;
+}
 
+int upload_support_archive(HWND dialog, const char *host, const char *archive, const char *remote_name,
+                           bool tls_required)
+{
     DWORD archive_size = 0;
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(archive, &found);
@@ -353,32 +268,53 @@ int send_support_operation(HWND dialog)
     WSADATA sockets;
     bool started = WSAStartup(MAKEWORD(2, 2), &sockets) == 0;
     progress_advance(dialog, IDC_OVERALL_BAR, 512);
-    ftp_set_encryption(support_encryption_required(config) ? FTP_ENCRYPT_REQUIRED
-                                                            : FTP_ENCRYPT_WHEN_OFFERED);
+    ftp_set_encryption(tls_required ? FTP_ENCRYPT_REQUIRED : FTP_ENCRYPT_WHEN_OFFERED);
     int outcome = upload_archive(dialog, host, archive, remote_name);
     if (started)
         WSACleanup();
+    return outcome;
+}
 
-    DeleteFileA(archive);
-    DeleteFileA(working);
-    DeleteFileA(listing);
+int send_support_operation(HWND dialog)
+{
+    const char *config = g_settings.config_path;
+    progress_hide_file_bar(dialog);
+    progress_bar_backgrounds(dialog);
+
+    SupportRun run;
+    memset(&run, 0, sizeof run);
+    list_installation(dialog, &run, config);
+    if (!name_archive(&run, config)) {
+        DeleteFileA(run.listing);
+        return SEND_NO_ARCHIVE;
+    }
+    DeleteFileA(run.working);
+    int outcome;
+    DWORD error = 0;
+    if (!pack_snapshot(dialog, g_settings.program_dir, g_settings.data_dir, SNAPSHOT_FOLDERS, run.working,
+                       &error)) {
+        /* Whatever went wrong while packing, nothing is sent: the archive
+           would be damaged or lack files. */
+        report_packing_failure(run.working, error);
+        outcome = SEND_PACKING_FAILED;
+    } else {
+        finish_archive(&run);
+        outcome = upload_support_archive(dialog, run.host, run.archive, run.remote_name,
+                                         support_encryption_required(config));
+        DeleteFileA(run.archive);
+    }
+    DeleteFileA(run.working);
+    DeleteFileA(run.listing);
     return outcome;
 }
 
 INT_PTR CALLBACK send_support_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
 {
-    switch (message) {
-    case WM_INITDIALOG:
-        progress_init(dialog, &g_send_start_pending);
-        break;
-    case WM_PAINT:
-        progress_paint(dialog, "Send data til support...", "SENDER DATA TIL SUPPORT", false,
-                       &g_send_start_pending, WM_START_SEND);
-        break;
-    case WM_START_SEND:
+    if (message == MSG_SEND_SUPPORT) {
         send_support_operation(dialog);
         EndDialog(dialog, 2);
-        break;
+    } else {
+        progress_dialog_message(dialog, message, &SEND_LOOK, &g_send_start_pending);
     }
     return 0;
 }

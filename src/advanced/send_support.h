@@ -32,11 +32,27 @@ enum SendOutcome {
 
 /* Opens the progress dialog over owner and runs the whole operation. */
 void run_send_support(HWND owner);
-/* The dialog procedure (start message 3030). */
+/* The dialog procedure (start message MSG_SEND_SUPPORT). */
 INT_PTR CALLBACK send_support_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 /* The operation itself, inside the progress dialog; shows its outcome to
    the user and answers it. */
 int send_support_operation(HWND dialog);
+
+/* The upload of a named archive, as the operation makes it after the
+   packing: the overall bar counts its bytes up to its upper limit, the
+   archive goes to host as remote_name (over TLS when the server offers it,
+   and only so when tls_required), and the user is told the outcome, which
+   is answered. */
+int upload_support_archive(HWND dialog, const char *host, const char *archive, const char *remote_name,
+                           bool tls_required);
+
+/* Packs the whole snapshot into the working archive and reads it back
+   (every entry to its end, its CRC checked): true only for an archive that
+   is whole. Otherwise *error is the system's error code of the failure, 0
+   when there is none to tell. The update marker goes in when it is set;
+   pack_file reports a failure to pack it on its own. */
+bool pack_snapshot(HWND dialog, const char *program_dir, const char *data_dir, const char *const folders[5],
+                   const char *working, DWORD *error);
 
 /* True when the configuration's "kryptering" (section "kontakt") is
    "krav" (in any case): no upload without TLS. */

@@ -8,7 +8,7 @@
 #include <windows.h>
 
 #include "advanced/send_support.h"
-#include "shell/settings.h"
+#include "support/settings.h"
 #include "support/text.h"
 
 #include <stdio.h>

@@ -13,6 +13,11 @@
 
 static FILE *g_trace_file = NULL;
 static char g_trace_buffer[512];
+/* The decimal number of the last message without a name. */
+static char g_unnamed_message[16];
+
+/* Mouse movement and hit testing: far too many to be of use. */
+static const unsigned int OMITTED_MESSAGES[] = { WM_NCMOUSEMOVE, WM_MOUSEMOVE, WM_SETCURSOR, WM_NCHITTEST };
 
 struct MessageName {
     unsigned int number;
@@ -210,11 +215,12 @@ static const MessageName g_message_names[] = {
     { 0x8000, "WM_APP" },
 };
 
-/* Mouse movement and hit testing: far too many to be of use. */
 static bool left_out(unsigned int message)
 {
-    return message == WM_NCMOUSEMOVE || message == WM_MOUSEMOVE || message == WM_SETCURSOR ||
-           message == WM_NCHITTEST;
+    for (unsigned int omitted : OMITTED_MESSAGES)
+        if (message == omitted)
+            return true;
+    return false;
 }
 
 const char *message_name(unsigned int message)
@@ -229,9 +235,8 @@ const char *message_name(unsigned int message)
         else
             high = middle;
     }
-    static char number[16];
-    format_text(number, sizeof number, "%d", (int)message);
-    return number;
+    format_text(g_unnamed_message, sizeof g_unnamed_message, "%d", (int)message);
+    return g_unnamed_message;
 }
 
 void trace_open(const char *path)
@@ -243,8 +248,7 @@ void trace_open(const char *path)
     setvbuf(g_trace_file, g_trace_buffer, _IOLBF, sizeof g_trace_buffer);
     fputs("// KIRO-MessageTrace !!!\n\n", g_trace_file);
     fputs("/* Disse messages er udeladt :\n", g_trace_file);
-    static const unsigned int omitted[] = { WM_NCMOUSEMOVE, WM_MOUSEMOVE, WM_SETCURSOR, WM_NCHITTEST };
-    for (unsigned int message : omitted)
+    for (unsigned int message : OMITTED_MESSAGES)
         fprintf(g_trace_file, "   %-26s : %.4X\n", message_name(message), message);
     fputs("*/\n", g_trace_file);
 }

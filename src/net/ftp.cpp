@@ -1,7 +1,9 @@
 /*
  * The FTP client (see ftp.h). Blocking Windows Sockets underneath, with
- * every wait bounded: connecting waits on a non-blocking connect with
- * select, and every receive and send is bounded by the receive and send
+ * every wait bounded: a host name is resolved within the time-out
+ * (net/resolve.h), connecting waits on a
+ * non-blocking connect with select, and every receive and send is bounded
+ * by the receive and send
  * time-outs set on the connected socket. When the time-out passes, the
  * socket is shut down, so that every later step on it fails at once, as on
  * a lost connection.
@@ -23,10 +25,11 @@
  * to another machine.
  *
  * Encryption (explicit FTPS, RFC 4217): after the greeting the client asks
- * for "AUTH TLS". On 234 the control connection runs over TLS (net/tls.h)
- * before the account is sent, and the upload asks for "PBSZ 0" and
- * "PROT P" and runs its data connection over TLS as well; a server that
- * refuses gets plain FTP unless TLS is required. A failed handshake or a
+ * for "AUTH TLS", and for "AUTH SSL" when that is refused. On 234 (or 334
+ * to AUTH SSL) the control connection runs over TLS (net/tls.h) before the
+ * account is sent, and the upload asks for "PBSZ 0" and "PROT P" and runs
+ * its data connection over TLS as well; a server that refuses both gets
+ * plain FTP unless TLS is required. A failed handshake or a
  * server certificate that cannot be verified ends the connection: nothing
  * more is sent, in the clear or otherwise. The sends and receives below go
  * through the TLS layer for a protected socket and straight to the socket
@@ -37,7 +40,10 @@
 #include <commctrl.h>
 
 #include "net/ftp.h"
+#include "net/resolve.h"
 #include "net/tls.h"
+#include "support/error_text.h"
+#include "support/progress.h"
 #include "support/text.h"
 
 #include <errno.h>
@@ -294,14 +300,23 @@ int ftp_get_reply(ftp_socket s)
     return code;
 }
 
+/* Sends a command and reads its reply, tracing it as shown. The command
+   goes out with its line end in one send: under Wine every send is a round
+   trip to the server process. */
+static int command_traced_as(ftp_socket s, const char *command, const char *shown)
+{
+    trace(">", shown);
+    char line[FTP_LINE_CAPACITY + 3];
+    if (!format_text(line, sizeof line, "%s\r\n", command))
+        return -1;
+    int sent = sock_send_str(s, line);
+    SecureZeroMemory(line, sizeof line);
+    return sent > 0 ? ftp_get_reply(s) : -1;
+}
+
 int ftp_command(ftp_socket s, const char *command)
 {
-    trace(">", command);
-    if (sock_send_str(s, command) <= 0)
-        return -1;
-    if (sock_send_str(s, "\r\n") <= 0)
-        return -1;
-    return ftp_get_reply(s);
+    return command_traced_as(s, command, command);
 }
 
 /* Splits "name" or "name:port" into the host name and the port (0 when
@@ -331,16 +346,34 @@ static bool split_host(const char *host, char *name, size_t size, unsigned short
     return true;
 }
 
+/* The server's address and port from host ("name" or "name:port";
+   without a port the "ftp" service, else 21). 0, or the Windows Sockets
+   error. */
+static int server_address(const char *host, struct sockaddr_in *address)
+{
+    unsigned short port = 0;
+    if (!split_host(host, g_server_name, sizeof g_server_name, &port))
+        return WSAHOST_NOT_FOUND;
+    memset(address, 0, sizeof *address);
+    address->sin_family = AF_INET;
+    int error = resolve_host(g_server_name, g_timeout_ms, &address->sin_addr);
+    if (error != 0)
+        return error;
+    if (port != 0) {
+        address->sin_port = htons(port);
+    } else {
+        /* The services file of this machine; no name server is asked. */
+        struct servent *service = getservbyname("ftp", "tcp");
+        address->sin_port = service ? (u_short)service->s_port : htons(21);
+    }
+    return 0;
+}
+
 /* The system's text for error, without its line end. */
 static void error_text(char *text, size_t size, DWORD error, const char *fallback)
 {
-    text[0] = '\0';
-    if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, error, 0,
-                        text, (DWORD)size, NULL))
+    if (!system_message(error, text, size))
         copy_text(text, size, fallback);
-    size_t length = strlen(text);
-    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n'))
-        text[--length] = '\0';
 }
 
 static void trace_connect_failure(int error)
@@ -366,13 +399,28 @@ static int close_connection(SOCKET s)
     return closesocket(s);
 }
 
-/* Asks for TLS on the control connection and runs it on 234. False when
-   the connection has to end here: the handshake or the server's
-   certificate failed, or the server refused TLS while it is required (then
-   only QUIT is sent). */
-static bool secure_control_connection(SOCKET s)
+/* Asks for TLS on the control connection, by its name and then by its
+   older name (RFC 4217 notes "AUTH SSL", which many servers still offer
+   alone), and runs it when the server agrees. The answer to the last
+   request: 234 (or 334 to AUTH SSL) when TLS is to start, else the
+   refusal, 0 or -1 when the connection is gone. */
+static int ask_for_tls(SOCKET s)
 {
     int reply = ftp_command((ftp_socket)s, "AUTH TLS");
+    if (reply == 234 || reply <= 0)
+        return reply;
+    reply = ftp_command((ftp_socket)s, "AUTH SSL");
+    return reply == 334 ? 234 : reply;
+}
+
+/* Runs TLS on the control connection when the server agrees to it. False
+   when the connection has to end here: the handshake or the server's
+   certificate failed, or the server refused TLS by both names while it is
+   required (then only QUIT is sent). Before TLS runs, no command but these
+   goes out. */
+static bool secure_control_connection(SOCKET s)
+{
+    int reply = ask_for_tls(s);
     if (reply == 234) {
         DWORD error = 0;
         if (tls_connect(s, g_server_name, g_timeout_ms, &error)) {
@@ -396,6 +444,25 @@ static bool secure_control_connection(SOCKET s)
     return false;
 }
 
+/* Sends USER, and PASS when asked for; the login status (the greeting's
+   code, or the reply to PASS), negative when a command could not be sent. */
+static int log_in(ftp_socket s, int greeting, const char *user, const char *password)
+{
+    int status = greeting;
+    char command[FTP_LINE_CAPACITY + 1];
+    format_text(command, sizeof command, "USER %s", user);
+    int reply = ftp_command(s, command);
+    if (reply == 331) {
+        format_text(command, sizeof command, "PASS %s", password);
+        status = command_traced_as(s, command, "PASS ****");
+        g_login_accepted = is_2xx(status);
+        SecureZeroMemory(command, sizeof command);
+    } else {
+        g_login_accepted = is_2xx(reply);
+    }
+    return status;
+}
+
 ftp_socket ftp_connect(const char *host, const char *user, const char *password)
 {
     g_login_status = 0;
@@ -404,55 +471,28 @@ ftp_socket ftp_connect(const char *host, const char *user, const char *password)
     g_security_error = 0;
     g_data_protected = false;
 
-    char *name = g_server_name;
-    unsigned short port = 0;
-    if (!split_host(host, name, sizeof g_server_name, &port)) {
-        errno = WSAHOST_NOT_FOUND;
-        return -1;
-    }
-    struct hostent *entry = gethostbyname(name);
-    if (!entry || entry->h_addrtype != AF_INET || !entry->h_addr_list || !entry->h_addr_list[0]) {
-        errno = entry ? WSAHOST_NOT_FOUND : WSAGetLastError();
-        return -1;
-    }
     struct sockaddr_in address;
-    memset(&address, 0, sizeof address);
-    address.sin_family = AF_INET;
-    memcpy(&address.sin_addr, entry->h_addr_list[0], sizeof address.sin_addr);
-    if (port != 0) {
-        address.sin_port = htons(port);
-    } else {
-        struct servent *service = getservbyname("ftp", "tcp");
-        address.sin_port = service ? (u_short)service->s_port : htons(21);
+    int error = server_address(host, &address);
+    if (error != 0) {
+        errno = error;
+        return -1;
     }
-
     SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
     if (s == INVALID_SOCKET)
         return -1;
-    int error = connect_within_timeout(s, &address);
+    error = connect_within_timeout(s, &address);
     if (error != 0) {
         errno = error;
         trace_connect_failure(error);
         closesocket(s);
         return -1;
     }
-
-    int status = ftp_get_reply((ftp_socket)s);
+    int greeting = ftp_get_reply((ftp_socket)s);
     if (!secure_control_connection(s)) {
         close_connection(s);
         return -1;
     }
-    char command[FTP_LINE_CAPACITY + 1];
-    format_text(command, sizeof command, "USER %s", user);
-    int reply = ftp_command((ftp_socket)s, command);
-    if (reply == 331) {
-        format_text(command, sizeof command, "PASS %s", password);
-        status = ftp_command((ftp_socket)s, command);
-        g_login_accepted = is_2xx(status);
-        SecureZeroMemory(command, sizeof command);
-    } else {
-        g_login_accepted = is_2xx(reply);
-    }
+    int status = log_in((ftp_socket)s, greeting, user, password);
     g_login_status = status;
     if (status < 0) {
         g_login_accepted = false;
@@ -508,7 +548,7 @@ int ftp_pasv(ftp_socket s, struct sockaddr_in *address)
 static void advance_bar(HWND bar, int delta)
 {
     if (bar)
-        SendMessageA(bar, PBM_DELTAPOS, (WPARAM)delta, 0);
+        progress_bar_advance(bar, delta);
 }
 
 /* Over a protected control connection, asks for protected data
@@ -534,23 +574,177 @@ static bool secure_data_connection(SOCKET data)
     return false;
 }
 
-/* Ends the data connection, which ends the file for the server. A
-   protected one gets its TLS close and an orderly end: this side is shut
-   down and what the server still sends (its own close) is read until it
-   closes, since closing a socket with unread bytes resets the connection,
-   and a reset can cost the server the end of the file. */
-static void end_data_connection(SOCKET data)
+/* Ends the data connection in order, which ends the file for the server:
+   a protected one with its TLS close, then this side is shut down, and
+   what the server still sends (its own TLS close) is read until it closes
+   its side too, all within the time-out. True only when all of that went
+   through: after a reset or an error the file may not have arrived whole,
+   whatever the server replies on the control connection. (Closing a
+   socket with unread bytes would itself reset the connection.) The socket
+   is closed either way. */
+static bool end_data_connection(SOCKET data)
 {
-    if (tls_protected(data)) {
-        tls_close(data);
-        shutdown(data, SD_SEND);
+    bool in_order = true;
+    if (tls_protected(data))
+        in_order = tls_close(data);
+    if (in_order && shutdown(data, SD_SEND) == SOCKET_ERROR)
+        in_order = false;
+    DWORD began = GetTickCount();
+    while (in_order) {
         char sink[4096];
-        DWORD started = GetTickCount();
-        for (int i = 0; i < 64 && GetTickCount() - started < (DWORD)g_timeout_ms; i++)
-            if (recv(data, sink, sizeof sink, 0) <= 0)
-                break;
+        if (!bound_next_receive((ftp_socket)data, began)) {
+            in_order = false;
+            break;
+        }
+        int got = socket_receive(data, sink, (int)sizeof sink, 0);
+        if (got == 0)
+            break;
+        if (got < 0)
+            in_order = false;
     }
+    close_connection(data);
+    return in_order;
+}
+
+/* The file is read and counted on the bar 512 bytes at a time, but sent
+   in batches of 256 KiB: under Wine every send is a round trip to the
+   server process, and one send per 512 bytes made the upload a hundred
+   times slower than the network allows. A blocking send returns once its
+   batch has left, within the send time-out: 256 KiB in 30 seconds needs
+   some 70 kbit/s of the school's line, where batches of 1 MiB (no faster
+   here) needed 280 kbit/s. */
+static char g_upload_batch[256 * 1024];
+
+/* Sends the whole file on the data connection, *sent counting the bytes
+   every send accepted; false when a send failed or the file could not be
+   read to its end. */
+static bool send_file(HWND progress_bar, SOCKET data, FILE *file, unsigned long long *sent)
+{
+    int batched = 0;
+    for (;;) {
+        size_t n = fread(g_ftp_line, 1, FTP_LINE_CAPACITY, file);
+        if (n > 0) {
+            advance_bar(progress_bar, (int)n);
+            memcpy(g_upload_batch + batched, g_ftp_line, n);
+            batched += (int)n;
+        }
+        if (batched > 0 && (n == 0 || batched + FTP_LINE_CAPACITY > (int)sizeof g_upload_batch)) {
+            if (sock_send((ftp_socket)data, g_upload_batch, batched) != batched)
+                return false;
+            *sent += (unsigned long long)batched;
+            batched = 0;
+        }
+        if (n == 0)
+            return !ferror(file);
+    }
+}
+
+/* The number of a 213 reply line ("213 1048576"); false when the line
+   holds no number alone. */
+static bool size_in_reply(const char *line, unsigned long long *size)
+{
+    const char *at = line + 3;
+    while (*at == ' ')
+        at++;
+    unsigned long long value = 0;
+    int digits = 0;
+    for (; *at >= '0' && *at <= '9'; at++, digits++) {
+        if (digits == 19)
+            return false;
+        value = value * 10 + (unsigned long long)(*at - '0');
+    }
+    while (*at == ' ')
+        at++;
+    *size = value;
+    return digits > 0 && *at == '\0';
+}
+
+/* Asks the server how large the stored file is ("SIZE", RFC 3659). False
+   when it names another size than the bytes sent, or gives no reply at
+   all; a server that does not say (any reply but 213) is taken at its
+   226. */
+static bool remote_size_agrees(ftp_socket s, const char *remote_name, unsigned long long sent)
+{
+    char command[FTP_LINE_CAPACITY + 1];
+    if (!format_text(command, sizeof command, "SIZE %s", remote_name))
+        return false;
+    int reply = ftp_command(s, command);
+    if (reply <= 0)
+        return false;
+    if (reply != 213)
+        return true;
+    unsigned long long size = 0;
+    return size_in_reply(g_ftp_line, &size) && size == sent;
+}
+
+/* Where the data connection goes: the control connection's peer, at the
+   port the server named in its 227 reply. 0, or -1. */
+static int data_target(ftp_socket s, struct sockaddr_in *target)
+{
+    struct sockaddr_in passive;
+    if (ftp_pasv(s, &passive) != 0)
+        return -1;
+    int size = sizeof *target;
+    memset(target, 0, sizeof *target);
+    if (getpeername((SOCKET)s, (struct sockaddr *)target, &size) == SOCKET_ERROR || target->sin_family != AF_INET)
+        return -1;
+    target->sin_port = passive.sin_port;
+    return 0;
+}
+
+/* STOR has gone out and the data connection stands: waits for the
+   preliminary reply, protects the connection when the control connection
+   is, sends the file, ends the connection in order and waits for the
+   completion. 0 only when the file is proven stored: every send accepted
+   in full, the data connection ended in order, the completion confirmed,
+   and the size the server names, if it names one, the size sent. The data
+   connection is closed either way. */
+static int store_file(HWND progress_bar, ftp_socket s, SOCKET data, FILE *file, const char *remote_name)
+{
+    if (!is_1xx(ftp_get_reply(s))) {
+        /* The server refused the file: that reply was final, there is
+           nothing to send and no completion to wait for. */
+        closesocket(data);
+        return -1;
+    }
+    if (tls_protected((SOCKET)s) && !secure_data_connection(data)) {
+        /* Nothing of the file went out; the server ends the transfer. */
+        close_connection(data);
+        ftp_get_reply(s);
+        return -1;
+    }
+    unsigned long long sent = 0;
+    bool proven = send_file(progress_bar, data, file, &sent);
+    if (proven)
+        proven = end_data_connection(data);
+    else
+        close_connection(data);
+    /* The completion is read in every case, so that the control connection
+       stays in step for QUIT. */
+    int completion = ftp_get_reply(s);
+    proven = proven && is_2xx(completion) && remote_size_agrees(s, remote_name, sent);
+    return proven ? 0 : -1;
+}
+
+/* Sends STOR and opens the data connection, then stores the file; -1
+   when the command or the connection failed. */
+static int put_through(HWND progress_bar, ftp_socket s, const struct sockaddr_in *target, FILE *file,
+                       const char *remote_name)
+{
+    SOCKET data = socket(AF_INET, SOCK_STREAM, 0);
+    if (data == INVALID_SOCKET)
+        return -1;
+    if (!format_text(g_ftp_line, sizeof g_ftp_line, "STOR %s\r\n", remote_name)) {
+        /* A name this long cannot be sent whole; store nothing. */
+        closesocket(data);
+        return -1;
+    }
+    int length = (int)strlen(g_ftp_line);
+    if (sock_send_str(s, g_ftp_line) == length && connect_within_timeout(data, target) == 0)
+        return store_file(progress_bar, s, data, file, remote_name);
     closesocket(data);
+    ftp_get_reply(s);
+    return -1;
 }
 
 int ftp_put(HWND progress_bar, ftp_socket s, const char *local_path, const char *remote_name)
@@ -562,92 +756,10 @@ int ftp_put(HWND progress_bar, ftp_socket s, const char *local_path, const char 
     /* Blocks of 512 bytes come out of a large file buffer, not a disk read
        each. */
     setvbuf(file, NULL, _IOFBF, 256 * 1024);
-
-    if (!protect_data_connections(s)) {
-        fclose(file);
-        return -1;
-    }
-    struct sockaddr_in passive;
-    if (ftp_pasv(s, &passive) != 0) {
-        fclose(file);
-        return -1;
-    }
-    /* The data connection goes to the control connection's peer, at the
-       port the server named. */
     struct sockaddr_in target;
-    int size = sizeof target;
-    memset(&target, 0, sizeof target);
-    if (getpeername((SOCKET)s, (struct sockaddr *)&target, &size) == SOCKET_ERROR ||
-        target.sin_family != AF_INET) {
-        fclose(file);
-        return -1;
-    }
-    target.sin_port = passive.sin_port;
-
-    SOCKET data = socket(AF_INET, SOCK_STREAM, 0);
-    if (data == INVALID_SOCKET) {
-        fclose(file);
-        return -1;
-    }
-    if (!format_text(g_ftp_line, sizeof g_ftp_line, "STOR %s\r\n", remote_name)) {
-        /* A name this long cannot be sent whole; store nothing. */
-        closesocket(data);
-        fclose(file);
-        return -1;
-    }
     int result = -1;
-    int length = (int)strlen(g_ftp_line);
-    if (sock_send_str(s, g_ftp_line) == length && connect_within_timeout(data, &target) == 0) {
-        int preliminary = ftp_get_reply(s);
-        if (!is_1xx(preliminary)) {
-            /* The server refused the file: that reply was final, there is
-               nothing to send and no completion to wait for. */
-            closesocket(data);
-            fclose(file);
-            return -1;
-        }
-        if (tls_protected((SOCKET)s) && !secure_data_connection(data)) {
-            /* Nothing of the file went out; the server ends the transfer. */
-            close_connection(data);
-            ftp_get_reply(s);
-            fclose(file);
-            return -1;
-        }
-        /* The file is read and counted on the bar 512 bytes at a time, but
-           sent in batches of 1 MiB: under Wine every send is a round trip to
-           the server process, and one send per 512 bytes made the upload a
-           hundred times slower than the network allows (batches of 64 KiB
-           took about twice as long as these). */
-        static char batch[1024 * 1024];
-        int batched = 0;
-        bool sent_whole = true;
-        for (;;) {
-            size_t n = fread(g_ftp_line, 1, FTP_LINE_CAPACITY, file);
-            if (n > 0) {
-                advance_bar(progress_bar, (int)n);
-                memcpy(batch + batched, g_ftp_line, n);
-                batched += (int)n;
-            }
-            if (batched > 0 && (n == 0 || batched + FTP_LINE_CAPACITY > (int)sizeof batch)) {
-                if (sock_send((ftp_socket)data, batch, batched) != batched) {
-                    sent_whole = false;
-                    break;
-                }
-                batched = 0;
-            }
-            if (n == 0)
-                break;
-        }
-        if (ferror(file))
-            sent_whole = false;
-        end_data_connection(data);
-        int completion = ftp_get_reply(s);
-        if (sent_whole && is_2xx(completion))
-            result = 0;
-    } else {
-        closesocket(data);
-        ftp_get_reply(s);
-    }
+    if (protect_data_connections(s) && data_target(s, &target) == 0)
+        result = put_through(progress_bar, s, &target, file, remote_name);
     fclose(file);
     return result;
 }

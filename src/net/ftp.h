@@ -3,16 +3,20 @@
  * binary type, store one file through a passive data connection, log out.
  * Everything is synchronous on the calling thread, but no step waits for
  * the network longer than the client's time-out (30 seconds), after which
- * the connection counts as lost; that holds for a whole reply as well, so a
- * server that sends continuation lines without end, or a line one byte at a
- * time, cannot hold the menu. The dialogue with the server is traced on
- * the standard error stream ("> command", "< reply"). The module keeps one
- * line buffer, so it serves one control connection at a time.
+ * the connection counts as lost. That holds for finding the server's
+ * address (a name server that never answers), for a TLS handshake, for the
+ * end of the data connection, and for a whole reply, so a server that
+ * sends continuation lines without end, or a line one byte at a time,
+ * cannot hold the menu. The dialogue with the server is traced on the
+ * standard error stream ("> command", "< reply"), the password as "****".
+ * The module keeps one line buffer, so it serves one control connection
+ * at a time.
  *
- * The client asks every server for TLS ("AUTH TLS", explicit FTPS) before
- * it logs in, and protects the control and the data connection with it
- * when the server agrees, after checking the server's certificate. A
- * server that refuses gets plain FTP, unless TLS is required.
+ * The client asks every server for TLS ("AUTH TLS", explicit FTPS, and
+ * by its older name "AUTH SSL" when that is refused) before it logs in,
+ * and protects the control and the data connection with it when the
+ * server agrees, after checking the server's certificate. A server that
+ * refuses both gets plain FTP, unless TLS is required.
  *
  * A socket is passed around as a signed integer; a negative value means
  * that there is no connection. The caller brackets a session with
@@ -80,8 +84,11 @@ int ftp_parse_pasv_reply(const char *line, struct sockaddr_in *address);
 /* Stores local_path as remote_name in the account's current directory.
    The data connection goes to the control connection's peer at the port
    the server names. Advances progress_bar (may be NULL) by 512 first and
-   then by every block read. 0 only when the server confirmed the stored
-   file (a preliminary 1xx reply and then a 2xx completion), else -1.
+   then by every block read. 0 only when the stored file is proven: a
+   preliminary 1xx reply, every send of the file accepted in full, the
+   data connection ended in order (no reset, no error), a 2xx completion,
+   and, where the server answers "SIZE" afterwards (RFC 3659), the size
+   sent; else -1.
    Over a protected control connection the data connection is protected
    too ("PBSZ 0", "PROT P"); a server that refuses gets nothing. */
 int ftp_put(HWND progress_bar, ftp_socket s, const char *local_path, const char *remote_name);
@@ -99,7 +106,7 @@ void ftp_set_encryption(int mode);
 /* How the last ftp_connect's control connection turned out. */
 enum FtpSecurity {
     FTP_SECURITY_NONE = 0,          /* no connection (or lost before it was settled) */
-    FTP_SECURITY_PLAIN = 1,         /* the server refused AUTH TLS: plain FTP */
+    FTP_SECURITY_PLAIN = 1,         /* the server refused AUTH TLS and AUTH SSL: plain FTP */
     FTP_SECURITY_TLS = 2,           /* protected by TLS, the server's certificate verified */
     FTP_SECURITY_NOT_OFFERED = 3,   /* refused while TLS was required: no login sent */
     FTP_SECURITY_FAILED = 4         /* handshake or certificate failed: nothing sent */
@@ -109,7 +116,8 @@ int ftp_security(void);
    status, a certificate error or a Windows Sockets error). */
 DWORD ftp_security_error(void);
 
-/* The time-out for connect, send and receive (milliseconds). For tests. */
+/* The time-out for resolving, connect, send and receive (milliseconds).
+   For tests. */
 void ftp_set_timeout(int milliseconds);
 int ftp_timeout(void);
 

@@ -11,13 +11,9 @@
  *
  * The server's certificate: Schannel on Windows checks it during the
  * handshake (automatic validation, the default for a client), and it is
- * checked once more here, after the handshake and before anything else is
- * sent: the chain to a trusted root through CertGetCertificateChain and
- * the SSL policy with the host name through CertVerifyCertificateChainPolicy.
- * Wine's Schannel leaves that check to its caller, and a client that
- * trusted it would talk to any server. Revocation is not checked (as
- * Schannel does not by default): a school's network often cannot reach the
- * authorities' lists.
+ * checked once more after the handshake and before anything else is sent
+ * (net/certificate.h): Wine's Schannel leaves that check to its caller,
+ * and a client that trusted it would talk to any server.
  *
  * The close: a TLS close (close_notify) is made with ApplyControlToken and
  * InitializeSecurityContext, as Windows does it; should the system not
@@ -35,6 +31,7 @@
 #include <schannel.h>
 #include <wincrypt.h>
 
+#include "net/certificate.h"
 #include "net/tls.h"
 #include "support/text.h"
 
@@ -47,7 +44,7 @@ enum {
     TLS_LONGEST_RECORD = 16384 + 2048,        /* the longest record body TLS allows */
     /* Room for the longest record and a long certificate chain around it. */
     TLS_INCOMING = 65536 + TLS_HEADER + TLS_LONGEST_RECORD,
-    TLS_BATCH_RECORDS = 64,                   /* records encrypted for one send */
+    TLS_BATCH_RECORDS = 16,                   /* records encrypted for one send (256 KiB, see ftp.cpp) */
     TLS_HANDSHAKE_ROUNDS = 256,
     TLS_ALERT = 21                            /* record type of an alert */
 };
@@ -82,19 +79,6 @@ struct TlsSession {
 
 /* SSPI's function table and the certificate functions, once loaded. */
 static PSecurityFunctionTableA g_sspi = NULL;
-static decltype(&CertGetCertificateChain) g_get_chain = NULL;
-static decltype(&CertVerifyCertificateChainPolicy) g_verify_policy = NULL;
-static decltype(&CertFreeCertificateChain) g_free_chain = NULL;
-static decltype(&CertFreeCertificateContext) g_free_certificate = NULL;
-
-template <typename Function>
-static bool find_function(HMODULE module, const char *name, Function *found)
-{
-    FARPROC address = module ? GetProcAddress(module, name) : NULL;
-    *found = reinterpret_cast<Function>(reinterpret_cast<void (*)(void)>(address));
-    return address != NULL;
-}
-
 /* Loads Schannel's interface and the certificate functions (once); 0, or
    the reason they are not to be had. */
 static DWORD load_security(void)
@@ -102,24 +86,36 @@ static DWORD load_security(void)
     if (g_sspi)
         return 0;
     HMODULE secur32 = LoadLibraryA("secur32.dll");
-    HMODULE crypt32 = LoadLibraryA("crypt32.dll");
-    INIT_SECURITY_INTERFACE_A interface_of = NULL;
-    bool found = find_function(secur32, SECURITY_ENTRYPOINT_ANSIA, &interface_of)
-                 && find_function(crypt32, "CertGetCertificateChain", &g_get_chain)
-                 && find_function(crypt32, "CertVerifyCertificateChainPolicy", &g_verify_policy)
-                 && find_function(crypt32, "CertFreeCertificateChain", &g_free_chain)
-                 && find_function(crypt32, "CertFreeCertificateContext", &g_free_certificate);
+    FARPROC entry = secur32 ? GetProcAddress(secur32, SECURITY_ENTRYPOINT_ANSIA) : NULL;
     DWORD error = GetLastError();
-    if (found)
-        g_sspi = interface_of();
-    if (g_sspi)
-        return 0;
-    return error ? error : (DWORD)SEC_E_SECPKG_NOT_FOUND;
+    if (!entry)
+        return error ? error : (DWORD)SEC_E_SECPKG_NOT_FOUND;
+    error = load_certificate_checks();
+    if (error != 0)
+        return error;
+    INIT_SECURITY_INTERFACE_A interface_of =
+        reinterpret_cast<INIT_SECURITY_INTERFACE_A>(reinterpret_cast<void (*)(void)>(entry));
+    g_sspi = interface_of();
+    return g_sspi ? 0 : (DWORD)SEC_E_SECPKG_NOT_FOUND;
 }
 
 static TlsSession g_sessions[TLS_SESSIONS];
 static CredHandle g_credentials;
 static bool g_have_credentials = false;
+
+/* The server certificate last verified, as the server sent it, and the
+   name it was verified for; kept while any session lives. */
+static unsigned char *g_verified = NULL;
+static DWORD g_verified_length = 0;
+static char g_verified_name[256];
+
+static void forget_verified(void)
+{
+    free(g_verified);
+    g_verified = NULL;
+    g_verified_length = 0;
+    g_verified_name[0] = '\0';
+}
 
 static TlsSession *session_of(SOCKET s)
 {
@@ -150,6 +146,7 @@ static void release(TlsSession *t)
         g_sspi->FreeCredentialHandle(&g_credentials);
         g_have_credentials = false;
     }
+    forget_verified();
 }
 
 void tls_forget(SOCKET s)
@@ -275,6 +272,57 @@ static void keep_extra(TlsSession *t, int given, const SecBuffer *extra)
     t->incoming_used = t->incoming_used - given + left;
 }
 
+/* The first handshake message: a new context and its token sent to the
+   server. 0, or the reason. */
+static DWORD start_handshake(TlsSession *t)
+{
+    SecBuffer out = { 0, SECBUFFER_TOKEN, NULL };
+    SecBufferDesc out_desc = { SECBUFFER_VERSION, 1, &out };
+    ULONG attributes = 0;
+    SECURITY_STATUS status =
+        g_sspi->InitializeSecurityContextA(&g_credentials, NULL, t->server_name, CONTEXT_FLAGS, 0, 0,
+                                           NULL, 0, &t->context, &out_desc, &attributes, NULL);
+    if (status != SEC_I_CONTINUE_NEEDED) {
+        if (out.pvBuffer)
+            g_sspi->FreeContextBuffer(out.pvBuffer);
+        if (status == SEC_E_OK)
+            g_sspi->DeleteSecurityContext(&t->context);
+        return (DWORD)(status == SEC_E_OK ? SEC_E_INTERNAL_ERROR : status);
+    }
+    t->have_context = true;
+    return send_token(t->socket, &out) ? 0 : socket_error(WSAECONNRESET);
+}
+
+/* One round: what has arrived goes to Schannel and its answer to the
+   server. SEC_E_OK when the handshake is complete, SEC_I_CONTINUE_NEEDED
+   or SEC_E_INCOMPLETE_MESSAGE when it goes on, or the reason it failed. */
+static SECURITY_STATUS handshake_round(TlsSession *t)
+{
+    int given = t->incoming_used;
+    SecBuffer in[2] = { { (ULONG)given, SECBUFFER_TOKEN, t->incoming }, { 0, SECBUFFER_EMPTY, NULL } };
+    SecBufferDesc in_desc = { SECBUFFER_VERSION, 2, in };
+    SecBuffer out = { 0, SECBUFFER_TOKEN, NULL };
+    SecBufferDesc out_desc = { SECBUFFER_VERSION, 1, &out };
+    ULONG attributes = 0;
+    SECURITY_STATUS status =
+        g_sspi->InitializeSecurityContextA(&g_credentials, &t->context, t->server_name, CONTEXT_FLAGS, 0,
+                                           0, &in_desc, 0, NULL, &out_desc, &attributes, NULL);
+    if (status == SEC_E_INCOMPLETE_MESSAGE) {
+        if (out.pvBuffer)
+            g_sspi->FreeContextBuffer(out.pvBuffer);
+        return status;
+    }
+    /* Also on failure: with extended errors the token is the alert that
+       tells the server why. */
+    bool sent = send_token(t->socket, &out);
+    if (FAILED(status))
+        return status;
+    if (!sent)
+        return (SECURITY_STATUS)socket_error(WSAECONNRESET);
+    keep_extra(t, given, &in[1]);
+    return status;
+}
+
 /* Runs handshake messages until the context is complete: from the first
    message when the session has no context yet, otherwise (the server sent
    a handshake message after the handshake) from what has arrived, even
@@ -284,121 +332,57 @@ static DWORD handshake(TlsSession *t, DWORD started, int timeout_ms)
 {
     bool need_more = false;
     if (!t->have_context) {
-        SecBuffer out = { 0, SECBUFFER_TOKEN, NULL };
-        SecBufferDesc out_desc = { SECBUFFER_VERSION, 1, &out };
-        ULONG attributes = 0;
-        SECURITY_STATUS status =
-            g_sspi->InitializeSecurityContextA(&g_credentials, NULL, t->server_name, CONTEXT_FLAGS, 0, 0,
-                                               NULL, 0, &t->context, &out_desc, &attributes, NULL);
-        if (status != SEC_I_CONTINUE_NEEDED) {
-            if (out.pvBuffer)
-                g_sspi->FreeContextBuffer(out.pvBuffer);
-            if (status == SEC_E_OK)
-                g_sspi->DeleteSecurityContext(&t->context);
-            return (DWORD)(status == SEC_E_OK ? SEC_E_INTERNAL_ERROR : status);
-        }
-        t->have_context = true;
-        if (!send_token(t->socket, &out))
-            return socket_error(WSAECONNRESET);
+        DWORD reason = start_handshake(t);
+        if (reason != 0)
+            return reason;
         need_more = true;
     }
     for (int round = 0; round < TLS_HANDSHAKE_ROUNDS; round++) {
         if (need_more) {
-            if (GetTickCount() - started > (DWORD)timeout_ms)
+            DWORD spent = GetTickCount() - started;
+            if (spent >= (DWORD)timeout_ms)
                 return WSAETIMEDOUT;
+            if (!t->wait_limit) {
+                /* No receive of the handshake waits past its time-out;
+                   tls_connect gives the socket its whole time-out back. */
+                DWORD left = (DWORD)timeout_ms - spent;
+                setsockopt(t->socket, SOL_SOCKET, SO_RCVTIMEO, (const char *)&left, sizeof left);
+            }
             int got = receive_more(t);
             if (got == 0)
                 return WSAECONNRESET;
             if (got < 0)
                 return socket_error(WSAECONNABORTED);
         }
-        int given = t->incoming_used;
-        SecBuffer in[2] = { { (ULONG)given, SECBUFFER_TOKEN, t->incoming },
-                            { 0, SECBUFFER_EMPTY, NULL } };
-        SecBufferDesc in_desc = { SECBUFFER_VERSION, 2, in };
-        SecBuffer out = { 0, SECBUFFER_TOKEN, NULL };
-        SecBufferDesc out_desc = { SECBUFFER_VERSION, 1, &out };
-        ULONG attributes = 0;
-        SECURITY_STATUS status =
-            g_sspi->InitializeSecurityContextA(&g_credentials, &t->context, t->server_name, CONTEXT_FLAGS, 0,
-                                               0, &in_desc, 0, NULL, &out_desc, &attributes, NULL);
-        if (status == SEC_E_INCOMPLETE_MESSAGE) {
-            if (out.pvBuffer)
-                g_sspi->FreeContextBuffer(out.pvBuffer);
-            need_more = true;
-            continue;
-        }
-        /* Also on failure: with extended errors the token is the alert
-           that tells the server why. */
-        bool sent = send_token(t->socket, &out);
-        if (FAILED(status))
-            return (DWORD)status;
-        if (!sent)
-            return socket_error(WSAECONNRESET);
-        keep_extra(t, given, &in[1]);
+        SECURITY_STATUS status = handshake_round(t);
         if (status == SEC_E_OK)
             return 0;
-        if (status != SEC_I_CONTINUE_NEEDED)
-            return (DWORD)status;  /* a client certificate asked for: there is none */
-        need_more = t->incoming_used == 0;
+        if (status == SEC_E_INCOMPLETE_MESSAGE)
+            need_more = true;
+        else if (status == SEC_I_CONTINUE_NEEDED)
+            need_more = t->incoming_used == 0;
+        else
+            return (DWORD)status;   /* also a client certificate asked for: there is none */
     }
     return (DWORD)SEC_E_INTERNAL_ERROR;
 }
 
-/* The certificate error for what the chain engine found wrong with a
-   chain, 0 when nothing. The SSL policy below should say the same, but
-   Wine's lets a chain that ends in an unknown authority pass. */
-static DWORD chain_error(PCCERT_CHAIN_CONTEXT chain)
+/* True when certificate is, byte for byte, the one last verified for
+   server_name. */
+static bool verified_before(PCCERT_CONTEXT certificate, const char *server_name)
 {
-    DWORD status = chain->TrustStatus.dwErrorStatus;
-    if (status == CERT_TRUST_NO_ERROR)
-        return 0;
-    if (status & CERT_TRUST_IS_REVOKED)
-        return (DWORD)CRYPT_E_REVOKED;
-    if (status & CERT_TRUST_IS_PARTIAL_CHAIN)
-        return (DWORD)CERT_E_CHAINING;
-    if (status & CERT_TRUST_IS_UNTRUSTED_ROOT)
-        return (DWORD)CERT_E_UNTRUSTEDROOT;
-    if (status & CERT_TRUST_IS_NOT_SIGNATURE_VALID)
-        return (DWORD)TRUST_E_CERT_SIGNATURE;
-    if (status & CERT_TRUST_IS_NOT_TIME_VALID)
-        return (DWORD)CERT_E_EXPIRED;
-    if (status & CERT_TRUST_IS_NOT_VALID_FOR_USAGE)
-        return (DWORD)CERT_E_WRONG_USAGE;
-    if (status & CERT_TRUST_IS_CYCLIC)
-        return (DWORD)CERT_E_CHAINING;
-    /* Revocation is not asked for; its "unknown" marks are no verdict. */
-    if ((status & ~(DWORD)(CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION)) == 0)
-        return 0;
-    return (DWORD)CERT_E_CHAINING;
-}
-
-/* The SSL policy for a server of that name; 0, or the certificate error. */
-static DWORD policy_error(PCCERT_CHAIN_CONTEXT chain, const char *server_name)
-{
-    WCHAR name[256];
-    if (MultiByteToWideChar(CP_ACP, 0, server_name, -1, name, 256) == 0)
-        return (DWORD)CERT_E_CN_NO_MATCH;
-    SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl;
-    memset(&ssl, 0, sizeof ssl);
-    ssl.cbSize = sizeof ssl;
-    ssl.dwAuthType = AUTHTYPE_SERVER;
-    ssl.pwszServerName = name;
-    CERT_CHAIN_POLICY_PARA policy;
-    memset(&policy, 0, sizeof policy);
-    policy.cbSize = sizeof policy;
-    policy.pvExtraPolicyPara = &ssl;
-    CERT_CHAIN_POLICY_STATUS verdict;
-    memset(&verdict, 0, sizeof verdict);
-    verdict.cbSize = sizeof verdict;
-    if (!g_verify_policy(CERT_CHAIN_POLICY_SSL, chain, &policy, &verdict))
-        return GetLastError() ? GetLastError() : (DWORD)CERT_E_CHAINING;
-    return verdict.dwError;
+    return g_verified && certificate->cbCertEncoded == g_verified_length &&
+           memcmp(certificate->pbCertEncoded, g_verified, g_verified_length) == 0 &&
+           strcmp(server_name, g_verified_name) == 0;
 }
 
 /* The server's certificate checked against the trusted roots and the
    host name; 0, or the reason (a certificate error such as
-   CERT_E_CHAINING or CERT_E_CN_NO_MATCH). */
+   CERT_E_CHAINING or CERT_E_CN_NO_MATCH). A data connection whose server
+   shows the very certificate the control connection's showed moments
+   before is not checked again: its handshake has proven that the server
+   holds that certificate's key, and the chain and the name are the ones
+   just checked (under Wine a check takes some 40 ms). */
 static DWORD verify_server(TlsSession *t)
 {
     PCCERT_CONTEXT certificate = NULL;
@@ -407,28 +391,20 @@ static DWORD verify_server(TlsSession *t)
     if (status != SEC_E_OK || !certificate)
         return (DWORD)(status != SEC_E_OK ? status : SEC_E_CERT_UNKNOWN);
 
-    static LPSTR server_usages[] = { (LPSTR)szOID_PKIX_KP_SERVER_AUTH,
-                                     (LPSTR)szOID_SERVER_GATED_CRYPTO,
-                                     (LPSTR)szOID_SGC_NETSCAPE };
-    CERT_CHAIN_PARA chain_para;
-    memset(&chain_para, 0, sizeof chain_para);
-    chain_para.cbSize = sizeof chain_para;
-    chain_para.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
-    chain_para.RequestedUsage.Usage.cUsageIdentifier = 3;
-    chain_para.RequestedUsage.Usage.rgpszUsageIdentifier = server_usages;
-    /* The certificates the server sent (its store) help to build the
-       chain; the trusted roots are the system's. */
-    PCCERT_CHAIN_CONTEXT chain = NULL;
-    DWORD result;
-    if (!g_get_chain(NULL, certificate, NULL, certificate->hCertStore, &chain_para, 0, NULL, &chain)) {
-        result = GetLastError() ? GetLastError() : (DWORD)CERT_E_CHAINING;
-    } else {
-        result = chain_error(chain);
-        if (result == 0)
-            result = policy_error(chain, t->server_name);
-        g_free_chain(chain);
+    DWORD result = 0;
+    if (!verified_before(certificate, t->server_name)) {
+        result = verify_certificate(certificate, t->server_name, t->timeout_ms);
+        if (result == 0) {
+            forget_verified();
+            g_verified = (unsigned char *)malloc(certificate->cbCertEncoded);
+            if (g_verified) {
+                memcpy(g_verified, certificate->pbCertEncoded, certificate->cbCertEncoded);
+                g_verified_length = certificate->cbCertEncoded;
+                copy_text(g_verified_name, sizeof g_verified_name, t->server_name);
+            }
+        }
     }
-    g_free_certificate(certificate);
+    release_certificate(certificate);
     return result;
 }
 
@@ -460,8 +436,14 @@ int tls_connect(SOCKET s, const char *server_name, int timeout_ms, DWORD *error)
         reason = load_security();
     if (reason == 0)
         reason = (DWORD)acquire_credentials();
-    if (reason == 0)
+    if (reason == 0) {
+        DWORD limit = 0;
+        int length = sizeof limit;
+        bool had_limit = getsockopt(s, SOL_SOCKET, SO_RCVTIMEO, (char *)&limit, &length) == 0;
         reason = handshake(t, started, timeout_ms);
+        if (had_limit)
+            setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, (const char *)&limit, sizeof limit);
+    }
     if (reason == 0)
         reason = (DWORD)g_sspi->QueryContextAttributesA(&t->context, SECPKG_ATTR_STREAM_SIZES, &t->sizes);
     if (reason == 0 && (t->sizes.cbHeader > 64 || t->sizes.cbTrailer > 1024 ||
@@ -539,9 +521,10 @@ static bool put_back(TlsSession *t, const char *bytes, int n)
     return true;
 }
 
-/* Decrypts the next record into the (empty) plain buffer: 1 (possibly
-   with no bytes), 0 when the server has closed, -1 on failure. */
-static int next_record(TlsSession *t)
+/* Waits until a whole record is in the incoming buffer: its length with
+   its header, 0 when the server has closed, -1 on failure (also for a
+   record longer than TLS allows). */
+static int whole_record(TlsSession *t)
 {
     for (;;) {
         if (t->incoming_used >= TLS_HEADER) {
@@ -549,20 +532,65 @@ static int next_record(TlsSession *t)
             int length = (head[3] << 8) | head[4];
             if (length > TLS_LONGEST_RECORD)
                 return -1;
-            int whole = TLS_HEADER + length;
-            if (t->incoming_used >= whole)
-                break;
+            if (t->incoming_used >= TLS_HEADER + length)
+                return TLS_HEADER + length;
         }
         int got = receive_more(t);
-        if (got == 0) {
+        if (got == 0)
             t->closed = true;
-            return 0;
-        }
-        if (got < 0)
-            return -1;
+        if (got <= 0)
+            return got;
     }
+}
+
+/* Copies the decrypted bytes into the plain buffer; false when there are
+   more than a record can hold. */
+static bool keep_plain(TlsSession *t, const SecBuffer *data)
+{
+    int n = data ? (int)data->cbBuffer : 0;
+    if (n > TLS_LONGEST_RECORD)
+        return false;
+    if (n > 0)
+        memcpy(t->plain, data->pvBuffer, (size_t)n);
+    t->plain_start = 0;
+    t->plain_end = n;
+    return true;
+}
+
+/* Drops the record of whole bytes from the incoming buffer. A handshake
+   message handed back (handed_back, SECBUFFER_EXTRA) lies in the record
+   just decrypted: it is saved before the record is dropped and then put in
+   front of what is still to come. False on failure. */
+static bool drop_record(TlsSession *t, int whole, const SecBuffer *handed_back)
+{
+    char *saved = NULL;
+    int saved_length = handed_back ? (int)handed_back->cbBuffer : 0;
+    if (saved_length > TLS_LONGEST_RECORD)
+        return false;
+    if (saved_length > 0) {
+        saved = (char *)malloc((size_t)saved_length);
+        if (!saved)
+            return false;
+        memcpy(saved, handed_back->pvBuffer, (size_t)saved_length);
+    }
+    memmove(t->incoming, t->incoming + whole, (size_t)(t->incoming_used - whole));
+    t->incoming_used -= whole;
+    bool kept = true;
+    if (saved) {
+        kept = put_back(t, saved, saved_length);
+        free(saved);
+    }
+    return kept;
+}
+
+/* Decrypts the next record into the (empty) plain buffer: 1 (possibly
+   with no bytes), 0 when the server has closed, -1 on failure. */
+static int next_record(TlsSession *t)
+{
+    int whole = whole_record(t);
+    if (whole <= 0)
+        return whole;
     const unsigned char type = (unsigned char)t->incoming[0];
-    int whole = TLS_HEADER + (((unsigned char)t->incoming[3] << 8) | (unsigned char)t->incoming[4]);
     SecBuffer parts[4] = { { (ULONG)whole, SECBUFFER_DATA, t->incoming },
                            { 0, SECBUFFER_EMPTY, NULL },
                            { 0, SECBUFFER_EMPTY, NULL },
@@ -583,41 +611,12 @@ static int next_record(TlsSession *t)
         else if (parts[i].BufferType == SECBUFFER_EXTRA)
             extra = &parts[i];
     }
-    int n = data ? (int)data->cbBuffer : 0;
-    if (n > TLS_LONGEST_RECORD)
+    bool renegotiate = status == SEC_I_RENEGOTIATE;
+    if (!keep_plain(t, data) || !drop_record(t, whole, renegotiate ? extra : NULL))
         return -1;
-    if (n > 0)
-        memcpy(t->plain, data->pvBuffer, (size_t)n);
-    t->plain_start = 0;
-    t->plain_end = n;
-    /* A handshake message handed back (SECBUFFER_EXTRA) lies in the record
-       just decrypted: it is saved before the record is dropped and then put
-       in front of what is still to come. */
-    char *handed_back = NULL;
-    int handed_back_length = 0;
-    if (status == SEC_I_RENEGOTIATE && extra && extra->cbBuffer > 0) {
-        handed_back_length = (int)extra->cbBuffer;
-        if (handed_back_length > TLS_LONGEST_RECORD)
-            return -1;
-        handed_back = (char *)malloc((size_t)handed_back_length);
-        if (!handed_back)
-            return -1;
-        memcpy(handed_back, extra->pvBuffer, (size_t)handed_back_length);
-    }
-    memmove(t->incoming, t->incoming + whole, (size_t)(t->incoming_used - whole));
-    t->incoming_used -= whole;
-    if (handed_back) {
-        bool kept = put_back(t, handed_back, handed_back_length);
-        free(handed_back);
-        if (!kept)
-            return -1;
-    }
-    if (status == SEC_I_RENEGOTIATE) {
-        if (handshake(t, GetTickCount(), t->timeout_ms) != 0 || verify_server(t) != 0)
-            return -1;
-        return 1;
-    }
-    if (type == TLS_ALERT && n == 0) {
+    if (renegotiate)
+        return handshake(t, GetTickCount(), t->timeout_ms) == 0 && verify_server(t) == 0 ? 1 : -1;
+    if (type == TLS_ALERT && t->plain_end == 0) {
         /* Wine's Schannel hands the server's close_notify over as an empty
            alert record where Windows answers SEC_I_CONTEXT_EXPIRED. */
         t->closed = true;
@@ -661,11 +660,12 @@ int tls_receive(SOCKET s, char *bytes, int count, bool peek)
     return n;
 }
 
-void tls_close(SOCKET s)
+bool tls_close(SOCKET s)
 {
     TlsSession *t = session_of(s);
     if (!t)
-        return;
+        return true;
+    bool sent = true;
     DWORD type = SCHANNEL_SHUTDOWN;
     SecBuffer control = { sizeof type, SECBUFFER_TOKEN, &type };
     SecBufferDesc control_desc = { SECBUFFER_VERSION, 1, &control };
@@ -677,9 +677,10 @@ void tls_close(SOCKET s)
             g_sspi->InitializeSecurityContextA(&g_credentials, &t->context, t->server_name, CONTEXT_FLAGS, 0,
                                                0, NULL, 0, NULL, &out_desc, &attributes, NULL);
         if (status == SEC_E_OK || status == SEC_I_CONTEXT_EXPIRED)
-            send_token(s, &out);
+            sent = send_token(s, &out);
         else if (out.pvBuffer)
             g_sspi->FreeContextBuffer(out.pvBuffer);
     }
     release(t);
+    return sent;
 }

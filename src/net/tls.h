@@ -41,8 +41,9 @@ int tls_send(SOCKET s, const char *bytes, int count);
    bounded by the socket's receive time-out. */
 int tls_receive(SOCKET s, char *bytes, int count, bool peek);
 /* Sends the TLS close (close_notify) where the system can make one, then
-   forgets the TLS state of s; the socket itself stays open. */
-void tls_close(SOCKET s);
+   forgets the TLS state of s; the socket itself stays open. False when the
+   close could not be sent (the connection failed or was reset). */
+bool tls_close(SOCKET s);
 /* Forgets the TLS state of s without sending anything. */
 void tls_forget(SOCKET s);
 

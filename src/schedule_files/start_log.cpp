@@ -4,7 +4,7 @@
  * any station still runs.
  */
 #include "schedule_files/start_log.h"
-#include "shell/settings.h"
+#include "support/settings.h"
 #include "support/message_box.h"
 #include "support/text.h"
 

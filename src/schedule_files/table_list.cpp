@@ -161,12 +161,14 @@ int table_lookup(unsigned char key, const TableDescriptor **descriptor, TableBuf
     return -1;
 }
 
+/* The fields of a table buffer that hold memory of their own. */
+static const int OWNED_FIELDS[] = { 9, 1, 0 };
+
 void table_release(TableBuffer *buffer)
 {
     if (!buffer)
         return;
-    static const int owned[] = { 9, 1, 0 };
-    for (int field : owned) {
+    for (int field : OWNED_FIELDS) {
         if (buffer->field[field])
             free(buffer->field[field]);
     }

@@ -6,7 +6,7 @@
  * 10327 configured, 10327.exe is the schedule program itself.
  */
 #include "shell/cleanup.h"
-#include "shell/settings.h"
+#include "support/settings.h"
 #include "schedule_files/start_log.h"
 #include "support/file_probe.h"
 #include "support/text.h"

@@ -8,7 +8,8 @@
  * and no other file can be started in its place.
  */
 #include "shell/launcher.h"
-#include "shell/settings.h"
+#include "support/settings.h"
+#include "support/error_text.h"
 #include "support/file_probe.h"
 #include "support/message_box.h"
 #include "support/text.h"

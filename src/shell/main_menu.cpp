@@ -4,24 +4,33 @@
  * Controls: 1001 start choice, 1009 view choice, 1002 move choice (radio
  * buttons, labels set at run time), 1003 "A&vanceret", 1004 "&OK",
  * 1005 "&Luk", 1018 the group box the focus ring takes its width from.
+ *
+ * OK holds the installation's move lock while it acts, and reads the
+ * schedule's locked state from the configuration file once it holds it:
+ * another menu of the installation may have moved the data out or back
+ * since this one painted its labels. Then the labels are refreshed and the
+ * user told, instead of acting on what they showed.
  */
 #include "shell/main_menu.h"
 #include "advanced/advanced_dialog.h"
-#include "shell/main_window.h"
 #include "shell/launcher.h"
-#include "shell/settings.h"
 #include "transfer/move_to_device.h"
 #include "transfer/move_to_hard_disk.h"
 #include "transfer/transfer_set.h"
+#include "schedule_files/move_lock.h"
+#include "support/drawing.h"
 #include "support/drives.h"
 #include "support/file_probe.h"
 #include "support/message_box.h"
+#include "support/settings.h"
 #include "support/text.h"
 #include "resource.h"
 
 #include <string.h>
 
 static HWND g_ring_control = NULL;   /* the control the ring was last drawn around */
+/* OK's action is under way (its boxes run message loops of their own). */
+static bool g_ok_running = false;
 
 MainMenuLabels main_menu_labels(bool schedule_locked, const char *super_setting, UINT move_drive_type)
 {
@@ -45,14 +54,6 @@ void version_banner(char *out, size_t size, int installation, unsigned version)
                 (int)(version / 10000), (int)(version % 10000 / 100), (int)(version % 100));
 }
 
-void focus_ring_rects(int group_left, int group_width, int control_top, int control_height,
-                      RECT *outer, RECT *inner)
-{
-    SetRect(outer, group_left + 5, control_top - 4, group_left + group_width - 5,
-            control_top + control_height + 4);
-    SetRect(inner, outer->left + 4, outer->top + 4, outer->right - 4, outer->bottom - 4);
-}
-
 static void set_label(HWND dialog, int id, const char *text)
 {
     char now[64];
@@ -72,19 +73,10 @@ static void refresh_labels(HWND dialog)
 
 static void paint_ring(HWND dialog, HWND control, int colour)
 {
-    HWND group = GetDlgItem(dialog, IDC_MENU_GROUP);
-    RECT g, gc, c;
-    GetWindowRect(group, &g);
-    GetClientRect(group, &gc);
-    MapWindowPoints(NULL, dialog, (POINT *)&g, 2);
-    GetWindowRect(control, &c);
-    MapWindowPoints(NULL, dialog, (POINT *)&c, 2);
-    RECT outer, inner;
-    focus_ring_rects(g.left, gc.right, c.top, c.bottom - c.top, &outer, &inner);
-    HDC dc = GetDC(dialog);
-    fill_frame(dc, GetSysColorBrush(colour), outer.left, outer.top, inner.left, inner.top,
-               inner.right, inner.bottom, outer.right, outer.bottom);
-    ReleaseDC(dialog, dc);
+    RECT row;
+    GetWindowRect(control, &row);
+    MapWindowPoints(NULL, dialog, (POINT *)&row, 2);
+    paint_focus_ring(dialog, GetDlgItem(dialog, IDC_MENU_GROUP), &row, colour);
 }
 
 static void paint_main_menu(HWND dialog)
@@ -134,9 +126,33 @@ static void on_init(HWND dialog)
     SetFocus(GetDlgItem(dialog, IDC_START));
 }
 
+/* Takes the move lock and looks at the locked state under it; false when
+   OK must not act (told; the labels then show the state as it is). The
+   start of the schedule program changes nothing of the menu's: it waits
+   only for a lock another station holds, and goes ahead without one where
+   the lock file cannot be made at all (a full or read-only data drive). */
+static bool ready_to_act(HWND dialog, MoveLock *lock, bool starting)
+{
+    MoveLockResult result = try_move_lock(g_settings.data_dir, lock);
+    if (result == MOVE_LOCK_HELD_ELSEWHERE || (result == MOVE_LOCK_UNAVAILABLE && !starting)) {
+        report_move_lock_refused(dialog, result);
+        return false;
+    }
+    if (!reread_lock_state())
+        return true;
+    release_move_lock(lock);
+    refresh_labels(dialog);
+    repaint(dialog);
+    report_state_changed(dialog);
+    return false;
+}
+
 /* OK with the move choice checked. */
 static void on_ok_move(HWND dialog)
 {
+    MoveLock lock;
+    if (!ready_to_act(dialog, &lock, false))
+        return;
     if (schedule_in_use()) {
         report_schedule_in_use(dialog);
         return;
@@ -178,10 +194,16 @@ static void on_ok_move(HWND dialog)
 static void on_ok_start(HWND dialog)
 {
     bool view = IsDlgButtonChecked(dialog, IDC_VIEW) == BST_CHECKED;
+    MoveLock lock;
+    if (!ready_to_act(dialog, &lock, true))
+        return;
     switch (update_check()) {
     case UPDATE_PROCEED:
         if (start_schedule_program(view)) {
+            release_move_lock(&lock);
             EndDialog(dialog, 2);
+            /* The menu stays on screen a fixed while, as the schedule
+               program comes up; the program is never waited for. */
             Sleep(3000);
         }
         break;
@@ -199,10 +221,9 @@ static void on_ok(HWND dialog)
        (a failed start) runs a message loop of its own, and the choice is
        not read again afterwards. An OK that reaches the dialog while the
        action of the first still runs is ignored. */
-    static bool acting = false;
-    if (acting)
+    if (g_ok_running)
         return;
-    acting = true;
+    g_ok_running = true;
     bool start = IsDlgButtonChecked(dialog, IDC_START) == BST_CHECKED ||
                  IsDlgButtonChecked(dialog, IDC_VIEW) == BST_CHECKED;
     bool move = IsDlgButtonChecked(dialog, IDC_MOVE) == BST_CHECKED;
@@ -210,7 +231,7 @@ static void on_ok(HWND dialog)
         on_ok_start(dialog);
     else if (move)
         on_ok_move(dialog);
-    acting = false;
+    g_ok_running = false;
 }
 
 INT_PTR CALLBACK main_menu_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)

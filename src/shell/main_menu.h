@@ -23,8 +23,4 @@ void version_banner(char *out, size_t size, int installation, unsigned version);
 INT_PTR run_main_menu(HWND owner);
 INT_PTR CALLBACK main_menu_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 
-/* The focus ring of a control row: outer and inner rectangle. */
-void focus_ring_rects(int group_left, int group_width, int control_top, int control_height,
-                      RECT *outer, RECT *inner);
-
 #endif

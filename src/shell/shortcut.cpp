@@ -6,7 +6,8 @@
  * rules, name the same data directory.
  */
 #include "shell/shortcut.h"
-#include "shell/settings.h"
+#include "shell/command_line.h"
+#include "support/settings.h"
 #include "support/text.h"
 
 #include <windows.h>

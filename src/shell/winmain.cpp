@@ -1,7 +1,7 @@
 /*
  * Entry point of kiromenu.exe, the main menu of KIRO-skema.
  */
-#include "shell/settings.h"
+#include "shell/startup.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, int show)
 {

@@ -15,6 +15,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <zlib.h>
 
 static const DWORD COPY_BLOCK = 102400;
 
@@ -54,9 +55,40 @@ static const char *last_component(const char *path)
     return slash ? slash + 1 : path;
 }
 
-DWORD copy_with_progress(HWND dialog, const char *source, const char *target, DWORD offset,
-                         DWORD limit, const char *mode)
+/* Copies up to limit bytes from in (positioned) to out, a block at a
+   time, stepping the file bar once per block, and sums what was written
+   into crc when given. The bytes written; *failed is set when the source
+   could not be read (a damaged source ends the copy, it never counts as
+   done). */
+static DWORD copy_slice(HWND dialog, FILE *in, FILE *out, DWORD limit, bool *failed, unsigned long *crc)
 {
+    char block[COPY_BLOCK];
+    /* The first block is bounded by the limit too: a slice smaller than one
+       block must not take bytes that belong to the next slice. */
+    DWORD length = limit < COPY_BLOCK ? limit : COPY_BLOCK;
+    DWORD written = 0;
+    while (!feof(in) && written < limit && !ferror(out)) {
+        progress_step(dialog, IDC_FILE_BAR);
+        size_t got = fread(block, 1, length, in);
+        if (got < length && ferror(in)) {
+            *failed = true;
+            break;
+        }
+        size_t put = fwrite(block, 1, got, out);
+        if (crc)
+            *crc = crc32(*crc, (const Bytef *)block, (uInt)put);
+        written += (DWORD)put;
+        if (limit - written < length)
+            length = limit - written;
+    }
+    return written;
+}
+
+DWORD copy_with_progress(HWND dialog, const char *source, const char *target, DWORD offset,
+                         DWORD limit, const char *mode, unsigned long *crc)
+{
+    if (crc)
+        *crc = crc32(0L, Z_NULL, 0);
     if (!source || !target || !mode)
         return 0;
     UINT error_mode = quiet_drive_begin();
@@ -64,59 +96,31 @@ DWORD copy_with_progress(HWND dialog, const char *source, const char *target, DW
     format_text(status, sizeof status, "Kopierer filen: %s", last_component(source));
     progress_status(dialog, status);
 
-    char block[COPY_BLOCK];
     FILE *in = fopen(source, "rb");
-    if (!in) {
-        quiet_drive_end(error_mode);
-        return 0;
-    }
-    FILE *out = fopen(target, mode);
-    if (!out) {
-        fclose(in);
-        quiet_drive_end(error_mode);
-        return 0;
-    }
-
-    DWORD size = file_size(source);
-    if (limit == 0 || limit > size)
-        limit = size;
-    DWORD blocks = copy_blocks(size, offset, limit);
-
-    if (fseeko64(in, (long long)offset, SEEK_SET) != 0) {
-        fclose(in);
-        fclose(out);
-        quiet_drive_end(error_mode);
-        return 0;
-    }
-
-    progress_set_range(dialog, IDC_FILE_BAR, blocks);
-    progress_set_pos(dialog, IDC_FILE_BAR, 0);
-
-    /* The first block is bounded by the limit too: a slice smaller than one
-       block must not take bytes that belong to the next slice. */
-    DWORD length = limit < COPY_BLOCK ? limit : COPY_BLOCK;
+    FILE *out = in ? fopen(target, mode) : NULL;
+    bool failed = !in || !out, ran = false;
     DWORD written = 0;
-    bool failed = false;
-    while (!feof(in) && written < limit && !ferror(out)) {
-        progress_step(dialog, IDC_FILE_BAR);
-        size_t got = fread(block, 1, length, in);
-        if (got < length && ferror(in)) {
-            /* A damaged source ends the copy; it never counts as done. */
-            failed = true;
-            break;
+    if (!failed) {
+        DWORD size = file_size(source);
+        if (limit == 0 || limit > size)
+            limit = size;
+        failed = fseeko64(in, (long long)offset, SEEK_SET) != 0;
+        if (!failed) {
+            progress_set_range(dialog, IDC_FILE_BAR, copy_blocks(size, offset, limit));
+            progress_set_pos(dialog, IDC_FILE_BAR, 0);
+            written = copy_slice(dialog, in, out, limit, &failed, crc);
+            ran = true;
+            failed = failed || ferror(out);
         }
-        written += (DWORD)fwrite(block, 1, got, out);
-        if (limit - written < length)
-            length = limit - written;
     }
-    if (ferror(out))
-        failed = true;
-    fclose(in);
+    if (in)
+        fclose(in);
     /* Buffered bytes reach the disk only here: a full disk may show first
        when the target is closed. */
-    if (fclose(out) != 0)
+    if (out && fclose(out) != 0)
         failed = true;
-    progress_fill(dialog, IDC_FILE_BAR);
+    if (ran)
+        progress_fill(dialog, IDC_FILE_BAR);
     quiet_drive_end(error_mode);
     return failed ? 0 : written;
 }
@@ -220,6 +224,83 @@ DWORD cluster_size(const char *drive)
     if (GetDiskFreeSpaceA(root, &sectors, &bytes, &free_clusters, &clusters))
         result = sectors * bytes;
     quiet_drive_end(error_mode);
+    return result;
+}
+
+/* Bytes per sector of the drive that holds path when unbuffered reads of
+   READ_BACK_BLOCK bytes into a page-aligned buffer suit it (a power of two
+   no larger than a page), else 0. */
+static const DWORD READ_BACK_BLOCK = 1 << 20;
+
+static DWORD unbuffered_sector(const char *path)
+{
+    char root[MAX_PATH];
+    DWORD sectors, bytes, free_clusters, clusters;
+    if (!drive_root(root, sizeof root, path) || !GetDiskFreeSpaceA(root, &sectors, &bytes, &free_clusters, &clusters))
+        return 0;
+    return bytes > 0 && bytes <= 4096 && (bytes & (bytes - 1)) == 0 ? bytes : 0;
+}
+
+/* The file opened for reading back: unbuffered where the drive allows it,
+   so the bytes come from the device and not from what the system kept of
+   the writing; through the cache otherwise. */
+static HANDLE open_for_read_back(const char *path)
+{
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (unbuffered_sector(path))
+        file = CreateFileA(path, GENERIC_READ, share, NULL, OPEN_EXISTING, FILE_FLAG_NO_BUFFERING, NULL);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_NOT_FOUND)
+        file = CreateFileA(path, GENERIC_READ, share, NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    return file;
+}
+
+ReadBack read_back_crc32(HWND dialog, const char *path, unsigned long long *size, unsigned long *crc)
+{
+    if (!path || !path[0])
+        return READ_BACK_MISSING;
+    UINT error_mode = quiet_drive_begin();
+    char status[600];
+    format_text(status, sizeof status, "Kontrollerer filen: %s", last_component(path));
+    progress_status(dialog, status);
+    HANDLE file = open_for_read_back(path);
+    if (file == INVALID_HANDLE_VALUE) {
+        quiet_drive_end(error_mode);
+        return READ_BACK_MISSING;
+    }
+    LARGE_INTEGER length;
+    if (!GetFileSizeEx(file, &length))
+        length.QuadPart = 0;
+    progress_set_range(dialog, IDC_FILE_BAR, (DWORD)(length.QuadPart / READ_BACK_BLOCK + 1));
+    progress_set_pos(dialog, IDC_FILE_BAR, 0);
+    /* Whole blocks into a page-aligned buffer: the last read asks for a
+       whole block too and gets what is left. */
+    unsigned char *block =
+        (unsigned char *)VirtualAlloc(NULL, READ_BACK_BLOCK, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    ReadBack result = block ? READ_BACK_DONE : READ_BACK_FAILED;
+    uLong sum = crc32(0L, Z_NULL, 0);
+    unsigned long long total = 0;
+    while (result == READ_BACK_DONE) {
+        progress_step(dialog, IDC_FILE_BAR);
+        DWORD got = 0;
+        if (!ReadFile(file, block, READ_BACK_BLOCK, &got, NULL)) {
+            result = READ_BACK_FAILED;
+            break;
+        }
+        if (got == 0)
+            break;
+        sum = crc32(sum, block, got);
+        total += got;
+    }
+    DWORD error = GetLastError();
+    if (block)
+        VirtualFree(block, 0, MEM_RELEASE);
+    CloseHandle(file);
+    progress_fill(dialog, IDC_FILE_BAR);
+    quiet_drive_end(error_mode);
+    SetLastError(error);
+    *size = total;
+    *crc = sum;
     return result;
 }
 
@@ -402,16 +483,17 @@ bool read_volume_serial(const char *path, DWORD *serial)
 }
 
 /* What the file system and the system keep in a drive's root themselves. */
+static const char *const OWN_ROOT_ENTRIES[] = {
+    "System Volume Information", "$RECYCLE.BIN", "RECYCLER", "RECYCLED",
+    ".windows-label", ".windows-serial",
+};
+
 static bool own_root_entry(const char *name)
 {
-    static const char *const own[] = {
-        "System Volume Information", "$RECYCLE.BIN", "RECYCLER", "RECYCLED",
-        ".windows-label", ".windows-serial",
-    };
     if (is_dot_entry(name))
         return true;
-    for (size_t k = 0; k < sizeof own / sizeof own[0]; k++)
-        if (_stricmp(name, own[k]) == 0)
+    for (const char *own : OWN_ROOT_ENTRIES)
+        if (_stricmp(name, own) == 0)
             return true;
     return false;
 }

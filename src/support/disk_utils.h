@@ -15,9 +15,19 @@ int count_files(const char *pattern);
 /* Copies source from offset, at most limit bytes (0: to the end), to target
    opened with mode "wb" or "ab"; drives the file bar and status line of the
    progress dialog (may be NULL). Bytes written, 0 on failure (also on a
-   read error of the source). */
+   read error of the source). With crc, the CRC-32 of the bytes written is
+   computed on the way, from the same blocks (the source is read once). */
 DWORD copy_with_progress(HWND dialog, const char *source, const char *target, DWORD offset,
-                         DWORD limit, const char *mode);
+                         DWORD limit, const char *mode, unsigned long *crc = NULL);
+
+/* Reads path back whole from its device, past the system's file cache
+   where the system allows it (unbuffered reads in large sector-aligned
+   blocks), and gives its length and CRC-32; the status line names it and
+   the file bar steps per block (dialog may be NULL). READ_BACK_MISSING
+   when it cannot be opened, READ_BACK_FAILED when a read fails: a disk
+   that does not give back its bytes. */
+enum ReadBack { READ_BACK_DONE = 0, READ_BACK_MISSING, READ_BACK_FAILED };
+ReadBack read_back_crc32(HWND dialog, const char *path, unsigned long long *size, unsigned long *crc);
 
 /* Label of the drive named by path's first two characters into buffer
    (260 characters); 1 when a readable medium is present, else 0. */

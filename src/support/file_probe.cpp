@@ -1,8 +1,7 @@
 /*
- * File probes and error texts (see file_probe.h).
+ * File probes (see file_probe.h).
  */
 #include "support/file_probe.h"
-#include "support/message_box.h"
 #include "support/text.h"
 
 #include <errno.h>
@@ -102,38 +101,4 @@ void reset_attributes(const char *directory)
     /* An empty directory is the current one, never the root of the drive. */
     reset_tree(directory && directory[0] ? directory : ".");
     quiet_drive_end(mode);
-}
-
-char *system_error_text(char *buffer, size_t size)
-{
-    if (!buffer || size == 0)
-        return buffer;
-    buffer[0] = '\0';
-    DWORD code = GetLastError();
-    char *text = NULL;
-    const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                        FORMAT_MESSAGE_IGNORE_INSERTS;
-    DWORD n = FormatMessageA(flags, NULL, code, MAKELANGID(LANG_DANISH, SUBLANG_DEFAULT),
-                             (LPSTR)&text, 0, NULL);
-    if (n == 0)
-        n = FormatMessageA(flags, NULL, code, 0, (LPSTR)&text, 0, NULL);
-    if (n != 0 && text) {
-        copy_text(buffer, size, text);
-        LocalFree(text);
-    }
-    SetLastError(code);
-    return buffer;
-}
-
-int error_box(const char *text, UINT style)
-{
-    char shown[1024];
-    /* A given text is shown exactly as it is, never run through the
-       message formatter: a file name holding "%0" would cut the text there,
-       and "%n" would break the line. */
-    if (text)
-        copy_text(shown, sizeof shown, text);
-    else
-        system_error_text(shown, sizeof shown);
-    return message_box(NULL, shown, "Fejl", style);
 }

@@ -1,16 +1,15 @@
 /*
- * File probes and error texts: the file-access check that tells whether a
- * marker or configuration file exists and can be read and written, the
- * attribute reset that clears read-only and hidden marks below a directory,
- * and the helpers that turn the last system error into Danish text and show
- * an error box. Every drive access of the program runs with critical-error
- * boxes switched off, so an empty floppy or card drive never asks for a disk.
+ * File probes: the file-access check that tells whether a marker or
+ * configuration file exists and can be read and written, and the attribute
+ * reset that clears read-only and hidden marks below a directory. Every
+ * drive access of the program runs with critical-error boxes switched off
+ * (quiet_drive_begin), so an empty floppy or card drive never asks for a
+ * disk.
  */
 #ifndef KIRO_FILE_PROBE_H
 #define KIRO_FILE_PROBE_H
 
 #include <windows.h>
-#include <stddef.h>
 
 /* File-access result bits. 0 means the file exists and opens for reading
    and writing, which is what "present" means for every marker file. */
@@ -27,14 +26,6 @@ unsigned char file_access(const char *path);
    below it (symbolic link or junction) keeps its marks and is never
    followed. An empty text means the current directory. */
 void reset_attributes(const char *directory);
-
-/* The system's text for the calling thread's last error, in Danish where
-   the system has one, else in its default language; empty if none. */
-char *system_error_text(char *buffer, size_t size);
-
-/* A box without owner, caption "Fejl", with the icon and buttons of style.
-   A NULL text shows the system's text for the last error. */
-int error_box(const char *text, UINT style);
 
 /* Switch critical-error boxes off for a drive access; give the result back
    to quiet_drive_end afterwards. */

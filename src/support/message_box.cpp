@@ -8,6 +8,8 @@
  * task-modal, which disables every window of the thread while it is up.
  */
 #include "support/message_box.h"
+#include "support/error_text.h"
+#include "support/text.h"
 
 static MessageBoxHook g_message_box_hook = NULL;
 
@@ -29,6 +31,19 @@ int message_box(HWND owner, const char *text, const char *caption, UINT style)
     if (active && IsWindow(active) && GetActiveWindow() != active)
         SetForegroundWindow(active);
     return answer;
+}
+
+int error_box(const char *text, UINT style)
+{
+    char shown[1024];
+    /* A given text is shown exactly as it is, never run through the
+       message formatter: a file name holding "%0" would cut the text there,
+       and "%n" would break the line. */
+    if (text)
+        copy_text(shown, sizeof shown, text);
+    else
+        system_error_text(shown, sizeof shown);
+    return message_box(NULL, shown, "Fejl", style);
 }
 
 void set_message_box_hook(MessageBoxHook hook)

@@ -4,10 +4,11 @@
  * arms a start-pending flag; every paint draws the caption and the heading,
  * and the first one posts the operation's start message, which the
  * operation's own dialog procedure handles by doing all its work at once.
- * Also the small operations on the status line and the two progress bars.
+ * Also the small operations on the status line and the two progress bars,
+ * whose moves are gathered (see progress.h).
  */
 #include "support/progress.h"
-#include "shell/main_window.h"
+#include "support/drawing.h"
 #include "resource.h"
 
 #include <commctrl.h>
@@ -87,6 +88,20 @@ void progress_paint(HWND dialog, const char *caption, const char *heading, bool 
     }
 }
 
+void progress_dialog_message(HWND dialog, UINT message, const ProgressLook *look, bool *start_pending)
+{
+    if (message == WM_INITDIALOG) {
+        if (look->phase >= 0)
+            g_progress_phase = (unsigned char)look->phase;
+        progress_init(dialog, start_pending);
+    } else if (message == WM_PAINT) {
+        bool by_phase = look->caption == NULL;
+        progress_paint(dialog, by_phase ? phase_caption(g_progress_phase) : look->caption,
+                       by_phase ? phase_heading(g_progress_phase) : look->heading, by_phase, start_pending,
+                       look->start_message);
+    }
+}
+
 void progress_set_phase(HWND dialog, int phase)
 {
     g_progress_phase = (unsigned char)phase;
@@ -94,34 +109,172 @@ void progress_set_phase(HWND dialog, int phase)
     SendMessageA(dialog, WM_PAINT, 0, 0);
 }
 
+/* What the module knows of a bar: where the work has brought it (the
+   steps and byte counts summed) and what it shows. */
+struct TrackedBar {
+    HWND bar;
+    HWND dialog;        /* with id: how the operations name it */
+    int id;
+    unsigned long upper;
+    unsigned long position;
+    unsigned long shown;
+    DWORD moved_at;
+    unsigned long used; /* the most recently used entry is kept longest */
+};
+
+enum {
+    TRACKED_BARS = 8,
+    SMALL_BAR = 200,          /* every step of a bar this short is visible */
+    MOVE_INTERVAL_MS = 50     /* a person sees no finer movement */
+};
+
+static TrackedBar g_bars[TRACKED_BARS];
+static unsigned long g_bar_uses;
+
+/* A new entry for bar, with the range and position the control has now. */
+static TrackedBar *adopt(HWND bar, HWND dialog, int id)
+{
+    TrackedBar *entry = &g_bars[0];
+    for (int i = 1; i < TRACKED_BARS; i++)
+        if (g_bars[i].used < entry->used)
+            entry = &g_bars[i];
+    entry->bar = bar;
+    entry->dialog = dialog;
+    entry->id = id;
+    entry->upper = (unsigned long)SendMessageA(bar, PBM_GETRANGE, FALSE, 0);
+    entry->position = (unsigned long)SendMessageA(bar, PBM_GETPOS, 0, 0);
+    entry->shown = entry->position;
+    entry->moved_at = GetTickCount();
+    return entry;
+}
+
+/* The entry of the bar by its window; NULL when there is none. */
+static TrackedBar *tracked_window(HWND bar)
+{
+    if (!bar)
+        return NULL;
+    TrackedBar *entry = NULL;
+    for (int i = 0; i < TRACKED_BARS && !entry; i++)
+        if (g_bars[i].bar == bar)
+            entry = &g_bars[i];
+    if (!entry)
+        entry = adopt(bar, NULL, 0);
+    entry->used = ++g_bar_uses;
+    return entry;
+}
+
+/* The entry of the dialog's bar id, without asking the dialog for the
+   control again once it is known; NULL when there is no such bar. */
+static TrackedBar *tracked(HWND dialog, int id)
+{
+    if (!dialog)
+        return NULL;
+    for (int i = 0; i < TRACKED_BARS; i++) {
+        if (g_bars[i].bar && g_bars[i].dialog == dialog && g_bars[i].id == id) {
+            g_bars[i].used = ++g_bar_uses;
+            return &g_bars[i];
+        }
+    }
+    TrackedBar *entry = tracked_window(GetDlgItem(dialog, id));
+    if (entry) {
+        entry->dialog = dialog;
+        entry->id = id;
+    }
+    return entry;
+}
+
+/* Moves the bar to where the work has brought it: by its step when that
+   is exactly one step, else to the position. */
+static void show(TrackedBar *entry, bool one_step)
+{
+    if (one_step)
+        SendMessageA(entry->bar, PBM_STEPIT, 0, 0);
+    else
+        SendMessageA(entry->bar, PBM_SETPOS, (WPARAM)entry->position, 0);
+    entry->shown = entry->position;
+    entry->moved_at = GetTickCount();
+}
+
+static void show_gathered(TrackedBar *entry)
+{
+    if (entry && entry->position != entry->shown)
+        show(entry, false);
+}
+
+/* Adds delta to the position (kept within the range) and moves the bar
+   when a person would see it. */
+static void gather(TrackedBar *entry, long delta, bool step)
+{
+    long long position = (long long)entry->position + delta;
+    if (position < 0)
+        position = 0;
+    if (position > (long long)entry->upper)
+        position = (long long)entry->upper;
+    entry->position = (unsigned long)position;
+    if (entry->position == entry->shown)
+        return;
+    bool due = entry->position == entry->upper || entry->position < entry->shown ||
+               entry->upper <= SMALL_BAR || GetTickCount() - entry->moved_at >= MOVE_INTERVAL_MS;
+    if (due)
+        show(entry, step && entry->position == entry->shown + 1);
+}
+
 void progress_set_range(HWND dialog, int bar, unsigned long upper)
 {
+    TrackedBar *entry = tracked(dialog, bar);
+    show_gathered(entry);
     if (upper > 65535)
         SendDlgItemMessageA(dialog, bar, PBM_SETRANGE32, 0, (LPARAM)upper);
     else
         SendDlgItemMessageA(dialog, bar, PBM_SETRANGE, 0, MAKELPARAM(0, upper));
     SendDlgItemMessageA(dialog, bar, PBM_SETSTEP, 1, 0);
+    if (entry) {
+        /* The control keeps its position within the new range. */
+        entry->upper = upper;
+        if (entry->position > upper)
+            entry->position = upper;
+        entry->shown = entry->position;
+    }
 }
 
 void progress_step(HWND dialog, int bar)
 {
-    SendDlgItemMessageA(dialog, bar, PBM_STEPIT, 0, 0);
+    TrackedBar *entry = tracked(dialog, bar);
+    if (entry)
+        gather(entry, 1, true);
 }
 
 void progress_set_pos(HWND dialog, int bar, unsigned long position)
 {
-    SendDlgItemMessageA(dialog, bar, PBM_SETPOS, (WPARAM)position, 0);
+    TrackedBar *entry = tracked(dialog, bar);
+    if (!entry)
+        return;
+    entry->position = position < entry->upper ? position : entry->upper;
+    show(entry, false);
 }
 
 void progress_advance(HWND dialog, int bar, long delta)
 {
-    SendDlgItemMessageA(dialog, bar, PBM_DELTAPOS, (WPARAM)delta, 0);
+    TrackedBar *entry = tracked(dialog, bar);
+    if (entry)
+        gather(entry, delta, false);
+}
+
+void progress_bar_advance(HWND bar, long delta)
+{
+    TrackedBar *entry = tracked_window(bar);
+    if (entry)
+        gather(entry, delta, false);
 }
 
 void progress_fill(HWND dialog, int bar)
 {
-    LRESULT high = SendDlgItemMessageA(dialog, bar, PBM_GETRANGE, FALSE, 0);
-    SendDlgItemMessageA(dialog, bar, PBM_SETPOS, (WPARAM)high, 0);
+    TrackedBar *entry = tracked(dialog, bar);
+    if (!entry)
+        return;
+    entry->upper = (unsigned long)SendMessageA(entry->bar, PBM_GETRANGE, FALSE, 0);
+    entry->position = entry->upper;
+    show(entry, false);
 }
 
 void progress_status(HWND dialog, const char *text)

@@ -46,3 +46,10 @@ bool is_dot_entry(const char *name)
 {
     return strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
 }
+void end_with_backslash(char *directory, size_t size)
+{
+    size_t n = strlen(directory);
+    if (n > 1 && directory[n - 1] != '\\')
+        append_text(directory, size, "\\");
+}
+

@@ -19,6 +19,9 @@ bool append_text(char *dst, size_t size, const char *src);
 bool format_text(char *dst, size_t size, const char *format, ...)
     __attribute__((format(printf, 3, 4)));
 
+/* Appends "\" to a directory of two or more characters that lacks one. */
+void end_with_backslash(char *directory, size_t size);
+
 /* "." or ".." */
 bool is_dot_entry(const char *name);
 

@@ -14,10 +14,13 @@
  * transfer file states the number of volumes actually written.
  *
  * A disk stays the same disk from its identification to its last write:
- * its volume serial and the volume read back are compared after the volume
+ * its volume serial and the volume's length are compared after the volume
  * and after the transfer file are written, and both are flushed to the
  * device before the next question. A disk changed in between is asked for
- * again. When every disk is written this PC is locked first and the user
+ * again. Once both are on the device the volume is read back whole, past
+ * the system's cache, and its CRC-32 compared with the one summed while it
+ * was written: a disk that gives back other bytes is faulty and ends the
+ * run before anything is locked. When every disk is written this PC is locked first and the user
  * told afterwards, so a menu that ends while the last box is up leaves the
  * data live in one place only; a lock that cannot be written takes the
  * set's claim back.
@@ -31,241 +34,38 @@
  * back or withdrew is recognised on any of them.
  */
 #include "transfer/move_to_device.h"
+#include "transfer/move_packing.h"
 #include "transfer/transfer_set.h"
-#include "shell/settings.h"
+#include "support/settings.h"
 #include "support/disk_utils.h"
 #include "support/drives.h"
+#include "support/error_text.h"
 #include "support/file_probe.h"
 #include "support/message_box.h"
 #include "support/progress.h"
 #include "support/text.h"
-#include "support/zip_utils.h"
 #include "resource.h"
 
 #include <stdio.h>
 #include <string.h>
 
-#include <algorithm>
-#include <vector>
-
 static bool g_device_start_pending = false;
+static const ProgressLook DEVICE_LOOK = { NULL, NULL, PHASE_PACKING, MSG_PACK_STAGE };
 
 static const char *const INFORMATION = "Information";
 
 /* ------------------------------------------------------------------ */
-/* Packing stage                                                       */
-
-enum PassResult { PASS_OK, PASS_FAILED_REPORTED, PASS_FAILED_SILENT };
-
-/* A file the move takes from the data directory: its name below it
-   ("data\elev.dat"), length and last-write time. */
-struct MovedFile {
-    char name[MAX_PATH + 8];
-    unsigned long long size;
-    FILETIME written;
-};
-
-/* What the packing stage put into the move archive, as the directory
-   search showed each file just before it was packed. */
-static std::vector<MovedFile> g_packed;
-
-/* Whether a file found in folder travels: the lock file belongs to the
-   station that runs the schedule program and never does. */
-static bool travels(const char *folder, const WIN32_FIND_DATAA *found)
-{
-    if (found->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        return false;
-    return !(strcmp(folder, "ini") == 0 && lstrcmpiA(found->cFileName, "kiro.lck") == 0);
-}
-
-static MovedFile moved_file(const char *folder, const WIN32_FIND_DATAA *found)
-{
-    MovedFile file;
-    format_text(file.name, sizeof file.name, "%s\\%s", folder, found->cFileName);
-    file.size = ((unsigned long long)found->nFileSizeHigh << 32) | found->nFileSizeLow;
-    file.written = found->ftLastWriteTime;
-    return file;
-}
-
-static bool name_before(const MovedFile &a, const MovedFile &b)
-{
-    return lstrcmpiA(a.name, b.name) < 0;
-}
-
-/* The files of data_dir that a move takes now (data\*.dat, ini\*.*). */
-static void list_moved_files(const char *data_dir, std::vector<MovedFile> *files)
-{
-    static const char *const folders[][2] = { { "data", "*.dat" }, { "ini", "*.*" } };
-    files->clear();
-    for (size_t k = 0; k < 2; k++) {
-        char pattern[KIRO_PATH_SIZE];
-        if (!format_text(pattern, sizeof pattern, "%s%s\\%s", data_dir, folders[k][0], folders[k][1]))
-            continue;
-        WIN32_FIND_DATAA found;
-        HANDLE find = FindFirstFileA(pattern, &found);
-        if (find == INVALID_HANDLE_VALUE)
-            continue;
-        do {
-            if (travels(folders[k][0], &found))
-                files->push_back(moved_file(folders[k][0], &found));
-        } while (FindNextFileA(find, &found));
-        FindClose(find);
-    }
-}
-
-/* True when the data directory no longer holds exactly what was packed:
-   a file added, removed, or written since (length or last-write time). */
-static bool data_changed_since_packing(const char *data_dir)
-{
-    std::vector<MovedFile> now, packed = g_packed;
-    list_moved_files(data_dir, &now);
-    if (now.size() != packed.size())
-        return true;
-    std::sort(now.begin(), now.end(), name_before);
-    std::sort(packed.begin(), packed.end(), name_before);
-    for (size_t k = 0; k < now.size(); k++)
-        if (lstrcmpiA(now[k].name, packed[k].name) != 0 || now[k].size != packed[k].size
-            || CompareFileTime(&now[k].written, &packed[k].written) != 0)
-            return true;
-    return false;
-}
-
-/* Packs every file of folder (under the data directory) matching pattern
-   into archive. nothing_message is shown when the folder cannot be
-   searched at all. The folder is listed whole first, so that the files
-   can be deflated ahead while the earlier ones are written; the file bar
-   steps for every entry found, in the order found. */
-static PassResult pack_pass(HWND dialog, const char *data_dir, const char *folder, const char *pattern,
-                            const char *archive, char *message, size_t message_size,
-                            const char *nothing_message)
-{
-    char search[KIRO_PATH_SIZE];
-    if (!format_text(search, sizeof search, "%s%s\\%s", data_dir, folder, pattern)) {
-        copy_text(message, message_size, nothing_message);
-        return PASS_FAILED_REPORTED;
-    }
-    WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA(search, &found);
-    if (find == INVALID_HANDLE_VALUE) {
-        copy_text(message, message_size, nothing_message);
-        return PASS_FAILED_REPORTED;
-    }
-    std::vector<WIN32_FIND_DATAA> listed;
-    do
-        listed.push_back(found);
-    while (FindNextFileA(find, &found));
-    FindClose(find);
-
-    std::vector<PackFile> files;
-    std::vector<bool> fits(listed.size());
-    for (size_t k = 0; k < listed.size(); k++) {
-        PackFile file;
-        file.entry[0] = '\0';   /* named by its full path */
-        file.size = ((unsigned long long)listed[k].nFileSizeHigh << 32) | listed[k].nFileSizeLow;
-        char path[KIRO_PATH_SIZE];
-        fits[k] = format_text(path, sizeof path, "%s%s\\%s", data_dir, folder, listed[k].cFileName) &&
-                  copy_text(file.file, sizeof file.file, path);
-        if (travels(folder, &listed[k]) && fits[k])
-            files.push_back(file);
-    }
-
-    PackRun run;
-    pack_begin(&run, archive, files.data(), files.size());
-    PassResult result = PASS_OK;
-    int code = 0;
-    const char *last = NULL;   /* the file packed last, or the one that failed */
-    for (size_t k = 0; k < listed.size(); k++) {
-        progress_step(dialog, IDC_FILE_BAR);
-        if (!travels(folder, &listed[k]))
-            continue;
-        char status[KIRO_PATH_SIZE];
-        format_text(status, sizeof status, "Pakker filen: '%s'", listed[k].cFileName);
-        progress_status(dialog, status);
-        if (!fits[k]) {
-            copy_text(message, message_size, nothing_message);
-            result = PASS_FAILED_REPORTED;
-            break;
-        }
-        g_packed.push_back(moved_file(folder, &listed[k]));
-        last = files[run.next].file;
-        code = pack_next(&run);
-        if (code != 0) {
-            result = PASS_FAILED_SILENT;
-            break;
-        }
-    }
-    /* Every worker has ended before the user is told; an archive whose
-       directory cannot be written fails with the file packed last. */
-    int ending = result == PASS_OK ? 0 : code != 0 ? code : ZIP_ARCHIVE_CLOSE;
-    if (pack_end(&run, ending) != 0 && result == PASS_OK)
-        result = PASS_FAILED_SILENT;
-    if (result == PASS_FAILED_SILENT)
-        show_packing_error(dialog, last);
-    return result;
-}
-
-bool pack_move_archive(HWND dialog)
-{
-    /* Entries are named by full paths, whatever form the data directory
-       was given in: a name such as "..\data\data\elev.dat" would be
-       refused on the way back. */
-    char d[KIRO_PATH_SIZE];
-    g_packed.clear();
-    if (!full_data_dir(d, sizeof d)) {
-        error_box("Fejl ved pakning af data-filerne!", MB_ICONERROR);
-        return false;
-    }
-    char pattern[KIRO_PATH_SIZE], archive[KIRO_PATH_SIZE], packing[KIRO_PATH_SIZE];
-    move_archive_path(archive, sizeof archive, d);
-    packing_archive_path(packing, sizeof packing, d);
-
-    progress_set_range(dialog, IDC_OVERALL_BAR, 3);
-    progress_step(dialog, IDC_OVERALL_BAR);
-    format_text(pattern, sizeof pattern, "%sdata\\*.dat", d);
-    int data_files = count_files(pattern);
-    format_text(pattern, sizeof pattern, "%sini\\*.*", d);
-    int ini_files = count_files(pattern);
-    progress_set_range(dialog, IDC_FILE_BAR, (unsigned long)(data_files + ini_files + 8));
-    progress_step(dialog, IDC_FILE_BAR);
-
-    DeleteFileA(archive);
-    DeleteFileA(packing);
-
-    char message[KIRO_PATH_SIZE] = "";
-    PassResult data = pack_pass(dialog, d, "data", "*.dat", packing, message, sizeof message,
-                                "Fejl ved pakning af data-filerne!");
-    if (data != PASS_OK) {
-        if (data == PASS_FAILED_REPORTED)
-            error_box(message, MB_ICONERROR);
-        DeleteFileA(packing);
-        return false;
-    }
-    progress_step(dialog, IDC_OVERALL_BAR);
-    progress_step(dialog, IDC_FILE_BAR);
-
-    PassResult ini = pack_pass(dialog, d, "ini", "*.*", packing, message, sizeof message,
-                               "Fejl ved pakning af ini-filerne!");
-    progress_fill(dialog, IDC_OVERALL_BAR);
-    progress_fill(dialog, IDC_FILE_BAR);
-    bool renamed = MoveFileA(packing, archive) != 0;
-    if (ini != PASS_OK) {
-        if (ini == PASS_FAILED_REPORTED)
-            error_box(message, MB_ICONERROR);
-        DeleteFileA(renamed ? archive : packing);
-        return false;
-    }
-    /* An old Data.zip that could not be deleted must never travel in
-       place of the archive just packed. */
-    if (!renamed) {
-        error_box(NULL, MB_ICONERROR);
-        DeleteFileA(packing);
-        return false;
-    }
-    return true;
-}
-
-/* ------------------------------------------------------------------ */
 /* Disk stage                                                          */
+
+/* The steps of one disk, in the order the move has always numbered them. */
+enum DiskStep {
+    STEP_IDENTIFY = 1,         /* disk i asked for (after the first) and read */
+    STEP_CHECK_NUMBER = 2,     /* not an earlier disk of this set; no other PC's live set */
+    STEP_CHECK_EMPTY = 3,      /* empty and big enough for its volume (several disks) */
+    STEP_MAKE_DIRECTORY = 4,   /* the transfer directory */
+    STEP_WRITE_TEST = 5,       /* the disk takes a file */
+    STEP_WRITE_VOLUME = 6      /* the volume and the transfer file, proven */
+};
 
 struct DeviceRun {
     HWND dialog;
@@ -277,7 +77,7 @@ struct DeviceRun {
     bool removable;
     unsigned n;              /* disks of the move */
     unsigned i;              /* disk being written */
-    int step;
+    DiskStep step;
     DWORD offset;            /* archive bytes on earlier disks */
     DWORD archive_size;
     DWORD room;              /* length of every volume but the last */
@@ -292,25 +92,38 @@ struct DeviceRun {
     char finished_id[40];    /* the set this PC last took back or withdrew */
 };
 
+static const char *const UNREADABLE_DRIVE = "Kan ikke læse fra disk enheden!";
 static const char *const DISK_CHANGED = "Disk enheden blev skiftet, mens der blev skrevet på den.";
+/* Told after a withdrawal that did not reach the disk. */
+static const char *const NOT_WITHDRAWN =
+    "Dataene på disk enheden kunne ikke markeres som forældede.\n"
+    "Brug ikke disk enheden til at flytte data til en anden PC: dataene på denne PC er de gældende.";
 
 static int ask(DeviceRun *run, const char *text, UINT style)
 {
     return message_box(run->dialog, text, INFORMATION, style);
 }
 
+/* The transfer file of the disk in the drive, read into info; false
+   when there is none, and in a super installation, which never marks a
+   set stale and so has no live set to guard. */
+static bool guarded_set_in_drive(TransferInfo *info)
+{
+    if (strcmp(g_settings.super_setting, "nej") != 0 || (file_access(g_transfer_file) & ACCESS_MISSING))
+        return false;
+    read_transfer_info(g_transfer_file, info);
+    return true;
+}
+
 /* Before the transfer directory of a disk is removed: a set of this
    installation that still holds live data ("skemalåst"="nej") is the only
    copy of another PC's schedule, so it is removed only when the user says
-   so. A super installation never marks a set stale, so it is not asked. */
+   so. */
 static bool may_clear_disk(DeviceRun *run)
 {
-    if (strcmp(g_settings.super_setting, "nej") != 0)
-        return true;
-    if (file_access(g_transfer_file) & ACCESS_MISSING)
-        return true;
     TransferInfo info;
-    read_transfer_info(g_transfer_file, &info);
+    if (!guarded_set_in_drive(&info))
+        return true;
     /* An unmarked set of this run is one this run has not finished; any
        other may be the only copy of some PC's data. */
     bool unmarked = set_is_unmarked(&info, g_settings.installation) && strcmp(info.set_id, run->set_id) != 0;
@@ -334,13 +147,9 @@ static bool may_clear_disk(DeviceRun *run)
    only a disk whose set was not completed is cleared. */
 static bool live_set_in_drive(const DeviceRun *run)
 {
-    if (strcmp(g_settings.super_setting, "nej") != 0)
-        return false;
-    if (file_access(g_transfer_file) & ACCESS_MISSING)
-        return false;
     TransferInfo info;
-    read_transfer_info(g_transfer_file, &info);
-    return set_is_live(&info, g_settings.installation) && !set_known_finished(&info, run->finished_id);
+    return guarded_set_in_drive(&info) && set_is_live(&info, g_settings.installation) &&
+           !set_known_finished(&info, run->finished_id);
 }
 
 /* Previous version and removal of the old transfer directory on the disk
@@ -356,18 +165,17 @@ static void clear_disk_in_drive(DeviceRun *run)
 
 static void wait_for_readable_drive(DeviceRun *run)
 {
-    static const char *const first = "Kan ikke læse fra disk enheden!";
     while (!run->abort && !free_space(g_settings.move_drive, &run->free, &run->total)) {
         char text[KIRO_PATH_SIZE];
         if (run->removable) {
-            format_text(text, sizeof text, "%s\nIndsæt flyt-enhed nr. %i. ", first, 1);
+            format_text(text, sizeof text, "%s\nIndsæt flyt-enhed nr. %i. ", UNREADABLE_DRIVE, 1);
             if (ask(run, text, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK) {
                 run->abort = true;
             } else {
                 clear_disk_in_drive(run);
             }
         } else {
-            format_text(text, sizeof text, "%s  '%s'\nKopiering af dataene stopper!", first,
+            format_text(text, sizeof text, "%s  '%s'\nKopiering af dataene stopper!", UNREADABLE_DRIVE,
                         g_settings.move_drive);
             ask(run, text, MB_OK | MB_ICONINFORMATION);
             run->abort = true;
@@ -428,7 +236,7 @@ static void identify_first_disk(DeviceRun *run)
 {
     run->n = 1;
     run->i = 1;
-    run->step = 1;
+    run->step = STEP_IDENTIFY;
     run->offset = 0;
     run->ask_reason = NULL;
     clear_disk_in_drive(run);
@@ -444,14 +252,14 @@ static void identify_first_disk(DeviceRun *run)
 /* The disk being written has to be inserted again (asked for, with a
    first line saying why when reason is given): disk 1 is identified anew
    from the top, a later disk from its step 1, where it is asked for. */
-static int insert_again(DeviceRun *run, bool ask, const char *reason)
+static DiskStep insert_again(DeviceRun *run, bool ask, const char *reason)
 {
     run->ask_reason = reason;
     if (run->i == 1) {
         run->restart = true;
         run->restart_ask = ask;
     }
-    return 1;
+    return STEP_IDENTIFY;
 }
 
 /* Bytes of volume i. */
@@ -476,22 +284,22 @@ static bool ask_for_disk(DeviceRun *run)
     return false;
 }
 
-static int step_identify(DeviceRun *run)
+static DiskStep step_identify(DeviceRun *run)
 {
     if (!run->removable) {
         run->has_serial = read_volume_serial(g_settings.move_drive, &run->serial);
-        return 4;
+        return STEP_MAKE_DIRECTORY;
     }
     if (run->i > 1 && !ask_for_disk(run))
-        return 1;
+        return STEP_IDENTIFY;
     char label[260];
     if (!read_volume_label(label, g_settings.move_drive))
         return insert_again(run, true, NULL);   /* a way out for disk 1 too */
     run->has_serial = read_volume_serial(g_settings.move_drive, &run->serial);
-    return 2;
+    return STEP_CHECK_NUMBER;
 }
 
-static int step_check_number(DeviceRun *run)
+static DiskStep step_check_number(DeviceRun *run)
 {
     if (file_access(g_transfer_file) == 0 && run->i > 1) {
         TransferInfo info;
@@ -503,24 +311,24 @@ static int step_check_number(DeviceRun *run)
                         run->i, run->i);
             if (message_box(run->dialog, text, INFORMATION, MB_OKCANCEL | MB_ICONWARNING) != IDOK)
                 run->abort = true;
-            return 2;
+            return STEP_CHECK_NUMBER;
         }
     }
     if (!may_clear_disk(run))
-        return 2;
-    return 3;
+        return STEP_CHECK_NUMBER;
+    return STEP_CHECK_EMPTY;
 }
 
-static int step_check_empty(DeviceRun *run)
+static DiskStep step_check_empty(DeviceRun *run)
 {
     if (run->n <= 1)
-        return 4;
+        return STEP_MAKE_DIRECTORY;
     progress_status(run->dialog, "Undersøger enheds plads!");
     delete_tree(g_transfer_dir);
     if (!free_space(g_settings.move_drive, &run->free, &run->total)) {
         error_box(NULL, MB_ICONINFORMATION);
         run->abort = true;
-        return 3;
+        return STEP_CHECK_EMPTY;
     }
     if (!disk_is_empty(g_settings.move_drive)) {
         if (ask(run,
@@ -528,7 +336,7 @@ static int step_check_empty(DeviceRun *run)
                 "\nSlet indholdet på disk enheden eller benyt en anden tom enhed.",
                 MB_RETRYCANCEL | MB_ICONINFORMATION) != IDRETRY)
             run->abort = true;
-        return 2;   /* the disk now in the drive is checked from its number on */
+        return STEP_CHECK_NUMBER;   /* the disk now in the drive is checked from its number on */
     }
     DWORD room = volume_room(run->free.QuadPart, disk_reserve(cluster_size(g_settings.move_drive)));
     if (room < volume_length(run)) {
@@ -537,14 +345,14 @@ static int step_check_empty(DeviceRun *run)
                 "\nBenyt en anden tom disk enhed, der er mindst lige så stor som den første.",
                 MB_RETRYCANCEL | MB_ICONINFORMATION) != IDRETRY)
             run->abort = true;
-        return 2;
+        return STEP_CHECK_NUMBER;
     }
-    return 4;
+    return STEP_MAKE_DIRECTORY;
 }
 
 /* The disk cannot be written: OK identifies the disk now in the drive
    again, Cancel ends the run. */
-static int write_protected(DeviceRun *run)
+static DiskStep write_protected(DeviceRun *run)
 {
     char error[256], text[KIRO_PATH_SIZE];
     system_error_text(error, sizeof error);
@@ -552,12 +360,12 @@ static int write_protected(DeviceRun *run)
                 "Der kan ikke skrives til disk enheden, fjern evt. skrivebeskyttelsen!\n%s", error);
     if (error_box(text, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK) {
         run->abort = true;
-        return 1;
+        return STEP_IDENTIFY;
     }
     return insert_again(run, false, NULL);   /* OK was the answer for the disk now in */
 }
 
-static int step_make_directory(DeviceRun *run)
+static DiskStep step_make_directory(DeviceRun *run)
 {
     bool made = make_directory(g_transfer_dir) != 0;
     if (made && is_directory_link(g_transfer_dir)) {
@@ -576,12 +384,12 @@ static int step_make_directory(DeviceRun *run)
         format_text(text, sizeof text, "Kan ikke oprette kataloget: %s\n%s", g_transfer_dir, error);
         ask(run, text, MB_OK | MB_ICONINFORMATION);
         run->abort = true;
-        return 4;
+        return STEP_MAKE_DIRECTORY;
     }
-    return 5;
+    return STEP_WRITE_TEST;
 }
 
-static int step_write_test(DeviceRun *run)
+static DiskStep step_write_test(DeviceRun *run)
 {
     char test_file[KIRO_PATH_SIZE];
     write_test_path(test_file, sizeof test_file, g_transfer_dir);
@@ -592,7 +400,7 @@ static int step_write_test(DeviceRun *run)
         fclose(f);
     }
     DeleteFileA(test_file);
-    return 6;
+    return STEP_WRITE_VOLUME;
 }
 
 /* The disk in the drive shows another volume serial than the one
@@ -603,30 +411,23 @@ static bool serial_changed(const DeviceRun *run)
     return run->has_serial && (!read_volume_serial(g_settings.move_drive, &serial) || serial != run->serial);
 }
 
-/* The disk in the drive holds volume i as written: the planned length and
-   the same bytes as the archive at its first and last block. A disk
-   changed under the same serial (or where none can be read) shows here. */
-static bool volume_as_written(const DeviceRun *run, const char *volume, DWORD offset, DWORD length)
+/* What the disk in the drive gives back of volume i, read whole past the
+   system's cache and compared with the length and CRC-32 summed as it was
+   written. */
+enum VolumeCheck {
+    VOLUME_AS_WRITTEN,
+    VOLUME_GONE,          /* missing or of another length: another disk is in */
+    VOLUME_OTHER_BYTES    /* the same disk gives back other bytes: it is faulty */
+};
+
+static VolumeCheck check_volume(const DeviceRun *run, const char *volume, DWORD length, unsigned long crc)
 {
-    if (length == 0 || file_size(volume) != length)
-        return false;
-    FILE *written = fopen(volume, "rb");
-    FILE *archive = fopen(run->archive, "rb");
-    bool same = written && archive;
-    static char a[65536], b[65536];
-    DWORD block = length < sizeof a ? length : (DWORD)sizeof a;
-    DWORD starts[2] = { 0, length - block };
-    for (int k = 0; same && k < 2; k++) {
-        same = fseeko64(written, (long long)starts[k], SEEK_SET) == 0
-               && fseeko64(archive, (long long)offset + starts[k], SEEK_SET) == 0
-               && fread(a, 1, block, written) == block && fread(b, 1, block, archive) == block
-               && memcmp(a, b, block) == 0;
-    }
-    if (written)
-        fclose(written);
-    if (archive)
-        fclose(archive);
-    return same;
+    unsigned long long size = 0;
+    unsigned long sum = 0;
+    ReadBack read = read_back_crc32(run->dialog, volume, &size, &sum);
+    if (read == READ_BACK_MISSING || (read == READ_BACK_DONE && size != length))
+        return VOLUME_GONE;
+    return read == READ_BACK_DONE && sum == crc ? VOLUME_AS_WRITTEN : VOLUME_OTHER_BYTES;
 }
 
 static void copy_failed(DeviceRun *run)
@@ -647,29 +448,53 @@ static void transfer_file_failed(DeviceRun *run)
     run->abort = true;
 }
 
+/* Disk i gave back other bytes than were written to it (a failing stick,
+   or a counterfeit one that reports more room than it has): the run ends,
+   nothing is locked, and what it holds is removed (or, where that fails,
+   marked withdrawn) so that no PC takes it for data. */
+static DiskStep disk_faulty(DeviceRun *run)
+{
+    delete_tree(g_transfer_dir);
+    bool gone = (file_access(g_transfer_file) & ACCESS_MISSING) != 0 || write_transfer_withdrawn(g_transfer_file);
+    char text[3 * KIRO_PATH_SIZE];
+    format_text(text, sizeof text,
+                "Disk enhed nr. %u er defekt: de data, der blev læst tilbage fra den, er ikke de samme, "
+                "som der blev skrevet.\n"
+                "KIRO-skema er ikke blevet låst på denne PC, og dataene på den er stadig de gældende.\n%s\n\n"
+                "Flyt dataene igen med en anden disk enhed.",
+                run->i, gone ? "Dataene på disk enheden er fjernet." : NOT_WITHDRAWN);
+    error_box(text, MB_ICONERROR);
+    run->abort = true;
+    run->keep_disk = true;   /* nothing more is removed from it */
+    return STEP_IDENTIFY;
+}
+
 /* Volume i and its transfer file, each on the device before the next
-   question. A disk that was changed while it was written is not taken:
-   what landed on the disk now in the drive is removed and disk i is asked
-   for again. */
-static int step_write_volume(DeviceRun *run)
+   question; then the volume is read back whole from the disk. A disk that
+   was changed while it was written is not taken: what landed on the disk
+   now in the drive is removed and disk i is asked for again. A disk that
+   gives back other bytes ends the run. */
+static DiskStep step_write_volume(DeviceRun *run)
 {
     progress_step(run->dialog, IDC_OVERALL_BAR);
     char volume[KIRO_PATH_SIZE];
     volume_path(volume, sizeof volume, g_transfer_dir, run->i);
     DWORD offset = run->n > 1 ? run->offset : 0;
     DWORD wanted = run->n > 1 ? volume_length(run) : run->archive_size;
-    DWORD written = copy_with_progress(run->dialog, run->archive, volume, offset, run->n > 1 ? wanted : 0, "wb");
+    unsigned long crc = 0;
+    DWORD written =
+        copy_with_progress(run->dialog, run->archive, volume, offset, run->n > 1 ? wanted : 0, "wb", &crc);
     if (serial_changed(run))
         return insert_again(run, true, DISK_CHANGED);
     if (written != wanted) {
         copy_failed(run);
-        return 1;
+        return STEP_IDENTIFY;
     }
-    if (!volume_as_written(run, volume, offset, wanted))
+    if (file_size(volume) != wanted)
         return insert_again(run, true, DISK_CHANGED);
     if (!flush_file(volume)) {
         copy_failed(run);
-        return 1;
+        return STEP_IDENTIFY;
     }
     /* The last disk's set becomes live only once this PC is locked. */
     bool transfer_file_written =
@@ -678,29 +503,32 @@ static int step_write_volume(DeviceRun *run)
                                   run->set_id)
             : write_transfer_info_unmarked(g_transfer_file, g_settings.installation, g_settings.version, run->i,
                                            run->n, run->set_id);
-    if (serial_changed(run) || !volume_as_written(run, volume, offset, wanted)) {
+    VolumeCheck check = serial_changed(run) ? VOLUME_GONE : check_volume(run, volume, wanted, crc);
+    if (check == VOLUME_GONE) {
         DeleteFileA(g_transfer_file);   /* it went onto the disk now in the drive */
         return insert_again(run, true, DISK_CHANGED);
     }
+    if (check == VOLUME_OTHER_BYTES)
+        return disk_faulty(run);
     if (!transfer_file_written) {
         transfer_file_failed(run);
-        return 1;
+        return STEP_IDENTIFY;
     }
     progress_step(run->dialog, IDC_OVERALL_BAR);
     run->offset += written;
     run->i++;
-    return 1;
+    return STEP_IDENTIFY;
 }
 
 static void run_disk_step(DeviceRun *run)
 {
     switch (run->step) {
-    case 1: run->step = step_identify(run); break;
-    case 2: run->step = step_check_number(run); break;
-    case 3: run->step = step_check_empty(run); break;
-    case 4: run->step = step_make_directory(run); break;
-    case 5: run->step = step_write_test(run); break;
-    default: run->step = step_write_volume(run); break;
+    case STEP_IDENTIFY:       run->step = step_identify(run); break;
+    case STEP_CHECK_NUMBER:   run->step = step_check_number(run); break;
+    case STEP_CHECK_EMPTY:    run->step = step_check_empty(run); break;
+    case STEP_MAKE_DIRECTORY: run->step = step_make_directory(run); break;
+    case STEP_WRITE_TEST:     run->step = step_write_test(run); break;
+    case STEP_WRITE_VOLUME:   run->step = step_write_volume(run); break;
     }
 }
 
@@ -723,11 +551,6 @@ static bool withdraw_set(void)
     delete_tree(g_transfer_dir);
     return (file_access(g_transfer_file) & ACCESS_MISSING) != 0;
 }
-
-/* Told after a withdrawal that did not reach the disk. */
-static const char *const NOT_WITHDRAWN =
-    "Dataene på disk enheden kunne ikke markeres som forældede.\n"
-    "Brug ikke disk enheden til at flytte data til en anden PC: dataene på denne PC er de gældende.";
 
 /* Every volume is on its disk: this PC is locked (written and read back),
    and only then is the set on the last disk marked live, so that a cut in
@@ -850,23 +673,18 @@ bool write_transfer_disks(HWND dialog)
 INT_PTR CALLBACK move_to_device_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
 {
     switch (message) {
-    case WM_INITDIALOG:
-        g_progress_phase = PHASE_PACKING;
-        progress_init(dialog, &g_device_start_pending);
-        break;
-    case WM_PAINT:
-        progress_paint(dialog, phase_caption(g_progress_phase), phase_heading(g_progress_phase), true,
-                       &g_device_start_pending, WM_START_PACKING);
-        break;
-    case WM_START_PACKING:
+    case MSG_PACK_STAGE:
         if (pack_move_archive(dialog))
-            SendMessageA(dialog, WM_START_DISKS, 0, 0);
+            SendMessageA(dialog, MSG_DISK_STAGE, 0, 0);
         else
             EndDialog(dialog, 2);
         break;
-    case WM_START_DISKS:
+    case MSG_DISK_STAGE:
         write_transfer_disks(dialog);
         EndDialog(dialog, 2);
+        break;
+    default:
+        progress_dialog_message(dialog, message, &DEVICE_LOOK, &g_device_start_pending);
         break;
     }
     return 0;

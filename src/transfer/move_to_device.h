@@ -3,12 +3,15 @@
  * data\*.dat and ini\*.* into the move archive and writes it onto the move
  * drive as one volume per disk with a transfer file each, then locks its own
  * schedule. It runs in the progress dialog in two stages: packing (start
- * message 3027), which continues with the disk stage (3028). Every path
+ * message MSG_PACK_STAGE), which continues with the disk stage
+ * (MSG_DISK_STAGE). Every path
  * ends the dialog and removes the move archive; a run that does not
  * complete leaves the local data live and the configuration unchanged.
  */
 #ifndef KIRO_MOVE_TO_DEVICE_H
 #define KIRO_MOVE_TO_DEVICE_H
+
+#include "transfer/move_packing.h"
 
 #include <windows.h>
 
@@ -18,9 +21,6 @@ INT_PTR CALLBACK move_to_device_proc(HWND dialog, UINT message, WPARAM wparam, L
 /* Runs the whole move modally over owner. */
 void run_move_to_device(HWND owner);
 
-/* Packing stage: builds Data.zip in the data directory; false (reported,
-   nothing left behind) when it failed. */
-bool pack_move_archive(HWND dialog);
 /* Disk stage: writes the volumes and transfer files, locks the schedule
    on completion, removes the move archive. True when completed. */
 bool write_transfer_disks(HWND dialog);

@@ -11,7 +11,9 @@
  * archive is surveyed whole (names, entries that share bytes, room on the
  * data drive), every entry is unpacked into a staging folder on the same
  * drive with its length and CRC checked, and the staged files are flushed
- * to the device. Only then is each put in place by a replacing rename, the
+ * to the device. Then, once more, no station may have started the schedule
+ * program meanwhile (it would have the tables open). Only then is each put
+ * in place by a replacing rename, the
  * configuration last, so at every moment each file is its old version
  * whole or its new one whole. Then every placed file is read back and
  * compared with the set's directory; only when all are the set's is the
@@ -22,13 +24,17 @@
  */
 #include "transfer/move_to_hard_disk.h"
 #include "transfer/transfer_set.h"
-#include "shell/settings.h"
+#include "schedule_files/move_lock.h"
+#include "support/settings.h"
 #include "support/disk_utils.h"
+#include "support/error_text.h"
 #include "support/file_probe.h"
 #include "support/message_box.h"
 #include "support/progress.h"
 #include "support/text.h"
-#include "support/zip_utils.h"
+#include "archive/checksum.h"
+#include "archive/extract.h"
+#include "archive/survey.h"
 #include "resource.h"
 
 #include <string.h>
@@ -37,6 +43,7 @@
 #include <vector>
 
 static bool g_hard_disk_start_pending = false;
+static const ProgressLook HARD_DISK_LOOK = { NULL, NULL, PHASE_COPYING, MSG_DISK_STAGE };
 
 /* The take-back in hand. */
 struct TakeBack {
@@ -57,6 +64,8 @@ void set_placed_files_hook(void (*hook)(void))
 }
 
 static const char *const INFORMATION = "Information";
+/* The export and import work files, of the data they were made from. */
+static const char *const EXCHANGE_FILES[] = { "exp.dat", "exp.dat.gz", "imp.dat", "imp.dat.gz" };
 static const char *const STILL_LOCKED =
     "KIRO-skema er stadig låst på denne PC, og dataene på disk enheden er stadig de gældende.";
 
@@ -228,10 +237,13 @@ static bool is_name(const char *name, const char *wanted)
     return lstrcmpiA(name, wanted) == 0;
 }
 
-/* The lock file of another station is never put in place. */
+/* The lock files of another station are never put in place: the schedule
+   program's and the move lock. */
 static bool is_lock_file(const ArchiveEntry *entry)
 {
-    return is_name(relative_name(entry), "ini\\kiro.lck");
+    char move_lock[32];
+    format_text(move_lock, sizeof move_lock, "ini\\%s", MOVE_LOCK_NAME);
+    return is_name(relative_name(entry), "ini\\kiro.lck") || is_name(relative_name(entry), move_lock);
 }
 
 static bool is_configuration(const ArchiveEntry *entry)
@@ -247,6 +259,17 @@ static bool in_folder(const ArchiveEntry *entry, const char *folder)
 static bool final_path(char *out, size_t size, const ArchiveEntry *entry)
 {
     return format_text(out, size, "%s%s", g_take_back.data_dir, relative_name(entry));
+}
+
+static void report_started_meanwhile(HWND dialog)
+{
+    char text[512];
+    format_text(text, sizeof text,
+                "KIRO-skema er blevet startet på en anden station, mens dataene blev flyttet.\n"
+                "Ingen filer er erstattet. %s\n"
+                "Luk KIRO-skema på alle stationer og flyt data til harddisken igen.",
+                STILL_LOCKED);
+    message_box(dialog, text, "OBS!", MB_OK | MB_ICONWARNING);
 }
 
 /* Puts one staged file in place of its original by a replacing rename. */
@@ -290,7 +313,7 @@ struct MarkedConfiguration {
    configuration last. The staged configuration is the other PC's: it is
    marked locked first, so putting it in place does not open the schedule
    here before the set has been checked and the disk marked. */
-static bool put_staged_files_in_place(const ArchiveSurvey *survey, MarkedConfiguration *marked)
+static bool put_staged_files_in_place(HWND dialog, const ArchiveSurvey *survey, MarkedConfiguration *marked)
 {
     const char *d = g_take_back.data_dir;
     marked->entry = NULL;
@@ -311,12 +334,18 @@ static bool put_staged_files_in_place(const ArchiveSurvey *survey, MarkedConfigu
             return false;
         }
     }
+    /* The last look before the first file is replaced: the schedule program
+       may have been started on another station while the disks were
+       asked for, and it has the tables open. */
+    if (schedule_in_use()) {
+        report_started_meanwhile(dialog);
+        return false;
+    }
 
     /* The export and import work files of this PC belong to its old data. */
-    static const char *const work_files[] = { "exp.dat", "exp.dat.gz", "imp.dat", "imp.dat.gz" };
     char path[KIRO_PATH_SIZE];
-    for (size_t k = 0; k < sizeof work_files / sizeof work_files[0]; k++) {
-        if (format_text(path, sizeof path, "%sdata\\%s", d, work_files[k]))
+    for (const char *work_file : EXCHANGE_FILES) {
+        if (format_text(path, sizeof path, "%sdata\\%s", d, work_file))
             DeleteFileA(path);
     }
     char folder[KIRO_PATH_SIZE];
@@ -383,7 +412,7 @@ static bool install_set(HWND dialog)
     progress_set_phase(dialog, PHASE_UNPACKING);
     ArchiveSurvey survey;
     MarkedConfiguration marked;
-    if (!unpack_to_staging(run->archive, run->staging, &survey) || !put_staged_files_in_place(&survey, &marked))
+    if (!unpack_to_staging(run->archive, run->staging, &survey) || !put_staged_files_in_place(dialog, &survey, &marked))
         return false;
     if (g_placed_hook)
         g_placed_hook();
@@ -494,19 +523,11 @@ bool take_back_transfer_set(HWND dialog)
 
 INT_PTR CALLBACK move_to_hard_disk_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
 {
-    switch (message) {
-    case WM_INITDIALOG:
-        g_progress_phase = PHASE_COPYING;
-        progress_init(dialog, &g_hard_disk_start_pending);
-        break;
-    case WM_PAINT:
-        progress_paint(dialog, phase_caption(g_progress_phase), phase_heading(g_progress_phase), true,
-                       &g_hard_disk_start_pending, WM_START_DISKS);
-        break;
-    case WM_START_DISKS:
+    if (message == MSG_DISK_STAGE) {
         take_back_transfer_set(dialog);
         EndDialog(dialog, 2);
-        break;
+    } else {
+        progress_dialog_message(dialog, message, &HARD_DISK_LOOK, &g_hard_disk_start_pending);
     }
     return 0;
 }

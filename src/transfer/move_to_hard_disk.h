@@ -6,7 +6,7 @@
  * files in place of the data directory's, marks the set on the disk as
  * taken back and opens the local schedule again once every placed file has
  * been read back and found to be the set's. It runs in the progress
- * dialog on start message 3028. Whatever fails leaves the schedule locked
+ * dialog on its start message MSG_DISK_STAGE. Whatever fails leaves the schedule locked
  * and the set on the disk live; doing the move again completes it.
  */
 #ifndef KIRO_MOVE_TO_HARD_DISK_H

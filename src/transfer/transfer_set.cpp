@@ -238,18 +238,19 @@ static bool is_separator(char c)
     return c == '\\' || c == '/';
 }
 
+static const char *const DEVICE_NAMES[] = { "CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$" };
+
 /* A name Windows takes as a device wherever it appears, with or without
    an extension: "NUL", "con.dat", "LPT1.txt". */
 static bool device_name(const char *name, size_t length)
 {
-    static const char *const devices[] = { "CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$" };
     size_t base = 0;
     while (base < length && name[base] != '.')
         base++;
     while (base > 0 && name[base - 1] == ' ')
         base--;
-    for (size_t k = 0; k < sizeof devices / sizeof devices[0]; k++)
-        if (strlen(devices[k]) == base && _strnicmp(name, devices[k], base) == 0)
+    for (const char *device : DEVICE_NAMES)
+        if (strlen(device) == base && _strnicmp(name, device, base) == 0)
             return true;
     return base == 4 && (_strnicmp(name, "COM", 3) == 0 || _strnicmp(name, "LPT", 3) == 0) &&
            name[3] >= '1' && name[3] <= '9';

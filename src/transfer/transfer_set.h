@@ -18,7 +18,7 @@
 #include <windows.h>
 #include <stddef.h>
 
-#include "shell/settings.h"
+#include "support/settings.h"
 
 /* The transfer paths, set by the main menu before a move starts:
    the transfer directory (e.g. "e:\KIRO-Flyt7") and its flyt.ini. */

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 #include "advanced/delete_data.h"
 #include "schedule_files/table_list.h"
-#include "shell/settings.h"
+#include "support/settings.h"
 #include "support/message_box.h"
 #include "test_support.h"
 #include "resource.h"

@@ -6,7 +6,7 @@
  */
 #include <gtest/gtest.h>
 #include "advanced/advanced_dialog.h"
-#include "shell/settings.h"
+#include "support/settings.h"
 #include "support/drives.h"
 #include "test_support.h"
 #include "resource.h"

@@ -5,7 +5,8 @@
  */
 #include <gtest/gtest.h>
 #include "advanced/schedule_lock.h"
-#include "shell/settings.h"
+#include "schedule_files/move_lock.h"
+#include "support/settings.h"
 #include "test_support.h"
 
 #include <string>
@@ -86,6 +87,32 @@ TEST(LockToggle, FailedWriteIsReportedAndTheFlagStays)
     EXPECT_NE(std::string::npos, boxes.shown[1].text.find(g_ini));
     EXPECT_EQ("nej", locked_value());
     EXPECT_FALSE(g_settings.schedule_locked);
+}
+
+TEST(LockToggle, ActsOnlyUnderTheMoveLockOnTheStateTheFileHasThen)
+{
+    use_data_dir("toggle_stations", "ja");
+    ASSERT_TRUE(g_settings.schedule_locked);
+    /* Another station opened the schedule after this menu read it. */
+    write_file(g_ini, "[global]\r\ninsnr=7\r\nskemalåst=nej\r\nsuperkiro=nej\r\n");
+    std::string opened = read_file(g_ini);
+    {
+        ScriptedBoxes boxes({ IDYES });
+        toggle_schedule_lock();
+        ASSERT_EQ(1u, boxes.shown.size());
+        EXPECT_EQ(0u, boxes.shown[0].text.find("KIRO-skema er blevet låst eller åbnet fra en anden station"));
+        EXPECT_EQ(opened, read_file(g_ini));
+        EXPECT_FALSE(g_settings.schedule_locked) << "the menu now shows the state the file has";
+    }
+    /* Another station holds the move lock: nothing is asked or written. */
+    MoveLock other;
+    ASSERT_EQ(MOVE_LOCK_TAKEN, try_move_lock(g_settings.data_dir, &other));
+    ScriptedBoxes boxes({ IDYES });
+    toggle_schedule_lock();
+    ASSERT_EQ(1u, boxes.shown.size());
+    EXPECT_EQ("OBS!", boxes.shown[0].caption);
+    EXPECT_EQ(0u, boxes.shown[0].text.find("Der er en flytning af KIRO-data i gang på en anden PC."));
+    EXPECT_EQ(opened, read_file(g_ini));
 }
 
 TEST(LockFile, PresentAndWritableAsksAndIsDeletedOnlyOnYes)

@@ -62,13 +62,13 @@ bool FtpsServer::launch(const std::string &work_dir, const std::string &command)
 }
 
 bool FtpsServer::start(const std::string &root_dir, const std::string &certificate,
-                       const std::string &key, const char *password)
+                       const std::string &key, const char *password, const std::string &options)
 {
     root = root_dir;
     std::string tls = certificate.empty() ? ""
                                           : " --cert " + quoted(certificate) + " --key " + quoted(key);
     return launch(root_dir + "_ftps", "'" KIRO_SOURCE_DIR "/tools/ftps_server.py' " + quoted(root) +
-                                          tls + " --password " + password);
+                                          tls + " --password " + password + " " + options);
 }
 
 void FtpsServer::stop()

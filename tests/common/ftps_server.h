@@ -34,9 +34,11 @@ struct FtpsServer {
 
     /* Starts the server on root with the certificate and key given (none:
        a plain server) and waits until it listens; false when it did not
-       within 15 seconds. */
+       within 15 seconds. options: the misbehaviour of tools/ftps_server.py
+       wanted ("--auth-ssl-only", "--cut-data-after N", "--size wrong"...). */
     bool start(const std::string &root_dir, const std::string &certificate = "",
-               const std::string &key = "", const char *password = "4monbek");
+               const std::string &key = "", const char *password = "4monbek",
+               const std::string &options = "");
     /* Runs a server script (python3 command line, Unix paths) with a port
        file and a command log as its last two arguments, its output and
        both files in work_dir; waits until it has written its port. */

@@ -74,7 +74,7 @@ void ScriptedServer::run(std::function<void(ServerSide &)> script)
         if (control == INVALID_SOCKET)
             return;
         accepted = true;
-        ServerSide side = { this, control, INVALID_SOCKET, 0, false };
+        ServerSide side = { this, control, INVALID_SOCKET, 0, false, false };
         script(side);
         if (side.control != INVALID_SOCKET)
             closesocket(side.control);
@@ -93,6 +93,18 @@ std::vector<std::string> ScriptedServer::heard()
 {
     std::lock_guard<std::mutex> guard(lock);
     return lines;
+}
+
+std::string ScriptedServer::reached()
+{
+    std::lock_guard<std::mutex> guard(lock);
+    return step;
+}
+
+void ServerSide::reach(const std::string &step)
+{
+    std::lock_guard<std::mutex> guard(server->lock);
+    server->step = step;
 }
 
 std::string ScriptedServer::address() const
@@ -122,6 +134,7 @@ std::string ServerSide::hear(int timeout_ms)
         char c;
         if (recv(control, &c, 1, 0) != 1) {
             closed = true;
+            hung_up = true;
             return "";
         }
         if (c == '\n')
@@ -146,7 +159,7 @@ SOCKET ServerSide::accept_data(int timeout_ms)
 }
 
 bool ServerSide::receive_upload(std::string &content, const std::string &preliminary,
-                                int timeout_ms)
+                                int timeout_ms, size_t cut_after)
 {
     SOCKET data = accept_data(timeout_ms);
     if (data == INVALID_SOCKET)
@@ -154,10 +167,19 @@ bool ServerSide::receive_upload(std::string &content, const std::string &prelimi
     say(preliminary);
     char buffer[8192];
     while (readable(data, timeout_ms)) {
-        int n = recv(data, buffer, sizeof buffer, 0);
+        int wanted = (int)sizeof buffer;
+        if (cut_after && cut_after - content.size() < sizeof buffer)
+            wanted = (int)(cut_after - content.size());
+        int n = recv(data, buffer, wanted, 0);
         if (n <= 0)
             break;
         content.append(buffer, (size_t)n);
+        if (cut_after && content.size() == cut_after) {
+            /* Closed at once, unread bytes and all: a reset. */
+            struct linger at_once = { 1, 0 };
+            setsockopt(data, SOL_SOCKET, SO_LINGER, (const char *)&at_once, sizeof at_once);
+            break;
+        }
     }
     closesocket(data);
     return true;

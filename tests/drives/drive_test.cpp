@@ -4,10 +4,12 @@
  * known size and on a drive without a medium, volume labels, and copies onto
  * a full drive. These tests redefine the prefix's drives and run alone.
  */
+#include "archive/extract.h"
+#include "archive/zip_write.h"
 #include "support/disk_utils.h"
 #include "support/drives.h"
 #include "support/file_probe.h"
-#include "support/zip_utils.h"
+#include "support/packing.h"
 #include "drive_fixture.h"
 #include "driver.h"
 #include "test_support.h"

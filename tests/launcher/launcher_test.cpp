@@ -7,7 +7,7 @@
 #include "test_support.h"
 #include "standins.h"
 #include "shell/launcher.h"
-#include "shell/settings.h"
+#include "support/settings.h"
 
 #include <string>
 

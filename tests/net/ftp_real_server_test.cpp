@@ -1,7 +1,8 @@
 /*
  * The FTP client against a real FTP server (pyftpdlib on 127.0.0.1): a
  * multi-megabyte upload arrives byte for byte, the trace shows the whole
- * dialogue, and a wrong password is seen as a refused login.
+ * dialogue (the password as "****"), and a wrong password is seen as a
+ * refused login.
  */
 #include <winsock2.h>
 #include <gtest/gtest.h>
@@ -59,10 +60,12 @@ TEST_F(FtpRealServer, MultiMegabyteUploadArrivesWholeAndTheTraceShowsTheDialogue
 
     /* pyftpdlib's plain server refuses TLS: the plain road. */
     const char *in_order[] = { "< 220 ",           "> AUTH TLS\n",     "< 500 ",
-                               "> USER kirodata\n", "< 331 ",            "> PASS 4monbek\n",
+                               "> AUTH SSL\n",     "< 500 ",
+                               "> USER kirodata\n", "< 331 ",            "> PASS ****\n",
                                "< 230 ",           "> TYPE I\n",        "< 200 ",
                                "> PASV\n",         "< 227 ",            "< 1",
-                               "< 226 ",           "> QUIT\n",          "< 221 " };
+                               "< 226 ",           "> SIZE skole0-2026.12.08-05.10.zip\n",
+                               "< 213 ",           "> QUIT\n",          "< 221 " };
     size_t at = 0;
     for (const char *piece : in_order) {
         size_t found = trace.find(piece, at);
@@ -72,6 +75,7 @@ TEST_F(FtpRealServer, MultiMegabyteUploadArrivesWholeAndTheTraceShowsTheDialogue
             at = found + 1;
     }
     EXPECT_EQ(std::string::npos, trace.find("STOR"));
+    EXPECT_EQ(std::string::npos, trace.find("4monbek")) << "the password is never traced";
 }
 
 TEST_F(FtpRealServer, WrongPasswordIsARefusedLogin)

@@ -1,8 +1,9 @@
 /*
  * The FTP client over TLS: against pyftpdlib requiring TLS on both
  * connections (the upload arrives whole, every command after AUTH TLS went
- * encrypted), and against a scripted TLS peer that splits its records
- * across receives and closes with a TLS close.
+ * encrypted; a data connection showing another certificate than the
+ * control connection's is checked and refused), and against a scripted TLS
+ * peer that splits its records across receives and closes with a TLS close.
  */
 #include <winsock2.h>
 #include <gtest/gtest.h>
@@ -21,7 +22,7 @@ protected:
     static void SetUpTestSuite()
     {
         certificates = new TestCertificates;
-        made = certificates->make("ftps_certificates");
+        made = certificates->make("ftps_certificates", true);
     }
     static void TearDownTestSuite()
     {
@@ -77,11 +78,35 @@ TEST_F(Ftps, UploadOverTlsArrivesWholeAndNothingAfterAuthGoesInTheClear)
 
     std::vector<std::string> expected = { "plain AUTH TLS", "tls USER kirodata", "tls PASS",
                                           "tls TYPE I",     "tls PBSZ 0",        "tls PROT P",
-                                          "tls PASV",       "tls STOR big.zip",  "tls QUIT" };
+                                          "tls PASV",       "tls STOR big.zip",  "tls SIZE big.zip",
+                                          "tls QUIT" };
     EXPECT_EQ(expected, server.heard());
     EXPECT_NE(std::string::npos, trace.find("> AUTH TLS\n< 234 ")) << trace;
     EXPECT_NE(std::string::npos, trace.find("> PBSZ 0\n< 200 ")) << trace;
     EXPECT_NE(std::string::npos, trace.find("> PROT P\n< 200 ")) << trace;
+}
+
+TEST_F(Ftps, DataConnectionShowingAnotherCertificateGetsNothing)
+{
+    std::string root = make_scratch_dir("ftps_data_cert_root");
+    ASSERT_TRUE(server.start(root, certificates->pem("server"), certificates->key("server"), "4monbek",
+                             "--data-cert '" + unix_path(certificates->pem("stranger")) + "' --data-key '" +
+                                 unix_path(certificates->key("stranger")) + "'"));
+    std::string dir = make_scratch_dir("ftps_data_cert");
+    ASSERT_TRUE(write_file(dir + "\\a.zip", std::string(100000, 'k')));
+    CaptureStderr();
+    ftp_socket s = ftp_connect(server.address().c_str(), "kirodata", "4monbek");
+    int security = ftp_security();
+    int put = s >= 0 ? ftp_put(NULL, s, (dir + "\\a.zip").c_str(), "a.zip") : 99;
+    if (s >= 0)
+        ftp_quit(s);
+    std::string trace = GetCapturedStderr();
+    ASSERT_GE(s, 0) << trace << server.output();
+    EXPECT_EQ(FTP_SECURITY_TLS, security);
+    EXPECT_EQ(-1, put) << trace;
+    EXPECT_NE(std::string::npos, trace.find("< 150 ")) << "the data connection's handshake was reached";
+    EXPECT_NE(std::string::npos, trace.find("tls: ")) << trace;
+    EXPECT_EQ("", read_file(root + "\\a.zip")) << "nothing of the file travelled";
 }
 
 TEST_F(Ftps, RecordsSplitAcrossReceivesAndTheServersTlsClose)
@@ -110,7 +135,7 @@ TEST_F(Ftps, RecordsSplitAcrossReceivesAndTheServersTlsClose)
     EXPECT_EQ(200, type);
     EXPECT_EQ(0, after_close);
     EXPECT_NE(std::string::npos,
-              trace.find("< 331 Password please\n> PASS 4monbek\n< 230-Welcome\n< 230 Logged in\n"))
+              trace.find("< 331 Password please\n> PASS ****\n< 230-Welcome\n< 230 Logged in\n"))
         << trace;
     std::vector<std::string> heard;
     for (int waited = 0; waited < 10000; waited += 100) {

@@ -3,7 +3,9 @@
  * the error texts.
  */
 #include <gtest/gtest.h>
+#include "support/error_text.h"
 #include "support/file_probe.h"
+#include "support/message_box.h"
 #include "test_support.h"
 
 TEST(FileAccess, ResultsForMissingNormalReadOnlyHeldAndDirectory)
@@ -81,7 +83,7 @@ TEST(AttributeReset, EmptyDirectoryMeansTheCurrentOneNotTheDriveRoot)
     remove_tree(dir);
 }
 
-TEST(ErrorTexts, ErrorBoxShowsTheSystemTextWhenNoTextIsGivenElseTheTextAsItIs)
+TEST(ErrorTexts, ErrorBoxShowsTheSystemTextAndItsCodeWhenNoTextIsGivenElseTheTextAsItIs)
 {
     ScriptedBoxes boxes({ IDOK });
     SetLastError(ERROR_FILE_NOT_FOUND);
@@ -98,9 +100,23 @@ TEST(ErrorTexts, ErrorBoxShowsTheSystemTextWhenNoTextIsGivenElseTheTextAsItIs)
     EXPECT_EQ((UINT)MB_ICONWARNING, boxes.shown[0].style & MB_ICONMASK);
     EXPECT_EQ(NULL, boxes.shown[0].owner);
 
+    /* The code follows the text; where the system has no text, words of
+       the program's own stand in its place, never nothing. */
+    EXPECT_EQ(std::string(text).size() - strlen(" (fejlkode 2)"), std::string(text).rfind(" (fejlkode 2)"));
+    EXPECT_EQ(std::string::npos, std::string(text).find('\n'));
+    const DWORD unknown = 0x20004711;   /* a customer code: no system has a text for it */
+    SetLastError(unknown);
+    EXPECT_EQ(IDOK, error_box(NULL, MB_ICONWARNING));
+    EXPECT_EQ("Windows har ingen beskrivelse af fejlen. (fejlkode 0x20004711)", boxes.shown[1].text);
+    EXPECT_EQ(unknown, GetLastError());
+    char described[256];
+    EXPECT_STREQ("Egen tekst (fejlkode 0x20004711)", describe_error(unknown, "Egen tekst", described, sizeof described));
+    EXPECT_STREQ("Windows har ikke oplyst nogen årsag.", describe_error(0, NULL, described, sizeof described));
+    boxes.shown.clear();
+
     /* A given text is shown as it is: no inserts, line breaks or ends. */
     const char *given = "Kan ikke 100% kopiere 'C:\\data\\uge%0%n%1.dat'";
     error_box(given, MB_ICONERROR | MB_OKCANCEL);
-    EXPECT_EQ(given, boxes.shown[1].text);
-    EXPECT_EQ((UINT)MB_OKCANCEL, boxes.shown[1].style & MB_TYPEMASK);
+    EXPECT_EQ(given, boxes.shown[0].text);
+    EXPECT_EQ((UINT)MB_OKCANCEL, boxes.shown[0].style & MB_TYPEMASK);
 }

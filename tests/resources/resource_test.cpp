@@ -1,7 +1,9 @@
 /*
  * The resources as the program loads them: the three dialog templates item by
  * item (ids, classes, texts, positions, sizes, styles, fonts), the icons, the
- * Danish version resource and the manifest.
+ * Danish version resource and the manifest, which is checked as the loader
+ * reads it into the process's activation context (this executable carries
+ * the same manifest as kiromenu.exe).
  */
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -10,6 +12,10 @@
 
 #include <string>
 #include <vector>
+
+#ifndef ACTCTX_PROCESS_DEFAULT
+#define ACTCTX_PROCESS_DEFAULT ((HANDLE)NULL)   /* the manifest of the executable */
+#endif
 
 struct Item {
     int id;
@@ -173,4 +179,52 @@ TEST(Resources, IconsVersionAndManifest)
     ASSERT_TRUE(m);
     std::string manifest((const char *)LockResource(LoadResource(NULL, m)), SizeofResource(NULL, m));
     EXPECT_NE(std::string::npos, manifest.find("requestedExecutionLevel level=\"asInvoker\""));
+}
+
+/* A setting of the manifest's windowsSettings, read back from the process's
+ * activation context; "" when the loader found none. */
+static std::wstring manifest_setting(const WCHAR *name_space, const WCHAR *name)
+{
+    typedef BOOL(WINAPI * query_settings)(DWORD, HANDLE, PCWSTR, PCWSTR, PWSTR, SIZE_T, SIZE_T *);
+    query_settings query =
+        (query_settings)(void *)GetProcAddress(GetModuleHandleA("kernel32.dll"), "QueryActCtxSettingsW");
+    WCHAR value[64] = L"";
+    SIZE_T written = 0;
+    if (!query || !query(0, ACTCTX_PROCESS_DEFAULT, name_space, name, value, 64, &written))
+        return L"";
+    return value;
+}
+
+TEST(Resources, ManifestAsTheLoaderReadsIt)
+{
+    ACTIVATION_CONTEXT_RUN_LEVEL_INFORMATION level = {};
+    ASSERT_TRUE(QueryActCtxW(0, ACTCTX_PROCESS_DEFAULT, NULL, RunlevelInformationInActivationContext, &level,
+                             sizeof level, NULL));
+    EXPECT_EQ(ACTCTX_RUN_LEVEL_AS_INVOKER, level.RunLevel);
+    EXPECT_EQ(0u, level.UiAccess);
+
+    /* Windows 7 and Windows 10/11, nothing else. The records are laid out as
+     * Windows 10 and Wine give them (with the maximum version tested), which
+     * the MinGW headers do not know yet. */
+    struct { DWORD count; struct { GUID id; DWORD type; ULONGLONG max_version_tested; } os[4]; } compat = {};
+    ASSERT_TRUE(QueryActCtxW(0, ACTCTX_PROCESS_DEFAULT, NULL, CompatibilityInformationInActivationContext, &compat,
+                             sizeof compat, NULL));
+    static const GUID windows_7 = { 0x35138b9a, 0x5d96, 0x4fbd, { 0x8e, 0x2d, 0xa2, 0x44, 0x02, 0x25, 0xf9, 0x3a } };
+    static const GUID windows_10 = { 0x8e0f7a12, 0xbfb3, 0x4fe8, { 0xb9, 0xa5, 0x48, 0xfd, 0x50, 0xa1, 0x5a, 0x9a } };
+    EXPECT_EQ(2u, compat.count);
+    EXPECT_TRUE(IsEqualGUID(windows_7, compat.os[0].id));
+    EXPECT_TRUE(IsEqualGUID(windows_10, compat.os[1].id));
+    EXPECT_EQ((DWORD)ACTCTX_COMPATIBILITY_ELEMENT_TYPE_OS, compat.os[0].type);
+    EXPECT_EQ((DWORD)ACTCTX_COMPATIBILITY_ELEMENT_TYPE_OS, compat.os[1].type);
+
+    EXPECT_TRUE(manifest_setting(L"http://schemas.microsoft.com/SMI/2005/WindowsSettings", L"dpiAware") == L"false");
+    EXPECT_TRUE(manifest_setting(L"http://schemas.microsoft.com/SMI/2016/WindowsSettings", L"dpiAwareness") ==
+                L"unaware");
+
+    /* The classic controls: the manifest names no assembly to load beside
+     * the program's own, so no Common Controls 6 and its themed look. */
+    union { ACTIVATION_CONTEXT_DETAILED_INFORMATION info; BYTE bytes[4096]; } detail = {};
+    ASSERT_TRUE(QueryActCtxW(0, ACTCTX_PROCESS_DEFAULT, NULL, ActivationContextDetailedInformation, &detail,
+                             sizeof detail, NULL));
+    EXPECT_EQ(1u, detail.info.ulAssemblyCount);
 }

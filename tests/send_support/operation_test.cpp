@@ -10,10 +10,9 @@
 
 #include "advanced/send_support.h"
 #include "ftp_server.h"
-#include "shell/settings.h"
+#include "support/settings.h"
 #include "support/message_box.h"
 #include "support/text.h"
-#include "support/zip_utils.h"
 #include "support_site.h"
 #include "resource.h"
 

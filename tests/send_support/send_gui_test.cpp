@@ -5,9 +5,14 @@
  * and nothing left behind; and with the server down, the login refused,
  * a completion reply without end or a full program drive, the failure
  * message and again nothing left behind. Over TLS: the snapshot whole
- * through a server that requires TLS on both connections; a server whose
- * certificate cannot be verified, and a plain server when "kryptering" is
- * "krav", get nothing but the first command, and the message says why.
+ * through a server that requires TLS on both connections, also one that
+ * offers TLS only by its older name "AUTH SSL"; a server whose certificate
+ * cannot be verified, and a plain server when "kryptering" is "krav", get
+ * nothing but the first commands, and the message says why. An upload that
+ * is not proven is not called sent: a server that keeps part of the file,
+ * resets the data connection and still confirms it (with TLS and without),
+ * or names another size than the archive's; a server that names no size
+ * is taken at its confirmation.
  */
 #include <winsock2.h>
 #include <gtest/gtest.h>
@@ -18,9 +23,11 @@
 #include "ftps_server.h"
 #include "scripted_server.h"
 #include "support_site.h"
+#include "support/error_text.h"
 #include "resource.h"
 
 #include <algorithm>
+#include <string.h>
 
 namespace {
 
@@ -210,38 +217,102 @@ bool SecureSendGui::made = false;
 
 TEST_F(SecureSendGui, SnapshotTravelsEncryptedOnBothConnectionsAndArrivesWhole)
 {
-    std::string root = make_scratch_dir("secure_gui_root");
-    ASSERT_TRUE(tls_server.start(root, certificates->pem("server"), certificates->key("server")));
-    Installation inst = make_support_site("secure_gui", tls_server.address().c_str());
-    set_contact(inst, "kryptering", "KRAV");
-    MessageBoxSeen box;
-    ASSERT_TRUE(send(inst, box));
-    EXPECT_EQ("Data'ene er nu sendt til KIRO-support!", box.text) << tls_server.output();
-    close(box);
-
-    std::vector<std::string> uploaded = files_in(root);
-    ASSERT_EQ(1u, uploaded.size());
-    std::string archive = root + "\\" + uploaded[0];
-    EXPECT_EQ(0, run_unix("unzip -tqq '" + unix_path(archive) + "'")) << "every entry's CRC";
-    const std::string sources[][2] = {
-        { "kiromenu.exe", inst.program_dir + "kiromenu.exe" },
-        { "START.LOG", inst.program_dir + "START.LOG" },
-        { "data\\KIRO.DAT", inst.data_dir + "data\\KIRO.DAT" },
-        { "ini\\kiro.ini", inst.ini() },
-        { "log\\kiro.log", inst.data_dir + "log\\kiro.log" },
-        { "datakopi\\KIRO.DAT", inst.data_dir + "datakopi\\KIRO.DAT" },
-        { "inikopi\\kiro.ini", inst.data_dir + "inikopi\\kiro.ini" },
+    struct Case {
+        const char *name;
+        const char *options;
+        std::vector<std::string> asked;   /* before TLS runs */
+    } cases[] = {
+        { "TLS required on both connections", "", { "plain AUTH TLS" } },
+        { "TLS offered only as AUTH SSL", "--auth-ssl-only", { "plain AUTH TLS", "plain AUTH SSL" } },
     };
-    for (const auto &entry : sources)
-        EXPECT_TRUE(read_file(entry[1]) == zip_entry(archive, entry[0])) << entry[0];
-    EXPECT_TRUE(has(zip_entries(archive), "log\\dirlst.txt"));
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string root = make_scratch_dir("secure_gui_root");
+        ASSERT_TRUE(tls_server.start(root, certificates->pem("server"), certificates->key("server"), "4monbek",
+                                     c.options));
+        Installation inst = make_support_site("secure_gui", tls_server.address().c_str());
+        set_contact(inst, "kryptering", "KRAV");
+        MessageBoxSeen box;
+        ASSERT_TRUE(send(inst, box));
+        EXPECT_EQ("Data'ene er nu sendt til KIRO-support!", box.text) << tls_server.output();
+        close(box);
 
-    std::vector<std::string> expected = { "plain AUTH TLS", "tls USER kirodata", "tls PASS",
-                                          "tls TYPE I",     "tls PBSZ 0",        "tls PROT P",
-                                          "tls PASV",       "tls STOR " + uploaded[0],
-                                          "tls QUIT" };
-    EXPECT_EQ(expected, tls_server.heard());
-    EXPECT_EQ("", leftovers(inst));
+        std::vector<std::string> uploaded = files_in(root);
+        ASSERT_EQ(1u, uploaded.size());
+        std::string archive = root + "\\" + uploaded[0];
+        EXPECT_EQ(0, run_unix("unzip -tqq '" + unix_path(archive) + "'")) << "every entry's CRC";
+        const std::string sources[][2] = {
+            { "kiromenu.exe", inst.program_dir + "kiromenu.exe" },
+            { "START.LOG", inst.program_dir + "START.LOG" },
+            { "data\\KIRO.DAT", inst.data_dir + "data\\KIRO.DAT" },
+            { "ini\\kiro.ini", inst.ini() },
+            { "log\\kiro.log", inst.data_dir + "log\\kiro.log" },
+            { "datakopi\\KIRO.DAT", inst.data_dir + "datakopi\\KIRO.DAT" },
+            { "inikopi\\kiro.ini", inst.data_dir + "inikopi\\kiro.ini" },
+        };
+        for (const auto &entry : sources)
+            EXPECT_TRUE(read_file(entry[1]) == zip_entry(archive, entry[0])) << entry[0];
+        EXPECT_TRUE(has(zip_entries(archive), "log\\dirlst.txt"));
+
+        std::vector<std::string> expected = c.asked;
+        const std::vector<std::string> then = { "tls USER kirodata", "tls PASS",  "tls TYPE I",
+                                                "tls PBSZ 0",        "tls PROT P", "tls PASV",
+                                                "tls STOR " + uploaded[0], "tls SIZE " + uploaded[0],
+                                                "tls QUIT" };
+        expected.insert(expected.end(), then.begin(), then.end());
+        EXPECT_EQ(expected, tls_server.heard());
+        EXPECT_EQ("", leftovers(inst));
+        tls_server.stop();
+    }
+}
+
+TEST_F(SecureSendGui, UploadNotProvenIsNotCalledSent)
+{
+    struct Case {
+        const char *name;
+        bool tls;
+        const char *options;
+        bool sent;
+    } cases[] = {
+        { "cut off over TLS", true, "--cut-data-after 100000", false },
+        { "cut off in the clear", false, "--cut-data-after 100000", false },
+        { "another size", false, "--size wrong", false },
+        { "no size at all", false, "--size none", true },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string root = make_scratch_dir("unproven_root");
+        ASSERT_TRUE(tls_server.start(root, c.tls ? certificates->pem("server") : "",
+                                     c.tls ? certificates->key("server") : "", "4monbek", c.options));
+        Installation inst = make_support_site("unproven", tls_server.address().c_str());
+        MessageBoxSeen box;
+        ASSERT_TRUE(send(inst, box, c.sent ? NULL : "send_support_not_proven.png"));
+        if (c.sent) {
+            EXPECT_EQ("Data'ene er nu sendt til KIRO-support!", box.text);
+        } else {
+            EXPECT_EQ("Fejl", box.caption);
+            EXPECT_EQ("Overførslen til server: " + tls_server.address() +
+                          " mislykkedes!\nData'ene er ikke sendt til KIRO-support.",
+                      box.text);
+        }
+        close(box);
+        /* The server met the scenario: it kept the file, cut or whole, and
+           was asked for its size where the data connection ended in order. */
+        std::vector<std::string> uploaded = files_in(root);
+        ASSERT_EQ(1u, uploaded.size());
+        size_t kept = read_file(root + "\\" + uploaded[0]).size();
+        std::vector<std::string> heard = tls_server.heard();
+        bool asked_size = has(heard, std::string(c.tls ? "tls" : "plain") + " SIZE " + uploaded[0]);
+        if (strstr(c.options, "--cut")) {
+            EXPECT_EQ(100000u, kept);
+            EXPECT_FALSE(asked_size);
+        } else {
+            EXPECT_GT(kept, 100000u);
+            EXPECT_TRUE(asked_size);
+        }
+        EXPECT_EQ("", leftovers(inst));
+        tls_server.stop();
+    }
 }
 
 TEST_F(SecureSendGui, UnverifiedServerGetsNothingAndTheReasonIsShown)
@@ -292,7 +363,7 @@ TEST_F(SecureSendGui, RequiredEncryptionAndAPlainServerSendNothing)
     EXPECT_EQ((UINT)MB_ICONWARNING, message_box_icon(box));
     close(box);
     EXPECT_TRUE(files_in(root).empty());
-    std::vector<std::string> expected = { "plain AUTH TLS", "plain QUIT" };
+    std::vector<std::string> expected = { "plain AUTH TLS", "plain AUTH SSL", "plain QUIT" };
     EXPECT_EQ(expected, tls_server.heard());
     EXPECT_EQ("", leftovers(inst));
 }
@@ -303,6 +374,9 @@ TEST_F(SendSupportGui, CompletionReplyWithoutEndIsAFailedUploadAndLeavesNothing)
     scripted.run([](ServerSide &side) {
         side.say("220 Ready\r\n");
         if (side.hear() != "AUTH TLS")
+            return;
+        side.say("500 Unknown command\r\n");
+        if (side.hear() != "AUTH SSL")
             return;
         side.say("500 Unknown command\r\n");
         if (side.hear() != "USER kirodata")
@@ -322,6 +396,7 @@ TEST_F(SendSupportGui, CompletionReplyWithoutEndIsAFailedUploadAndLeavesNothing)
             return;
         /* The file is never confirmed: lines without end, until the menu
            hangs up (or a minute has passed). */
+        side.reach("completion without end");
         for (DWORD start = GetTickCount(); GetTickCount() - start < 60000;)
             if (::send(side.control, "226-still storing\r\n", 19, 0) != 19)
                 break;
@@ -337,6 +412,7 @@ TEST_F(SendSupportGui, CompletionReplyWithoutEndIsAFailedUploadAndLeavesNothing)
               window_text(GetDlgItem(box.window, 0xFFFF)));
     close(box);
     scripted.finish();
+    EXPECT_EQ("completion without end", scripted.reached()) << "the failure came where the test is about";
     EXPECT_EQ("", leftovers(inst));
 }
 
@@ -357,11 +433,10 @@ TEST_F(SendSupportGui, FullProgramDriveSendsNothingAndLeavesNothing)
     MessageBoxSeen box;
     ASSERT_TRUE(send(inst, box, "send_support_drive_full.png"));
     char full[256] = "";
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, ERROR_DISK_FULL,
-                   MAKELANGID(LANG_DANISH, SUBLANG_DEFAULT), full, sizeof full, NULL);
+    system_message(ERROR_DISK_FULL, full, sizeof full);
     EXPECT_EQ("Fejl", box.caption);
     EXPECT_EQ("Data'ene kunne ikke pakkes i arkivet '" + inst.program_dir + "skolesql011.tvk'!\n" +
-                  full + "Data'ene er ikke sendt til KIRO-support.",
+                  full + " (fejlkode 112)\nData'ene er ikke sendt til KIRO-support.",
               box.text);
     EXPECT_EQ((UINT)MB_ICONWARNING, message_box_icon(box));
     close(box);

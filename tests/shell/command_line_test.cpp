@@ -3,7 +3,8 @@
  * fallbacks to the program's own directory, and arguments that are ignored.
  */
 #include <gtest/gtest.h>
-#include "shell/settings.h"
+#include "shell/command_line.h"
+#include "support/settings.h"
 
 #include <string>
 

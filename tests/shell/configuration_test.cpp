@@ -2,7 +2,7 @@
  * Reading ini\kiro.ini into the menu settings and writing the lock key.
  */
 #include <gtest/gtest.h>
-#include "shell/settings.h"
+#include "support/settings.h"
 #include "test_support.h"
 
 static void use_ini(const std::string &path)

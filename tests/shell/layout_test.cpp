@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 #include "shell/main_menu.h"
 #include "shell/main_window.h"
-#include "shell/settings.h"
+#include "shell/startup.h"
+#include "support/drawing.h"
+#include "support/settings.h"
 #include "test_support.h"
 #include "resource.h"
 

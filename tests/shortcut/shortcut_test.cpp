@@ -8,7 +8,7 @@
 #include "driver.h"
 #include "test_support.h"
 #include "resource.h"
-#include "shell/settings.h"
+#include "support/settings.h"
 #include "shell/shortcut.h"
 
 #include <objbase.h>

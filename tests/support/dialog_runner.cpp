@@ -11,20 +11,35 @@
 static const std::function<void(HWND)> *g_work;
 static BarRecord g_record;
 static bool g_pending;
-static WNDPROC g_file_bar_proc, g_overall_bar_proc;
+static WNDPROC g_file_bar_proc, g_overall_bar_proc, g_status_proc;
 
 static LRESULT CALLBACK counting_file_bar(HWND bar, UINT message, WPARAM wparam, LPARAM lparam)
 {
-    if (message == PBM_STEPIT)
+    if (message == PBM_STEPIT) {
         g_record.file_steps++;
+        g_record.trace += "f";
+    }
+    if (message == PBM_SETPOS)
+        g_record.trace += "F";
     return CallWindowProcA(g_file_bar_proc, bar, message, wparam, lparam);
 }
 
 static LRESULT CALLBACK counting_overall_bar(HWND bar, UINT message, WPARAM wparam, LPARAM lparam)
 {
-    if (message == PBM_STEPIT)
+    if (message == PBM_STEPIT) {
         g_record.overall_steps++;
+        g_record.trace += "o";
+    }
+    if (message == PBM_SETPOS)
+        g_record.trace += "O";
     return CallWindowProcA(g_overall_bar_proc, bar, message, wparam, lparam);
+}
+
+static LRESULT CALLBACK tracing_status(HWND status, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    if (message == WM_SETTEXT && g_work)
+        g_record.trace += std::string("[") + (lparam ? (const char *)lparam : "") + "]";
+    return CallWindowProcA(g_status_proc, status, message, wparam, lparam);
 }
 
 static INT_PTR CALLBACK work_dialog(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
@@ -36,11 +51,13 @@ static INT_PTR CALLBACK work_dialog(HWND dialog, UINT message, WPARAM wparam, LP
                                                      (LONG_PTR)counting_file_bar);
         g_overall_bar_proc = (WNDPROC)SetWindowLongPtrA(GetDlgItem(dialog, IDC_OVERALL_BAR), GWLP_WNDPROC,
                                                         (LONG_PTR)counting_overall_bar);
+        g_status_proc = (WNDPROC)SetWindowLongPtrA(GetDlgItem(dialog, IDC_STATUS), GWLP_WNDPROC,
+                                                   (LONG_PTR)tracing_status);
         break;
     case WM_PAINT:
-        progress_paint(dialog, "Test", "TEST", false, &g_pending, WM_START_DISKS);
+        progress_paint(dialog, "Test", "TEST", false, &g_pending, MSG_DISK_STAGE);
         break;
-    case WM_START_DISKS: {
+    case MSG_DISK_STAGE: {
         (*g_work)(dialog);
         g_record.high = SendDlgItemMessageA(dialog, IDC_FILE_BAR, PBM_GETRANGE, FALSE, 0);
         g_record.pos = SendDlgItemMessageA(dialog, IDC_FILE_BAR, PBM_GETPOS, 0, 0);

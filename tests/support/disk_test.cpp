@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 #include <commctrl.h>
+#include <zlib.h>
 #include <string>
 
 namespace {
@@ -130,6 +131,27 @@ TEST(CopyWithProgress, MultiMegabyteCopyIsByteExact)
     EXPECT_EQ(31, g_bar.high);
     EXPECT_EQ(31, g_bar.file_steps);
     EXPECT_EQ(31, g_bar.pos);
+    remove_tree(dir);
+}
+
+TEST(CopyWithProgress, CrcOfWhatWasWrittenMatchesTheFileReadBack)
+{
+    /* More than one read-back block, and a length no sector divides. */
+    std::string dir = make_scratch_dir("copy_crc");
+    std::string data = pattern_bytes(3 * 1024 * 1024 + 17, 5);
+    write_file(dir + "\\src.bin", data);
+    const DWORD offset = 100001, limit = 2 * 1024 * 1024 + 5;
+    unsigned long crc = 0;
+    EXPECT_EQ(limit, copy_with_progress(NULL, (dir + "\\src.bin").c_str(), (dir + "\\v").c_str(), offset, limit,
+                                        "wb", &crc));
+    EXPECT_EQ(crc32(0, (const Bytef *)data.data() + offset, limit), crc);
+
+    unsigned long long size = 0;
+    unsigned long read_crc = 0;
+    EXPECT_EQ(READ_BACK_DONE, read_back_crc32(NULL, (dir + "\\v").c_str(), &size, &read_crc));
+    EXPECT_EQ(limit, size);
+    EXPECT_EQ(crc, read_crc);
+    EXPECT_EQ(READ_BACK_MISSING, read_back_crc32(NULL, (dir + "\\missing").c_str(), &size, &read_crc));
     remove_tree(dir);
 }
 

@@ -5,7 +5,11 @@
  * or held open meanwhile answers as it does file by file, a failure ends
  * the run, and no thread of a run outlives it.
  */
-#include "support/zip_utils.h"
+#include "archive/checksum.h"
+#include "archive/deflate_workers.h"
+#include "archive/pack.h"
+#include "archive/threads.h"
+#include "archive/zip_write.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>

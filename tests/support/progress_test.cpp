@@ -3,7 +3,10 @@
  * test operation: the operation starts once per opening, after the first
  * paint, also when the dialog is repainted while it works; the caption and
  * the painted heading follow the progress phase; the dialog ends with 2;
- * and a bar range above 65535 fills completely.
+ * and a bar range above 65535 fills completely. The bars move as often as
+ * a person sees them: a bar stepped 43,000 times by 512 (an upload of
+ * 21 MB) ends exactly at its limit after a move per 50 ms at most, a slow
+ * one still moves, a short one shows every step.
  */
 #include "support/progress.h"
 #include "resource.h"
@@ -12,6 +15,7 @@
 
 #include <gtest/gtest.h>
 #include <commctrl.h>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -69,17 +73,23 @@ bool heading_shows(HWND dialog, const char *heading)
     return ink > 0 && differing == 0;
 }
 
-void pump_for(int ms)
+/* Dispatches the thread's messages until none is waiting (every paint is
+   done, a posted start message has run) and done() holds; false when that
+   did not happen within 10 s. */
+bool settle(const std::function<bool()> &done)
 {
-    DWORD start = GetTickCount();
-    while ((int)(GetTickCount() - start) < ms) {
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 10000;) {
         MSG msg;
-        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+        if (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
+        } else if (done()) {
+            return true;
+        } else {
+            Sleep(10);
         }
-        Sleep(10);
     }
+    return false;
 }
 
 INT_PTR CALLBACK test_operation(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
@@ -91,12 +101,12 @@ INT_PTR CALLBACK test_operation(HWND dialog, UINT message, WPARAM wparam, LPARAM
         break;
     case WM_PAINT:
         progress_paint(dialog, phase_caption(g_progress_phase), phase_heading(g_progress_phase), true,
-                       &g_start_pending, WM_START_PACKING);
+                       &g_start_pending, MSG_PACK_STAGE);
         break;
-    case WM_START_PACKING: {
+    case MSG_PACK_STAGE: {
         g_seen.runs++;
         /* Let everything pending be painted before looking. */
-        pump_for(50);
+        settle([] { return true; });
         for (int phase = PHASE_PACKING; phase <= PHASE_UNPACKING; phase++) {
             progress_set_phase(dialog, phase);
             g_seen.captions.push_back(window_text(dialog));
@@ -106,8 +116,8 @@ INT_PTR CALLBACK test_operation(HWND dialog, UINT message, WPARAM wparam, LPARAM
            second start would run the operation again right here. */
         RedrawWindow(dialog, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
         InvalidateRect(dialog, NULL, TRUE);
-        pump_for(150);
-        g_seen.heading_after_repaint = heading_shows(dialog, phase_heading(PHASE_UNPACKING));
+        g_seen.heading_after_repaint =
+            settle([dialog] { return heading_shows(dialog, phase_heading(PHASE_UNPACKING)); });
 
         progress_set_range(dialog, IDC_OVERALL_BAR, g_seen.range);
         for (int i = 0; i < 3; i++)
@@ -181,4 +191,97 @@ TEST(ProgressDialog, PhaseTexts)
     EXPECT_STREQ("PAKKER FILER    ET \xD8JEBLIK...", phase_heading(PHASE_PACKING));
     EXPECT_STREQ("KOPIER FILER    ET \xD8JEBLIK...", phase_heading(PHASE_COPYING));
     EXPECT_STREQ("UDPAKKER FILER    ET \xD8JEBLIK...", phase_heading(PHASE_UNPACKING));
+}
+
+namespace {
+
+/* What the overall bar was told while a bar test ran. */
+struct BarMoves {
+    int moves = 0;
+    bool counting = false;
+};
+BarMoves g_moves;
+WNDPROC g_bar_proc;
+bool g_bar_pending;
+std::function<void(HWND)> g_bar_work;
+
+LRESULT CALLBACK counting_bar(HWND bar, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    if (g_moves.counting && (message == PBM_SETPOS || message == PBM_DELTAPOS || message == PBM_STEPIT))
+        g_moves.moves++;
+    return CallWindowProcA(g_bar_proc, bar, message, wparam, lparam);
+}
+
+INT_PTR CALLBACK bar_operation(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    if (message == WM_INITDIALOG) {
+        progress_init(dialog, &g_bar_pending);
+        g_bar_proc = (WNDPROC)SetWindowLongPtrA(GetDlgItem(dialog, IDC_OVERALL_BAR), GWLP_WNDPROC,
+                                                (LONG_PTR)counting_bar);
+    } else if (message == WM_PAINT) {
+        progress_paint(dialog, "Test", "TEST", false, &g_bar_pending, MSG_PACK_STAGE);
+    } else if (message == MSG_PACK_STAGE) {
+        g_bar_work(dialog);
+        EndDialog(dialog, 2);
+    }
+    return 0;
+}
+
+LRESULT bar_position(HWND dialog)
+{
+    return SendDlgItemMessageA(dialog, IDC_OVERALL_BAR, PBM_GETPOS, 0, 0);
+}
+
+}  // namespace
+
+TEST(ProgressBars, MoveAsOftenAsAPersonSeesThemAndEndAtTheirLimit)
+{
+    const unsigned long upload = 1024 + 43000UL * 512;
+    LRESULT long_end = -1, slow_shown = -1;
+    int long_moves = -1;
+    DWORD long_ms = 0;
+    std::vector<LRESULT> short_shown;
+    g_bar_work = [&](HWND dialog) {
+        /* An upload's bar, counted as the support upload counts it: 512,
+           then each block of the file through the bar's window, then the
+           last block. */
+        progress_set_range(dialog, IDC_OVERALL_BAR, upload);
+        progress_set_pos(dialog, IDC_OVERALL_BAR, 0);
+        g_moves = BarMoves();
+        g_moves.counting = true;
+        DWORD start = GetTickCount();
+        progress_advance(dialog, IDC_OVERALL_BAR, 512);
+        for (int i = 0; i < 43000; i++)
+            progress_bar_advance(GetDlgItem(dialog, IDC_OVERALL_BAR), 512);
+        progress_advance(dialog, IDC_OVERALL_BAR, 512);
+        long_ms = GetTickCount() - start;
+        long_moves = g_moves.moves;
+        g_moves.counting = false;
+        long_end = bar_position(dialog);
+
+        /* A slow bar moves by less than 1/200 of its range, once 50 ms
+           have passed. */
+        progress_set_range(dialog, IDC_OVERALL_BAR, 1000000);
+        progress_set_pos(dialog, IDC_OVERALL_BAR, 0);
+        for (DWORD begun = GetTickCount(); bar_position(dialog) == 0 && GetTickCount() - begun < 5000;) {
+            progress_advance(dialog, IDC_OVERALL_BAR, 1);
+            Sleep(5);
+        }
+        slow_shown = bar_position(dialog);
+
+        /* A short bar shows every step at once. */
+        progress_set_range(dialog, IDC_OVERALL_BAR, 7);
+        progress_set_pos(dialog, IDC_OVERALL_BAR, 0);
+        for (int i = 0; i < 9; i++) {
+            progress_step(dialog, IDC_OVERALL_BAR);
+            short_shown.push_back(bar_position(dialog));
+        }
+    };
+    EXPECT_EQ(2, run_progress_dialog(NULL, bar_operation));
+    EXPECT_EQ((LRESULT)upload, long_end);
+    EXPECT_GE(long_moves, 1);
+    EXPECT_LE(long_moves, 2 + (int)(long_ms / 50)) << long_ms << " ms";
+    EXPECT_GT(slow_shown, 0);
+    EXPECT_LT(slow_shown, 5000);
+    EXPECT_EQ((std::vector<LRESULT>{ 1, 2, 3, 4, 5, 6, 7, 7, 7 }), short_shown) << "no wrap past the end";
 }

@@ -6,8 +6,8 @@
  */
 #include <gtest/gtest.h>
 #include "test_support.h"
-#include "shell/settings.h"
-#include "support/zip_utils.h"
+#include "support/settings.h"
+#include "archive/zip_write.h"
 #include "transfer/move_to_hard_disk.h"
 #include "transfer/transfer_set.h"
 

@@ -7,7 +7,7 @@
 #include "driver.h"
 #include "drive_fixture.h"
 #include "test_support.h"
-#include "shell/settings.h"
+#include "support/settings.h"
 #include "transfer/move_to_device.h"
 #include "transfer/move_to_hard_disk.h"
 #include "transfer/transfer_set.h"

@@ -9,7 +9,6 @@
  */
 #include "move_support.h"
 #include "support/disk_utils.h"
-#include "support/zip_utils.h"
 #include "transfer/transfer_set.h"
 
 #include <map>

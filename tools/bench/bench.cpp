@@ -6,10 +6,17 @@
  *   bench pack <base folder> <archive>        data\*.*, ini\*.*, log\*.*
  *   bench unpack <archive> <folder>
  *   bench copy <source> <target>
- *   bench upload <host[:port]> <file> [authority.pem]
- *                                             as the support upload does; a
- *                                             server with TLS needs its
- *                                             authority, trusted in the
+ *   bench send <host[:port]> <file> [authority.pem]
+ *                                             the support upload as "Send data
+ *                                             til support" makes it after the
+ *                                             packing, in the real progress
+ *                                             dialog (its bar counting the
+ *                                             bytes): timed from the start of
+ *                                             the upload (the bar's range set)
+ *                                             to its end (logged out, the
+ *                                             outcome decided, the box answered
+ *                                             at once); a server with TLS needs
+ *                                             its authority, trusted in the
  *                                             prefix for the run (not timed)
  *   bench start <exe> <caption> [arguments]   ms until a window with caption shows
  *   bench moveout <data folder>               the whole move out onto drive E:
@@ -21,12 +28,15 @@
  */
 #include "authority.h"
 #include "driver.h"
-#include "net/ftp.h"
-#include "shell/settings.h"
+#include "archive/extract.h"
+#include "archive/threads.h"
+#include "advanced/send_support.h"
+#include "support/settings.h"
 #include "support/disk_utils.h"
 #include "support/message_box.h"
+#include "support/packing.h"
+#include "support/progress.h"
 #include "support/text.h"
-#include "support/zip_utils.h"
 #include "transfer/move_to_device.h"
 #include "transfer/move_to_hard_disk.h"
 #include "transfer/transfer_set.h"
@@ -67,6 +77,26 @@ static int answer_yes(HWND, const char *, const char *, UINT style)
     return (style & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK;
 }
 
+/* The upload of "bench send", run in the progress dialog's start message. */
+static const char *g_send_host, *g_send_file, *g_send_name;
+static double g_send_ms;
+static int g_send_outcome = -1;
+static bool g_send_pending;
+static const ProgressLook SEND_LOOK = { "Send data til support...", "SENDER DATA TIL SUPPORT", -1, MSG_SEND_SUPPORT };
+
+static INT_PTR CALLBACK send_dialog(HWND dialog, UINT message, WPARAM, LPARAM)
+{
+    if (message == MSG_SEND_SUPPORT) {
+        double t = now_ms();
+        g_send_outcome = upload_support_archive(dialog, g_send_host, g_send_file, g_send_name, false);
+        g_send_ms = now_ms() - t;
+        EndDialog(dialog, 2);
+    } else {
+        progress_dialog_message(dialog, message, &SEND_LOOK, &g_send_pending);
+    }
+    return 0;
+}
+
 /* This process as the PC of installation 7 whose data lie in folder. */
 static void become_installation(const char *folder, bool locked)
 {
@@ -94,7 +124,7 @@ int main(int argc, char **argv)
         return 0;
     }
     if (argc < 3) {
-        fprintf(stderr, "usage: bench [-j<n>] pack|unpack|copy|upload|start|moveout|takeback|threads ...\n");
+        fprintf(stderr, "usage: bench [-j<n>] pack|unpack|copy|send|start|moveout|takeback|threads ...\n");
         return 2;
     }
     std::string command = argv[1];
@@ -119,30 +149,22 @@ int main(int argc, char **argv)
         DWORD written = copy_with_progress(NULL, argv[2], argv[3], 0, 0, "wb");
         return report(t, written ? 0 : 1);
     }
-    if (command == "upload" && (argc == 4 || argc == 5)) {
+    if (command == "send" && (argc == 4 || argc == 5)) {
         std::string trusted = argc == 5 ? trust_authority(argv[4]) : "";
         if (argc == 5 && trusted.empty()) {
             fprintf(stderr, "bench: the authority could not be trusted\n");
             return 1;
         }
-        WSADATA wsa;
-        WSAStartup(MAKEWORD(2, 2), &wsa);
+        set_message_box_hook(answer_yes);
+        g_send_host = argv[2];
+        g_send_file = argv[3];
         const char *name = strrchr(argv[3], '\\');
-        name = name ? name + 1 : argv[3];
-        double t = now_ms();
-        ftp_socket s = ftp_connect(argv[2], "kirodata", "4monbek");
-        int status = 1;
-        if (s >= 0) {
-            ftp_type(s, 0);
-            status = ftp_put(NULL, s, argv[3], name) == 0 ? 0 : 1;
-            ftp_quit(s);
-        }
-        double elapsed = now_ms() - t;
-        WSACleanup();
+        g_send_name = name ? name + 1 : argv[3];
+        run_progress_dialog(NULL, send_dialog);
         if (!trusted.empty())
             distrust_authority(trusted);
-        printf("%.1f %lu\n", elapsed, peak_kib());
-        return status;
+        printf("%.1f %lu\n", g_send_ms, peak_kib());
+        return g_send_outcome == SEND_DONE ? 0 : 1;
     }
     if (command == "moveout" && argc == 3) {
         become_installation(argv[2], false);

@@ -11,11 +11,11 @@
  * the campaign holds whatever new questions the moves learn.
  */
 #include "campaign.h"
+#include "support/profile_file.h"
 #include "driver.h"
 #include "drive_fixture.h"
 #include "test_support.h"
 #include "resource.h"
-#include "support/profile_file.h"
 
 #include <windows.h>
 #include <unzip.h>
@@ -584,6 +584,9 @@ void read_folder(const std::string &dir, const char *folder, Survivors &v)
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             continue;
         if (strcmp(folder, "ini") == 0 && lower(name) == "kiro.ini")
+            continue;
+        /* The move lock the cut left behind is held by nobody: no data. */
+        if (strcmp(folder, "ini") == 0 && lower(name) == "flyt.lck")
             continue;
         if (strcmp(folder, "ini") == 0 && lower(name).compare(0, 10, "kiro.ini.~") == 0) {
             v.leftovers++;

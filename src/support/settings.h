@@ -1,8 +1,9 @@
 /*
- * Menu settings: the process-wide record filled at start-up from the
- * command line and ini\kiro.ini, read by every part of the menu, and the
- * start-up helpers that fill it (command line, configuration keys, title
- * and footer lines, fonts, version strings).
+ * Menu settings: the process-wide record that start-up fills from the
+ * command line and ini\kiro.ini and every part of the menu reads, the
+ * helpers that read and write its configuration keys, and the lookup of a
+ * version-resource string. Start-up itself (shell/startup.h) fills it; this
+ * file knows nothing of windows or dialogs beyond the handles it keeps.
  */
 #ifndef KIRO_SETTINGS_H
 #define KIRO_SETTINGS_H
@@ -23,6 +24,7 @@ struct MenuSettings {
     char super_setting[10];            /* "superkiro" */
     char move_drive[4];                /* "flytdrev" */
     bool schedule_locked;
+    char locked_text[10];              /* "skemalåst" as last read or written */
     char title[3 * KIRO_PATH_SIZE];
     char footer[512];
     int screen_height;
@@ -41,19 +43,6 @@ extern MenuSettings g_settings;
 extern const char *const KEY_SECTION_GLOBAL;
 extern const char *const KEY_SCHEDULE_LOCKED;
 
-/* Command line of the menu (-p/-P program directory, -d/-D data directory). */
-void parse_command_line(char *program_dir, char *data_dir);
-/* The same over a whole command line (program path first). */
-void parse_command_line_text(const wchar_t *command_line, char *program_dir, char *data_dir);
-/* The same rules over an argument list without program path (the arguments
-   of a desktop shortcut): fills the directories that are given, leaves the
-   others as they are. Answers false when the list cannot be split. */
-bool parse_switches(const wchar_t *arguments, char *program_dir, char *data_dir);
-void trim_blanks(char *text);
-void strip_to_directory(char *path);
-/* Appends "\" to a directory of two or more characters that lacks one. */
-void end_with_backslash(char *directory, size_t size);
-
 /* The named string of a file's version resource, or an empty text. */
 void version_string(const char *file, const char *name, char *out, size_t size);
 
@@ -67,6 +56,14 @@ bool derive_schedule_locked(const char *locked_text, const char *super_setting);
    true when it arrived. */
 bool write_profile_checked(const char *file, const char *section, const char *key, const char *value);
 
+/* Reads "skemalåst" and "superkiro" from the configuration file again.
+   Where either differs from what the menu last read or wrote, the record
+   takes the file's values (the flag derived from them as at start-up) and
+   the answer tells whether the state the menu shows changed with them (the
+   flag, or whether the installation is a super one). A file that cannot
+   be opened changes nothing: the writers check what they write. */
+bool reread_lock_state(void);
+
 /* Writes "skemalåst" and keeps the flag equal to what the file says (so a
    super installation never counts as locked). Answers false (and leaves
    the flag as the file has it) on failure. Used by the moves. */
@@ -75,18 +72,5 @@ bool write_schedule_locked(bool locked);
    in a super installation. Answers false, the flag unchanged, when the file
    could not be written. */
 bool set_schedule_locked(bool locked);
-
-void build_title_line(char *out, size_t size, int installation, const char *super_setting,
-                      const char *program_dir, const char *data_dir);
-void build_footer_line(char *out, size_t size, const char *program_dir, int current_year);
-
-/* Title and heading font sizes for a screen height (0, 0 = system default). */
-void font_sizes_for_screen(int screen_height, int *title_height, int *title_width,
-                           int *heading_height, int *heading_width);
-void create_fonts(void);
-void release_fonts(void);
-
-/* The whole start-up sequence, message loop and ending; the exit code. */
-int run_menu(HINSTANCE instance);
 
 #endif

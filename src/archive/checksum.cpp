@@ -1,0 +1,122 @@
+/*
+ * Reading back what was written (see checksum.h): the length and CRC-32
+ * of files, on several threads for a list of them, and a test of a whole
+ * archive, every entry read to its end with its CRC checked.
+ */
+#include "archive/checksum.h"
+#include "archive/survey.h"
+#include "archive/threads.h"
+
+#include <atomic>
+#include <stdlib.h>
+
+#include <vector>
+
+enum { READ_BUFFER = 262144 };
+
+bool file_crc32(const char *path, unsigned long long *size, unsigned long *crc)
+{
+    enum { BLOCK = 1 << 18 };
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                              FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    unsigned char *buffer = (unsigned char *)malloc(BLOCK);
+    bool ok = buffer != NULL;
+    uLong sum = crc32(0L, Z_NULL, 0);
+    unsigned long long total = 0;
+    while (ok) {
+        DWORD got = 0;
+        if (!ReadFile(file, buffer, BLOCK, &got, NULL)) {
+            ok = false;
+            break;
+        }
+        if (got == 0)
+            break;
+        sum = crc32(sum, buffer, got);
+        total += got;
+    }
+    free(buffer);
+    CloseHandle(file);
+    if (ok) {
+        *size = total;
+        *crc = sum;
+    }
+    return ok;
+}
+
+/* Files summed by several threads, each taking the next file. */
+struct Summing {
+    FileSum *files;
+    size_t count;
+    std::atomic<size_t> next;
+};
+
+/* Ends when the files run out: it waits for nothing. */
+static unsigned __stdcall sum_worker(void *context)
+{
+    Summing *run = (Summing *)context;
+    for (size_t i; (i = run->next++) < run->count;) {
+        FileSum *file = &run->files[i];
+        file->read = file_crc32(file->path, &file->size, &file->crc);
+    }
+    return 0;
+}
+
+void files_crc32(FileSum *files, size_t count)
+{
+    Summing run;
+    run.files = files;
+    run.count = count;
+    run.next = 0;
+    unsigned threads = zip_threads();
+    std::vector<HANDLE> workers;
+    if (threads > 1 && count > 1)
+        start_threads(threads < count ? threads : (unsigned)count, sum_worker, &run, &workers);
+    if (workers.empty())
+        sum_worker(&run);
+    join_threads(&workers);
+}
+
+int test_archive(const char *archive)
+{
+    unzFile zip = open_archive(archive);
+    if (!zip)
+        return UNZIP_NO_ARCHIVE;
+    char *buffer = (char *)malloc(READ_BUFFER);
+    if (!buffer) {
+        unzClose(zip);
+        return ZIP_NO_MEMORY;
+    }
+    unz_global_info global;
+    int code = unzGetGlobalInfo(zip, &global) == UNZ_OK ? 0 : UNZIP_DAMAGED;
+    for (uLong i = 0; code == 0 && i < global.number_entry; i++) {
+        if (i > 0 && unzGoToNextFile(zip) != UNZ_OK) {
+            code = UNZIP_DAMAGED;
+            break;
+        }
+        unz_file_info info;
+        ZipName name;
+        if (unzGetCurrentFileInfo(zip, &info, name, sizeof name, NULL, 0, NULL, 0) != UNZ_OK) {
+            code = UNZIP_DAMAGED;
+            break;
+        }
+        if (unzOpenCurrentFile(zip) != UNZ_OK) {
+            unzCloseCurrentFile(zip);
+            code = UNZIP_DAMAGED;
+            break;
+        }
+        int got;
+        uLong total = 0;
+        while ((got = unzReadCurrentFile(zip, buffer, READ_BUFFER)) > 0)
+            total += (uLong)got;
+        int closed = unzCloseCurrentFile(zip);
+        if (got < 0)
+            code = got;
+        else if (closed != UNZ_OK || total != info.uncompressed_size)
+            code = closed != UNZ_OK ? closed : UNZIP_DAMAGED;
+    }
+    free(buffer);
+    unzClose(zip);
+    return code;
+}
