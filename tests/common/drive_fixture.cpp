@@ -78,7 +78,7 @@ std::string build_unix_dir()
     return exe_dir;
 }
 
-static std::string shell_quote(const std::string &text)
+std::string shell_quote(const std::string &text)
 {
     std::string quoted = "'";
     for (char c : text) {

@@ -28,6 +28,8 @@ bool define_network_drive(char letter, const std::string &server, const std::str
 /* Removes the drive from the prefix. */
 bool remove_drive(char letter);
 
+/* text in single quotes for the Unix shell, its own quotes escaped. */
+std::string shell_quote(const std::string &text);
 /* The Unix path of the build directory (KIRO_BUILD), without a trailing
    slash; the Unix directory of the test executables when it is not set. */
 std::string build_unix_dir();

@@ -11,8 +11,6 @@
  * the campaign holds whatever new questions the moves learn.
  */
 #include "campaign.h"
-#include "archive/checksum.h"
-#include "archive/zip_write.h"
 #include "support/profile_file.h"
 #include "driver.h"
 #include "drive_fixture.h"
@@ -20,6 +18,8 @@
 #include "resource.h"
 
 #include <windows.h>
+#include <unzip.h>
+#include <zip.h>
 #include <ctype.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -51,6 +51,7 @@ struct Plan {
     int sticks = 0;
     unsigned long stick_size = 0;
     Files start_files, end_files;            /* data\ and ini\ but kiro.ini */
+    Files set_files;                         /* what the set must hold, kiro.ini too */
     std::string ini_start, ini_end;          /* kiro.ini, byte for byte */
     std::vector<std::string> ini_versions;   /* every version kiro.ini may have */
     bool end_locked = false;
@@ -60,6 +61,8 @@ struct Plan {
 /* The folders of one action (Unix paths). */
 struct Place {
     std::string root, bin, control, log;
+    bool folders_at_once = false;
+    bool verbose = false;   /* every question of the menu is printed */
     std::vector<std::string> names;   /* "data", "stick1", "stick2" */
     std::string template_dir(const std::string &n) const { return root + "/template/" + n; }
     std::string backing(const std::string &n) const { return root + "/backing/" + n; }
@@ -70,14 +73,6 @@ struct LogLine {
     long long number;
     std::string tag, op, path;
 };
-
-std::string quote(const std::string &text)
-{
-    std::string q = "'";
-    for (char c : text)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
 
 std::string lower(std::string text)
 {
@@ -96,63 +91,75 @@ std::string stick_name(int k)
 
 bool reset_backing(const Place &p)
 {
-    return run_unix("rm -rf " + quote(p.root + "/backing") + " && mkdir -p " + quote(p.root + "/backing") +
-                    " && cp -a " + quote(p.root + "/template") + "/. " + quote(p.root + "/backing"),
+    return run_unix("rm -rf " + shell_quote(p.root + "/backing") + " && mkdir -p " + shell_quote(p.root + "/backing") +
+                    " && cp -a " + shell_quote(p.root + "/template") + "/. " + shell_quote(p.root + "/backing"),
                     60000) == 0;
 }
 
 bool mount_all(const Place &p, const Plan &s, long long cut_after, bool log)
 {
-    std::string script = "rm -f " + quote(p.control) + (log ? " " + quote(p.log) : std::string()) + " && ";
+    std::string script =
+        "rm -f " + shell_quote(p.control) + (log ? " " + shell_quote(p.log) : std::string()) + " && ";
     for (const std::string &n : p.names) {
         unsigned long size = n == "data" ? DATA_DRIVE_SIZE : s.stick_size;
-        script += "mkdir -p " + quote(p.mount(n)) + " && " + quote(p.bin) + " " + quote(p.backing(n)) + " " +
-                  quote(p.mount(n)) + " --control=" + quote(p.control) + " --tag=" + n +
-                  " --cut-after=" + std::to_string(cut_after) + " --size=" + std::to_string(size) +
-                  (log ? " --log=" + quote(p.log) : std::string()) + " && ";
+        script += "mkdir -p " + shell_quote(p.mount(n)) + " && " + shell_quote(p.bin) + " " +
+                  shell_quote(p.backing(n)) + " " + shell_quote(p.mount(n)) + " --control=" + shell_quote(p.control) +
+                  " --tag=" + n + " --cut-after=" + std::to_string(cut_after) +
+                  " --size=" + std::to_string(size) + (p.folders_at_once ? " --folders-at-once" : "") +
+                  (log ? " --log=" + shell_quote(p.log) : std::string()) + " && ";
     }
     return run_unix(script + "true", 60000) == 0;
 }
 
-/* Unmounts every file system of the action; a mount still busy (the ended
-   menu's files not yet closed by the wine server) is tried again, and
-   detached as a last resort. False when one is still mounted. */
+/* Unmounts every file system of the action, the power being out: each is
+   asked once first (a stat of its root, which fails), so that it has
+   undone what was pending. A mount still busy (the ended menu's files not
+   yet closed by the wine server) is tried again, and detached as a last
+   resort. False when one is still mounted. */
 bool unmount_all(const Place &p)
 {
     /* Whether a file system is mounted there is read from the mount table:
        a file system without power answers every question with an error. */
     std::string script = "mounted() { awk -v m=\"$1\" '$2 == m { f = 1 } END { exit !f }' /proc/mounts; }; ";
+    for (const std::string &n : p.names)
+        script += "! mounted " + shell_quote(p.mount(n)) + " || stat " + shell_quote(p.mount(n)) +
+                  " >/dev/null 2>&1; ";
     for (const std::string &n : p.names) {
-        std::string m = quote(p.mount(n));
+        std::string m = shell_quote(p.mount(n));
         script += "i=0; while mounted " + m + " && [ $i -lt 100 ]; do fusermount3 -u " + m +
                   " 2>/dev/null || sleep 0.1; i=$((i+1)); done; mounted " + m + " && umount -l " + m + "; ";
     }
     script += "true";
     for (const std::string &n : p.names)
-        script += " && ! mounted " + quote(p.mount(n));
+        script += " && ! mounted " + shell_quote(p.mount(n));
     return run_unix(script, 60000) == 0;
 }
 
-/* The shared count and switch of the file systems. */
-bool read_control(const Place &p, long long *operations, bool *cut)
+/* The shared count and switch of the file systems, and how many pending
+   changes a cut could not undo. */
+struct Control {
+    long long operations = 0;
+    bool cut = false;
+    int undo_failures = 0;
+};
+
+bool read_control(const Place &p, Control *control)
 {
     std::string bytes = read_file(windows_path(p.control));
     if (bytes.size() < 24)
         return false;
-    long long ops;
     int flag;
-    memcpy(&ops, bytes.data() + 8, sizeof ops);
+    memcpy(&control->operations, bytes.data() + 8, sizeof control->operations);
     memcpy(&flag, bytes.data() + 16, sizeof flag);
-    *operations = ops;
-    *cut = flag != 0;
+    memcpy(&control->undo_failures, bytes.data() + 20, sizeof control->undo_failures);
+    control->cut = flag != 0;
     return true;
 }
 
 bool power_out(const Place &p)
 {
-    long long ops = 0;
-    bool cut = false;
-    return read_control(p, &ops, &cut) && cut;
+    Control control;
+    return read_control(p, &control) && control.cut;
 }
 
 /* Cuts the power now (after whatever ran last). */
@@ -248,32 +255,36 @@ bool make_stick(const std::string &unix_dir, int k)
     return make_dirs(windows_path(unix_dir)) && write_file(windows_path(unix_dir + "/.windows-serial"), serial);
 }
 
-/* The set another PC's menu left on two sticks: its files packed as the
-   menu packs them, cut into two volumes, each flyt.ini live. */
-bool write_two_disk_set(const Place &p, const std::string &scratch, const Files &files, const std::string &ini)
+/* A zip archive of files, each entry named by the full path the file has
+   on the PC that packs it (data_dir + "data\\elev.dat"), as the menu names
+   them. */
+std::string pack_files(const std::string &scratch, const std::string &data_dir, const Files &files)
 {
-    std::string source = scratch + "\\source";
-    remove_tree(source);
     std::string archive = scratch + "\\set.zip";
     DeleteFileA(archive.c_str());
-    if (!write_tree(source, files, ini))
-        return false;
-    for (const char *folder : { "data", "ini" }) {
-        std::string pattern = source + "\\Data\\" + folder + (std::string(folder) == "data" ? "\\*.dat" : "\\*.*");
-        WIN32_FIND_DATAA found;
-        HANDLE find = FindFirstFileA(pattern.c_str(), &found);
-        if (find == INVALID_HANDLE_VALUE)
-            continue;
-        do {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                std::string file = source + "\\Data\\" + folder + "\\" + found.cFileName;
-                if (zip_add_file(archive.c_str(), file.c_str(), NULL) != 0)
-                    return false;
-            }
-        } while (FindNextFileA(find, &found));
-        FindClose(find);
+    zipFile zip = zipOpen(archive.c_str(), APPEND_STATUS_CREATE);
+    bool ok = zip != NULL;
+    for (auto f = files.begin(); ok && f != files.end(); ++f) {
+        zip_fileinfo info;
+        memset(&info, 0, sizeof info);
+        std::string name = data_dir + f->first;
+        ok = zipOpenNewFileInZip(zip, name.c_str(), &info, NULL, 0, NULL, 0, NULL, Z_DEFLATED, Z_DEFAULT_COMPRESSION) ==
+                 ZIP_OK &&
+             zipWriteInFileInZip(zip, f->second.data(), (unsigned)f->second.size()) == ZIP_OK &&
+             zipCloseFileInZip(zip) == ZIP_OK;
     }
-    std::string whole = read_file(archive);
+    if (zip && zipClose(zip, NULL) != ZIP_OK)
+        ok = false;
+    std::string whole = ok ? read_file(archive) : std::string();
+    DeleteFileA(archive.c_str());
+    return whole;
+}
+
+/* The set another PC's menu left on two sticks: its files packed as the
+   menu packs them, cut into two volumes, each flyt.ini live. */
+bool write_two_disk_set(const Place &p, const std::string &scratch, const Files &set_files)
+{
+    std::string whole = pack_files(scratch, "P:\\Data\\", set_files);
     if (whole.empty())
         return false;
     size_t half = (whole.size() + 1) / 2;
@@ -292,10 +303,11 @@ bool write_two_disk_set(const Place &p, const std::string &scratch, const Files 
 /* Fills the plan and the templates of an action. */
 bool prepare(const Place &p, Plan &s, const std::string &scratch)
 {
-    run_unix("rm -rf " + quote(p.root) + " && mkdir -p " + quote(p.root + "/template"));
+    run_unix("rm -rf " + shell_quote(p.root) + " && mkdir -p " + shell_quote(p.root + "/template"));
     std::string ini_a = make_ini(scratch, "nej", "skole_a");
     Files a = pc_files(s.scenario == CUT_MOVE_OUT_TWO_DISKS ? 150000 : 40000, 11);
-    s.start_files = s.end_files = a;
+    s.start_files = s.end_files = s.set_files = a;
+    s.set_files["ini\\kiro.ini"] = ini_a;   /* packed before the lock */
     s.ini_start = ini_a;
     bool ok = true;
     switch (s.scenario) {
@@ -326,7 +338,7 @@ bool prepare(const Place &p, Plan &s, const std::string &scratch)
         s.ini_versions = { ini_b, changed_ini(scratch, ini_a, "skemalåst", "ja"), ini_a };
         s.end_locked = false;
         s.end_set = SET_STALE;
-        ok = write_two_disk_set(p, scratch, a, ini_a);
+        ok = write_two_disk_set(p, scratch, s.set_files);
         break;
     }
     case CUT_LOCK_TOGGLE:
@@ -354,6 +366,7 @@ struct Round {
     bool cut = false;
     bool completed = false;
     std::string failure;
+    long long operations = 0;   /* counted on the file systems */
 };
 
 bool insert_stick(const Place &p, int k)
@@ -376,6 +389,12 @@ int disk_asked_for(const std::string &text)
 bool has_button(const std::vector<int> &buttons, int id)
 {
     return std::find(buttons.begin(), buttons.end(), id) != buttons.end();
+}
+
+std::string one_line(std::string text)
+{
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    return text;
 }
 
 /* Answers a box as a user who wants the action done. */
@@ -502,6 +521,8 @@ Round run_round(const Place &p, const Plan &s, const std::string &program_dir)
         if (wait_message_box(program.pid, box, 100)) {
             seen = true;
             quiet = 0;
+            if (p.verbose)
+                printf("      the menu asks: %s\n", one_line(box.text).c_str());
             if (++boxes > MAX_BOXES)
                 r.failure = "too many questions, the last: " + box.text;
             else
@@ -539,8 +560,10 @@ struct Survivors {
     std::string ini;
     std::string lock;
     Files files;
-    int leftovers = 0;
+    int leftovers = 0;                     /* copies of kiro.ini beside it */
+    std::vector<std::string> data_dir_extra;   /* in Data\ beside data\ and ini\ */
     bool set_live = false, set_stale = false, set_whole = false;
+    std::string set_difference;            /* how a complete set differs from the PC's files */
     std::string marks;
 };
 
@@ -572,6 +595,81 @@ void read_folder(const std::string &dir, const char *folder, Survivors &v)
         v.files[std::string(folder) + "\\" + name] = read_file(dir + "\\" + folder + "\\" + name);
     } while (FindNextFileA(find, &found));
     FindClose(find);
+}
+
+/* What the data directory holds beside data\ and ini\ (lower case). */
+void read_data_dir(const std::string &dir, Survivors &v)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::string name = lower(found.cFileName);
+        if (name != "." && name != ".." && name != "data" && name != "ini")
+            v.data_dir_extra.push_back(name);
+    } while (FindNextFileA(find, &found));
+    FindClose(find);
+}
+
+/* "data\\elev.dat" from an entry named by a full path. */
+std::string entry_key(const std::string &name)
+{
+    size_t file = name.find_last_of("\\/");
+    if (file == std::string::npos || file == 0)
+        return name;
+    size_t folder = name.find_last_of("\\/", file - 1);
+    folder = folder == std::string::npos ? 0 : folder + 1;
+    return lower(name.substr(folder, file - folder)) + "\\" + name.substr(file + 1);
+}
+
+std::string without_finished_set(const std::string &ini);
+
+/* Unpacks the joined set (every entry read whole, its CRC checked by
+   minizip) and compares it, file by file, with the files the PC had when
+   it was packed (kiro.ini as the PC's is compared). "" when it holds them
+   all and nothing else. */
+std::string compare_set(const std::string &archive, const Files &wanted)
+{
+    unzFile zip = unzOpen(archive.c_str());
+    if (!zip)
+        return "the joined volumes are no zip archive";
+    Files found;
+    std::string difference;
+    int at = unzGoToFirstFile(zip);
+    while (at == UNZ_OK && difference.empty()) {
+        char name[1024];
+        unz_file_info info;
+        std::string content;
+        if (unzGetCurrentFileInfo(zip, &info, name, sizeof name, NULL, 0, NULL, 0) != UNZ_OK ||
+            unzOpenCurrentFile(zip) != UNZ_OK) {
+            difference = "an entry cannot be read";
+            break;
+        }
+        char buffer[65536];
+        int n;
+        while ((n = unzReadCurrentFile(zip, buffer, sizeof buffer)) > 0)
+            content.append(buffer, (size_t)n);
+        if (unzCloseCurrentFile(zip) != UNZ_OK || n < 0)
+            difference = std::string(name) + " is damaged";
+        std::string key = entry_key(name);
+        found[key] = key == "ini\\kiro.ini" ? without_finished_set(content) : content;
+        at = unzGoToNextFile(zip);
+    }
+    if (difference.empty() && at != UNZ_END_OF_LIST_OF_FILE)
+        difference = "the archive's directory is damaged";
+    unzClose(zip);
+    for (auto f = wanted.begin(); difference.empty() && f != wanted.end(); ++f) {
+        auto got = found.find(f->first);
+        if (got == found.end())
+            difference = f->first + " is missing from it";
+        else if (got->second != f->second)
+            difference = f->first + " in it is not the PC's";
+    }
+    for (auto f = found.begin(); difference.empty() && f != found.end(); ++f)
+        if (!wanted.count(f->first))
+            difference = f->first + " should not be in it";
+    return difference;
 }
 
 /* kiro.ini without the identity of the last set this PC finished
@@ -607,6 +705,7 @@ Survivors inspect(const Place &p, const Plan &s, const std::string &scratch)
     }
     read_folder(data, "data", v);
     read_folder(data, "ini", v);
+    read_data_dir(data, v);
     if (s.sticks == 0)
         return v;
     /* The set: disks 1..n, each with its flyt.ini of this installation and
@@ -648,7 +747,8 @@ Survivors inspect(const Place &p, const Plan &s, const std::string &scratch)
     v.set_live = complete && last_mark == "nej" && !v.set_stale;
     if (complete) {
         std::string archive = scratch_file(scratch, "joined.zip");
-        v.set_whole = write_file(archive, joined) && test_archive(archive.c_str()) == 0;
+        v.set_difference = write_file(archive, joined) ? compare_set(archive, s.set_files) : "it cannot be joined";
+        v.set_whole = v.set_difference.empty();
         DeleteFileA(archive.c_str());
     }
     return v;
@@ -700,6 +800,33 @@ void check_files(const Survivors &v, const Plan &s, bool at_end, Outcome &o)
             o.violations.push_back(f.first + " should not be there");
 }
 
+/* The data directory holds data\ and ini\ and, where a cut came, what a
+   move leaves while it runs (the move archive, its packing name, the
+   staging folder), which the next move removes first; a tidy run leaves
+   none of these behind, nor does anything else ever turn up. */
+void check_data_dir(const Survivors &v, bool tidy, Outcome &o)
+{
+    for (const std::string &name : v.data_dir_extra) {
+        bool in_flight = name == "data.zip" || name == "data.tvk" || name == "flyt.tmp";
+        if (!in_flight)
+            o.violations.push_back(name + " should not be in the data directory");
+        else if (tidy)
+            o.violations.push_back(name + " was left in the data directory");
+    }
+}
+
+/* Every file of the PC is its new version: what the PC must hold when its
+   data are the live ones after the action. */
+std::string first_not_new(const Survivors &v, const Plan &s)
+{
+    for (const auto &f : s.end_files) {
+        auto found = v.files.find(f.first);
+        if (found == v.files.end() || found->second != f.second)
+            return f.first;
+    }
+    return "";
+}
+
 /* What a cut may leave: every file old or new whole, the data live in one
    place (or none, to be completed by the next action). */
 Outcome check_after_cut(const Survivors &v, const Plan &s)
@@ -710,6 +837,7 @@ Outcome check_after_cut(const Survivors &v, const Plan &s)
     else if (std::find(s.ini_versions.begin(), s.ini_versions.end(), v.ini) == s.ini_versions.end())
         o.violations.push_back("kiro.ini is neither its old version nor a new one");
     check_files(v, s, false, o);
+    check_data_dir(v, false, o);
     if (s.action == ACTION_MOVE) {
         bool pc_live = v.lock != "ja";
         if (pc_live && v.set_live)
@@ -717,7 +845,10 @@ Outcome check_after_cut(const Survivors &v, const Plan &s)
         else if (!pc_live && !v.set_live)
             o.without_live_copy = true;
         if (v.set_live && !v.set_whole)
-            o.violations.push_back("the live set on the sticks is damaged");
+            o.violations.push_back("the live set on the sticks is not the PC's data: " + v.set_difference);
+        std::string stale = pc_live && !v.set_live ? first_not_new(v, s) : "";
+        if (!stale.empty())
+            o.violations.push_back("the data live on this PC are not the new data: " + stale);
     } else if (s.action == ACTION_DRIVE && v.lock == "ja") {
         o.violations.push_back("saving the move drive locked the PC");
     }
@@ -725,15 +856,17 @@ Outcome check_after_cut(const Survivors &v, const Plan &s)
 }
 
 /* The end of a completed action, on the devices. */
-void check_end(const Survivors &v, const Plan &s, Outcome &o)
+void check_end(const Survivors &v, const Plan &s, bool tidy, Outcome &o)
 {
     if (v.ini != s.ini_end)
         o.violations.push_back("at the end kiro.ini is not the new version");
     check_files(v, s, true, o);
+    check_data_dir(v, tidy, o);
     if (v.leftovers)
         o.violations.push_back("a copy of kiro.ini was left beside it after a start");
     if (s.end_set == SET_LIVE && !(v.set_live && v.set_whole))
-        o.violations.push_back("at the end the set is not live and whole (marks " + v.marks + ")");
+        o.violations.push_back("at the end the set is not live and whole (marks " + v.marks +
+                               (v.set_difference.empty() ? "" : "; " + v.set_difference) + ")");
     if (s.end_set == SET_STALE && !v.set_stale)
         o.violations.push_back("at the end the set is not marked as taken back (marks " + v.marks + ")");
 }
@@ -806,11 +939,56 @@ bool run_mounted(Campaign &c, const Place &p, const Plan &s, long long cut_after
     }
     r = run_round(p, s, c.program_dir);
     if (!unmount_all(p)) {
-        c.figures.setup_failure = "a powercutfs mount could not be undone";
+        c.figures.setup_failure = "a powercutfs mount could not be undone or its daemon did not end";
         return false;
     }
+    Control control;
+    if (!read_control(p, &control)) {
+        c.figures.setup_failure = "the control file of the file systems could not be read";
+        return false;
+    }
+    if (control.undo_failures) {
+        c.figures.setup_failure = "powercutfs could not undo " + std::to_string(control.undo_failures) +
+                                  " pending changes at a cut";
+        return false;
+    }
+    r.operations = control.operations;
     v = inspect(p, s, c.scratch);
     return true;
+}
+
+bool reset(Campaign &c, const Place &p, const Plan &s)
+{
+    if (reset_backing(p))
+        return true;
+    c.figures.setup_failure =
+        std::string("the backing folders of ") + scenario_name(s.scenario) + " could not be reset";
+    return false;
+}
+
+/* Why a round cut after operation k did not make that crash state ("" when
+   it did): the power must have gone out at operation k + 1, or the round
+   have completed with exactly k operations. */
+std::string missed_cut(const Round &r, long long k)
+{
+    std::string why;
+    if (r.cut && r.operations != k + 1)
+        why = "the power went out at operation " + std::to_string(r.operations);
+    else if (!r.cut && r.operations != k)
+        why = "the round ended after " + std::to_string(r.operations) + " operations";
+    else if (!r.cut && !r.completed)
+        why = "the round did not complete";
+    if (!why.empty() && !r.failure.empty())
+        why += " (" + r.failure + ")";
+    return why;
+}
+
+void round_failed(Campaign &c, const Plan &s, const std::string &when, const std::string &why)
+{
+    std::string line = std::string(scenario_name(s.scenario)) + ", " + when + ": not tried, " + why;
+    c.figures.failures.push_back(line);
+    printf("CAMPAIGN FAILURE %s\n", line.c_str());
+    fflush(stdout);
 }
 
 /* One crash state: cut after operation k, check, do it again, check. */
@@ -819,10 +997,18 @@ bool crash_state(Campaign &c, const Place &p, const Plan &s, const std::vector<L
     std::string when = describe(log, k);
     Round r;
     Survivors v;
-    if (!reset_backing(p) || !run_mounted(c, p, s, k, false, r, v))
+    if (!reset(c, p, s) || !run_mounted(c, p, s, k, false, r, v))
         return false;
+    std::string missed = missed_cut(r, k);
+    if (!missed.empty()) {
+        round_failed(c, s, when, missed);
+        return true;
+    }
     c.figures.tried++;
     Outcome o = check_after_cut(v, s);
+    std::string left;
+    for (const std::string &name : v.data_dir_extra)
+        left += " " + name;
     if (o.without_live_copy) {
         c.figures.without_live_copy++;
         c.figures.notes.push_back(std::string(scenario_name(s.scenario)) + ", " + when +
@@ -842,12 +1028,13 @@ bool crash_state(Campaign &c, const Place &p, const Plan &s, const std::vector<L
         o.violations.push_back("done again it did not reach its end (PC " + std::string(v.lock == "ja" ? "locked" : "open") +
                                ", set marks " + v.marks + ")");
     else
-        check_end(v, s, o);
+        check_end(v, s, false, o);
     for (const std::string &what : o.violations)
         record(c, s, when, what);
     if (c.options.verbose)
-        printf("  %s %s: %s%s\n", scenario_name(s.scenario), when.c_str(),
-               o.violations.empty() ? "ok" : "VIOLATED", o.without_live_copy ? " (live nowhere until completed)" : "");
+        printf("  %s %s: %s%s%s%s\n", scenario_name(s.scenario), when.c_str(),
+               o.violations.empty() ? "ok" : "VIOLATED", o.without_live_copy ? " (live nowhere until completed)" : "",
+               left.empty() ? "" : "; the cut left in the data directory:", left.c_str());
     fflush(stdout);
     return true;
 }
@@ -859,6 +1046,8 @@ void run_scenario(Campaign &c, CutScenario scenario, const std::string &root)
     p.bin = build_unix_dir() + "/powercut/powercutfs";
     p.control = p.root + "/control";
     p.log = p.root + "/operations.log";
+    p.folders_at_once = c.options.folders_at_once;
+    p.verbose = c.options.verbose;
     Plan s;
     s.scenario = scenario;
     if (!prepare(p, s, c.scratch)) {
@@ -872,11 +1061,22 @@ void run_scenario(Campaign &c, CutScenario scenario, const std::string &root)
         c.figures.setup_failure = "drive P: could not be defined";
         return;
     }
+    /* The move drive is there for every action, as the settings name it;
+       without a stick of its own an action finds it empty. */
+    std::string empty_stick = p.root + "/empty-stick";
+    if (s.sticks == 0 &&
+        (run_unix("mkdir -p " + shell_quote(empty_stick)) != 0 ||
+         !define_drive(STICK_DRIVE, DRIVE_REMOVABLE, empty_stick))) {
+        c.figures.setup_failure = "drive E: could not be defined";
+        return;
+    }
 
-    /* The tidy run: it must complete, durable, and gives the count. */
+    /* The tidy run: it must complete, durable, and gives the count. A run
+       that completes but does not end durably is a violation; the crash
+       states are tried all the same. */
     Round r;
     Survivors v;
-    if (!reset_backing(p) || !run_mounted(c, p, s, -1, true, r, v))
+    if (!reset(c, p, s) || !run_mounted(c, p, s, -1, true, r, v))
         return;
     std::vector<LogLine> log = read_log(p);
     long long total = log.empty() ? 0 : log.back().number;
@@ -884,11 +1084,13 @@ void run_scenario(Campaign &c, CutScenario scenario, const std::string &root)
     Outcome tidy;
     if (!r.completed)
         tidy.violations.push_back("the tidy run did not complete: " + r.failure);
+    else if (total != r.operations)
+        tidy.violations.push_back("the log of the tidy run lacks operations");
     else
-        check_end(v, s, tidy);
+        check_end(v, s, true, tidy);
     for (const std::string &what : tidy.violations)
         record(c, s, "tidy run", what);
-    if (!tidy.violations.empty())
+    if (!r.completed || total != r.operations)
         return;
 
     if (c.options.verbose)
@@ -905,7 +1107,7 @@ void run_scenario(Campaign &c, CutScenario scenario, const std::string &root)
     printf("%s: crash states tried %d, violations %d\n", scenario_name(scenario), c.figures.tried - tried,
            c.figures.violations - violations);
     fflush(stdout);
-    run_unix("rm -rf " + quote(p.root));
+    run_unix("rm -rf " + shell_quote(p.root));
 }
 
 }  // namespace
@@ -946,14 +1148,17 @@ CampaignFigures run_campaign(const CampaignOptions &options)
     }
     remove_drive(STICK_DRIVE);
     remove_drive(DATA_DRIVE);
-    run_unix("rm -rf " + quote(root));
+    run_unix("rm -rf " + shell_quote(root));
     remove_tree(c.scratch);
     remove_tree(inst.root);
 
-    printf("crash states tried: %d, violations: %d (operations in the tidy runs: %d)\n", figures.tried,
-           figures.violations, figures.operations);
+    printf("crash states tried: %d, violations: %d, live nowhere: %d, rounds not tried: %zu "
+           "(operations in the tidy runs: %d)\n",
+           figures.tried, figures.violations, figures.without_live_copy, figures.failures.size(), figures.operations);
     for (const std::string &note : figures.notes)
         printf("  %s\n", note.c_str());
+    for (const std::string &failure : figures.failures)
+        printf("  campaign failure: %s\n", failure.c_str());
     if (!figures.setup_failure.empty())
         printf("the campaign could not run: %s\n", figures.setup_failure.c_str());
     fflush(stdout);

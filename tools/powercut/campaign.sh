@@ -4,9 +4,14 @@
 # power-cut file systems (see tools/powercut/campaign.h). Needs root,
 # /dev/fuse and the build (tools/build.sh). Prints every violation and the
 # number of crash states tried and of violations; exit code 0 only when
-# there was none. Takes about a quarter of an hour.
-#   tools/powercut/campaign.sh BUILD_DIR [--sample N] [--verbose] [action ...]
+# there was none. Takes about a quarter of an hour. With --mutants it runs
+# the sample against menus with planted faults instead (mutants.sh).
+#   tools/powercut/campaign.sh BUILD_DIR [--sample N] [--verbose] [--folders-at-once] [action ...]
+#   tools/powercut/campaign.sh --mutants BUILD_DIR [--sample N] [--with PATCH]...
 set -e
+if [ "$1" = --mutants ]; then
+  exec "$(dirname "$0")/mutants.sh" "$@"
+fi
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-build}" && pwd)
 shift || true

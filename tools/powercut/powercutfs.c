@@ -1,30 +1,59 @@
 /*
  * powercutfs: a FUSE file system over a backing folder that forgets, when
- * the power is cut, everything that was written but not flushed. It is the
- * test tool with which the moves and the settings writers of kiromenu.exe
- * are cut off at every step.
+ * the power is cut, everything that was not flushed: written bytes and the
+ * changes of folders alike. It is the test tool with which the moves and
+ * the settings writers of kiromenu.exe are cut off at every step.
  *
  * Written bytes stay in memory, per file, until that file is flushed
  * (fsync or fdatasync, which is what FlushFileBuffers becomes under Wine);
- * reads see them, as they see a system's page cache. Everything else
- * (create, truncate, rename, delete, folders, times) reaches the backing
- * folder at once: the harshest realistic model, a journal of metadata and
- * no journal of data. Closing a file flushes nothing.
+ * reads see them, as they see a system's page cache. Closing a file
+ * flushes nothing.
+ *
+ * The names in a folder are the folder's content: creating a file, a
+ * folder or a link, renaming and deleting are done at once, so the
+ * programs see them, but stay pending until the folder itself is flushed
+ * (fsync of the folder, which is what FlushFileBuffers of a folder handle
+ * becomes). Flushing a file does not commit its name, as POSIX leaves it:
+ * a program that needs a new name or a rename to survive flushes the
+ * folder. A rename between two folders is one change of both: the first
+ * flush of either commits it. Committing keeps the order of each folder:
+ * a flush commits every pending change of the folder and, first, every
+ * earlier change of the other folders those changes touched; a folder
+ * removed or renamed for good takes the earlier changes inside it along.
+ * A folder whose creation is lost takes what it held with it. What is
+ * deleted or replaced meanwhile is kept aside (in a folder of its own
+ * beside the backing folder, BACKING.pending-XXXXXX) until the deletion
+ * is committed, so that the cut can bring it back.
+ *
+ * Unmounted with the power on, a mount commits the changes of its folders
+ * (a clean shut-down); bytes never flushed are lost all the same.
+ *
+ * Size changes (truncating), times and modes reach the backing folder at
+ * once: a file truncated and written again but not flushed is empty after
+ * the cut, the harshest realistic outcome.
  *
  * Several mounts of one campaign share a control file: one count of the
  * changing operations (writes, flushes, creations, truncations, renames,
  * deletions, time and mode changes) and one power switch. With
  * --cut-after=K the operation K+1, on whichever mount it comes, is not
- * done: the power goes out, every unflushed byte of every mount is lost
- * and every further operation fails with EIO. What survived is then the
- * backing folder as it is; mount it again to go on from there. With --log
- * every counted operation is appended to a file as one line:
+ * done: the power goes out, every unflushed byte and every pending change
+ * of every mount is lost, the latest first, and every further operation
+ * fails with EIO. Each mount undoes its pending changes when it first
+ * finds the power out, before it answers that operation, and at the
+ * latest when it is unmounted: after a cut, one operation answered on
+ * each mount (a stat of its root) means the backing folders hold what
+ * survived. Mount them again to go on from there. A change that cannot
+ * be undone is counted in the control file, so a campaign never judges a
+ * state the file system failed to make. With --log every counted
+ * operation is appended to a file as one line:
  *   <number> <tag> <operation> <path>[ <path>] [<offset> <length>]
  *
  *   powercutfs BACKING MOUNTPOINT --control=FILE [--cut-after=K]
  *              [--size=BYTES] [--tag=NAME] [--log=FILE] [--pid=FILE]
- *              [FUSE options]
+ *              [--folders-at-once] [FUSE options]
  *
+ * --folders-at-once commits every change of a folder as it is made, as a
+ * file system mounted with dirsync does: only unflushed bytes are lost.
  * --size makes the file system report that capacity, its free space being
  * the capacity less what its files take in 4 KiB units (a stick of that
  * size); without it the backing folder's own figures are reported.
@@ -58,7 +87,7 @@ struct control {
     char magic[8];
     int64_t operations;   /* changing operations so far, on every mount */
     int32_t cut;          /* 1 once the power is out */
-    int32_t reserved;
+    int32_t undo_failures;   /* pending changes a cut could not undo */
 };
 
 static const char CONTROL_MAGIC[8] = "PWRCUT1";
@@ -71,7 +100,8 @@ static struct {
     char *tag;
     long long cut_after;
     unsigned long long size;
-} options = { NULL, NULL, NULL, NULL, NULL, -1, 0 };
+    int folders_at_once;
+} options = { NULL, NULL, NULL, NULL, NULL, -1, 0, 0 };
 
 static struct control *control;
 static int log_fd = -1;
@@ -100,19 +130,24 @@ static int power_is_out(void)
     return __atomic_load_n(&control->cut, __ATOMIC_SEQ_CST) != 0;
 }
 
+static void power_lost(void);
+
 /* Every operation asks first: -EIO once the power is out. A changing
    operation is counted, and is the one that finds the power cut when the
    count passes the limit. */
 static int begin(int counted, const char *what, const char *path, const char *path2,
                  long long offset, long long length)
 {
-    if (power_is_out())
+    if (power_is_out()) {
+        power_lost();
         return -EIO;
+    }
     if (!counted)
         return 0;
     long long n = __atomic_add_fetch(&control->operations, 1, __ATOMIC_SEQ_CST);
     if (options.cut_after >= 0 && n > options.cut_after) {
         __atomic_store_n(&control->cut, 1, __ATOMIC_SEQ_CST);
+        power_lost();
         return -EIO;
     }
     if (log_fd >= 0) {
@@ -252,13 +287,268 @@ static void forget_if_last_name(const char *backing_path)
         drop_shadow(st.st_ino);
 }
 
+static void drop_all_shadows(void)
+{
+    while (shadows)
+        drop_shadow(shadows->ino);
+}
+
 /* ------------------------------------------------------------------ */
-/* Operations                                                          */
+/* Pending changes of folders                                          */
 
 static void backing_path(char *out, const char *path)
 {
     snprintf(out, PATH_MAX, "%s%s", options.backing, path);
 }
+
+enum change_kind {
+    MADE,          /* a file, link or node made at path */
+    MADE_FOLDER,   /* a folder made at path */
+    REMOVED,       /* path deleted; kept aside */
+    RENAMED        /* path renamed to path2; what path2 was, kept aside */
+};
+
+/* A change of one folder or two, done in the backing folder but not yet
+   committed. */
+struct change {
+    enum change_kind kind;
+    char *path, *path2;
+    ino_t folder, folder2;   /* the folders changed (backing inodes, 0: none) */
+    long kept;               /* the entry kept aside, 0 for none */
+    int of_folder;           /* a folder removed or renamed */
+};
+
+static struct change *changes;   /* pending, oldest first */
+static size_t change_count, change_capacity;
+static char attic[PATH_MAX - 64]; /* where removed entries are kept aside */
+static long attic_next;
+static int lost_here;            /* this mount has undone its pending changes */
+
+static void kept_path(char *out, long kept)
+{
+    snprintf(out, PATH_MAX, "%s/%ld", attic, kept);
+}
+
+static int remove_entry(const char *path, const struct stat *st, int type, struct FTW *ftw)
+{
+    (void)st; (void)type; (void)ftw;
+    return remove(path) == 0 ? 0 : -1;
+}
+
+/* Removes a file or a whole folder of the backing folder. */
+static int remove_tree(const char *path)
+{
+    struct stat st;
+    if (lstat(path, &st) != 0)
+        return errno == ENOENT ? 0 : -1;
+    if (!S_ISDIR(st.st_mode))
+        return unlink(path);
+    return nftw(path, remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+static int is_empty_folder(const char *path)
+{
+    DIR *dir = opendir(path);
+    if (!dir)
+        return 0;
+    int empty = 1;
+    struct dirent *e;
+    while (empty && (e = readdir(dir)) != NULL)
+        empty = strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0;
+    closedir(dir);
+    return empty;
+}
+
+/* The backing inode of the folder that holds path (0 if none). */
+static ino_t folder_of(const char *path)
+{
+    char b[PATH_MAX];
+    backing_path(b, path);
+    char *slash = strrchr(b, '/');
+    if (!slash)
+        return 0;
+    if (slash == b)
+        slash++;
+    *slash = '\0';
+    struct stat st;
+    return lstat(b, &st) == 0 ? st.st_ino : 0;
+}
+
+/* Room for one more change, asked before the change is made. */
+static int change_room(void)
+{
+    if (change_count < change_capacity)
+        return 0;
+    size_t capacity = change_capacity ? 2 * change_capacity : 64;
+    struct change *more = realloc(changes, capacity * sizeof *more);
+    if (!more)
+        return -ENOMEM;
+    changes = more;
+    change_capacity = capacity;
+    return 0;
+}
+
+static void commit_change(struct change *c);
+
+/* Notes a change just made (change_room was asked first). */
+static void note_change(enum change_kind kind, const char *path, const char *path2, long kept, int of_folder)
+{
+    struct change *c = &changes[change_count++];
+    c->kind = kind;
+    c->path = strdup(path);
+    c->path2 = path2 ? strdup(path2) : NULL;
+    c->folder = folder_of(path);
+    c->folder2 = path2 ? folder_of(path2) : 0;
+    c->kept = kept;
+    c->of_folder = of_folder;
+    if (options.folders_at_once)
+        commit_change(&changes[--change_count]);
+}
+
+/* Moves the entry at backing path b aside; the number it is kept under. */
+static long keep_aside(const char *b, int *error)
+{
+    long kept = ++attic_next;
+    char k[PATH_MAX];
+    kept_path(k, kept);
+    if (rename(b, k) != 0) {
+        *error = -errno;
+        return 0;
+    }
+    return kept;
+}
+
+static void forget_change(struct change *c)
+{
+    free(c->path);
+    free(c->path2);
+}
+
+/* A committed change: what it removed is gone for good. */
+static void commit_change(struct change *c)
+{
+    if (c->kept) {
+        char k[PATH_MAX];
+        kept_path(k, c->kept);
+        remove_tree(k);
+    }
+    forget_change(c);
+}
+
+/* A change undone in the backing folder, as if it had never been made. */
+static void undo_change(struct change *c)
+{
+    char b[PATH_MAX], b2[PATH_MAX], k[PATH_MAX];
+    backing_path(b, c->path);
+    if (c->path2)
+        backing_path(b2, c->path2);
+    kept_path(k, c->kept);
+    int ok;
+    switch (c->kind) {
+    case MADE:
+        ok = unlink(b) == 0;
+        break;
+    case MADE_FOLDER:
+        ok = remove_tree(b) == 0;
+        break;
+    case REMOVED:
+        ok = rename(k, b) == 0;
+        break;
+    default:
+        ok = rename(b2, b) == 0 && (!c->kept || rename(k, b2) == 0);
+        break;
+    }
+    if (!ok)
+        __atomic_add_fetch(&control->undo_failures, 1, __ATOMIC_SEQ_CST);
+    forget_change(c);
+}
+
+static int under(const char *path, const char *folder)
+{
+    size_t n = strlen(folder);
+    return path && strncmp(path, folder, n) == 0 && path[n] == '/';
+}
+
+/* Whether change c must be committed before a later one: it changed one
+   of the folders, or lies inside a folder whose removal or rename is
+   committed (a folder gone for good takes its changes with it). */
+static int needed(const struct change *c, const ino_t *folders, size_t n, char *const *gone, size_t g)
+{
+    for (size_t i = 0; i < n; i++)
+        if (folders[i] && (c->folder == folders[i] || c->folder2 == folders[i]))
+            return 1;
+    for (size_t i = 0; i < g; i++)
+        if (under(c->path, gone[i]) || under(c->path2, gone[i]))
+            return 1;
+    return 0;
+}
+
+/* The flush of a folder: its pending changes are committed, and before
+   them every earlier change of the other folders they touched (and so on),
+   so no folder ever keeps a later change without an earlier one. */
+static int commit_folder(ino_t folder)
+{
+    if (change_count == 0)
+        return 0;
+    ino_t *need = malloc((2 * change_count + 1) * sizeof *need);
+    char **gone = malloc(2 * change_count * sizeof *gone);
+    char *commit = calloc(change_count, 1);
+    if (!need || !gone || !commit) {
+        free(need);
+        free(gone);
+        free(commit);
+        return -ENOMEM;
+    }
+    size_t n = 0, g = 0;
+    need[n++] = folder;
+    for (size_t i = change_count; i-- > 0;) {
+        struct change *c = &changes[i];
+        if (needed(c, need, n, gone, g)) {
+            commit[i] = 1;
+            need[n++] = c->folder;
+            need[n++] = c->folder2;
+            if (c->of_folder) {
+                gone[g++] = c->path;
+                if (c->path2)
+                    gone[g++] = c->path2;
+            }
+        }
+    }
+    size_t left = 0;
+    for (size_t i = 0; i < change_count; i++) {
+        if (commit[i])
+            commit_change(&changes[i]);
+        else
+            changes[left++] = changes[i];
+    }
+    change_count = left;
+    free(need);
+    free(gone);
+    free(commit);
+    return 0;
+}
+
+static void commit_all(void)
+{
+    for (size_t i = 0; i < change_count; i++)
+        commit_change(&changes[i]);
+    change_count = 0;
+}
+
+/* The power went out: unflushed bytes and pending changes are lost, the
+   latest change undone first. */
+static void power_lost(void)
+{
+    if (lost_here)
+        return;
+    lost_here = 1;
+    drop_all_shadows();
+    while (change_count > 0)
+        undo_change(&changes[--change_count]);
+}
+
+/* ------------------------------------------------------------------ */
+/* Operations                                                          */
 
 #define BEGIN(counted, what, path, path2, offset, length)                      \
     do {                                                                        \
@@ -285,6 +575,18 @@ static void *pc_init(struct fuse_conn_info *conn, struct fuse_config *cfg)
         }
     }
     return NULL;
+}
+
+/* Unmounted: with the power out, what was pending is lost; with the power
+   on, a clean shut-down commits it. */
+static void pc_destroy(void *data)
+{
+    (void)data;
+    if (power_is_out())
+        power_lost();
+    else
+        commit_all();
+    remove_tree(attic);
 }
 
 static int pc_getattr(const char *path, struct stat *st, struct fuse_file_info *fi)
@@ -346,9 +648,17 @@ static int pc_readdir(const char *path, void *buf, fuse_fill_dir_t fill, off_t o
     return 0;
 }
 
+#define ROOM_FOR_CHANGE()                     \
+    do {                                      \
+        int full_ = change_room();            \
+        if (full_)                            \
+            return full_;                     \
+    } while (0)
+
 static int pc_mknod(const char *path, mode_t mode, dev_t rdev)
 {
     BEGIN(1, "mknod", path, NULL, -1, 0);
+    ROOM_FOR_CHANGE();
     char b[PATH_MAX];
     backing_path(b, path);
     int r = S_ISREG(mode) ? open(b, O_CREAT | O_EXCL | O_WRONLY, mode) : mknod(b, mode, rdev);
@@ -356,65 +666,131 @@ static int pc_mknod(const char *path, mode_t mode, dev_t rdev)
         return -errno;
     if (S_ISREG(mode))
         close(r);
+    note_change(MADE, path, NULL, 0, 0);
     return 0;
 }
 
 static int pc_mkdir(const char *path, mode_t mode)
 {
     BEGIN(1, "mkdir", path, NULL, -1, 0);
+    ROOM_FOR_CHANGE();
     char b[PATH_MAX];
     backing_path(b, path);
-    return mkdir(b, mode) == 0 ? 0 : -errno;
+    if (mkdir(b, mode) != 0)
+        return -errno;
+    note_change(MADE_FOLDER, path, NULL, 0, 0);
+    return 0;
 }
 
+/* A deletion moves the entry aside, where the cut can find it again. */
 static int pc_unlink(const char *path)
 {
     BEGIN(1, "unlink", path, NULL, -1, 0);
+    ROOM_FOR_CHANGE();
     char b[PATH_MAX];
     backing_path(b, path);
+    struct stat st;
+    if (lstat(b, &st) != 0)
+        return -errno;
+    if (S_ISDIR(st.st_mode))
+        return -EISDIR;
     forget_if_last_name(b);
-    return unlink(b) == 0 ? 0 : -errno;
+    int error = 0;
+    long kept = keep_aside(b, &error);
+    if (!kept)
+        return error;
+    note_change(REMOVED, path, NULL, kept, 0);
+    return 0;
 }
 
 static int pc_rmdir(const char *path)
 {
     BEGIN(1, "rmdir", path, NULL, -1, 0);
+    ROOM_FOR_CHANGE();
     char b[PATH_MAX];
     backing_path(b, path);
-    return rmdir(b) == 0 ? 0 : -errno;
+    struct stat st;
+    if (lstat(b, &st) != 0)
+        return -errno;
+    if (!S_ISDIR(st.st_mode))
+        return -ENOTDIR;
+    if (!is_empty_folder(b))
+        return -ENOTEMPTY;
+    int error = 0;
+    long kept = keep_aside(b, &error);
+    if (!kept)
+        return error;
+    note_change(REMOVED, path, NULL, kept, 1);
+    return 0;
 }
 
 static int pc_symlink(const char *target, const char *path)
 {
     BEGIN(1, "symlink", path, target, -1, 0);
+    ROOM_FOR_CHANGE();
     char b[PATH_MAX];
     backing_path(b, path);
-    return symlink(target, b) == 0 ? 0 : -errno;
+    if (symlink(target, b) != 0)
+        return -errno;
+    note_change(MADE, path, NULL, 0, 0);
+    return 0;
 }
 
+/* A rename that replaces an entry moves that entry aside first. */
 static int pc_rename(const char *from, const char *to, unsigned int flags)
 {
     BEGIN(1, "rename", from, to, -1, 0);
+    if (flags & RENAME_EXCHANGE)
+        return -EINVAL;
+    ROOM_FOR_CHANGE();
     char bf[PATH_MAX], bt[PATH_MAX];
     backing_path(bf, from);
     backing_path(bt, to);
     struct stat source, target;
-    int replaces = !(flags & RENAME_EXCHANGE) && lstat(bt, &target) == 0 && lstat(bf, &source) == 0
-                   && target.st_ino != source.st_ino;
-    if (renameat2(AT_FDCWD, bf, AT_FDCWD, bt, flags) != 0)
+    if (lstat(bf, &source) != 0)
         return -errno;
-    if (replaces && S_ISREG(target.st_mode) && target.st_nlink <= 1)
-        drop_shadow(target.st_ino);
+    int exists = lstat(bt, &target) == 0;
+    if (exists && target.st_ino == source.st_ino)
+        return 0;   /* two names of one file: nothing changes */
+    if (exists && (flags & RENAME_NOREPLACE))
+        return -EEXIST;
+    long kept = 0;
+    if (exists) {
+        if (S_ISDIR(target.st_mode) && !S_ISDIR(source.st_mode))
+            return -EISDIR;
+        if (!S_ISDIR(target.st_mode) && S_ISDIR(source.st_mode))
+            return -ENOTDIR;
+        if (S_ISDIR(target.st_mode) && !is_empty_folder(bt))
+            return -ENOTEMPTY;
+        if (S_ISREG(target.st_mode) && target.st_nlink <= 1)
+            drop_shadow(target.st_ino);
+        int error = 0;
+        if (!(kept = keep_aside(bt, &error)))
+            return error;
+    }
+    if (rename(bf, bt) != 0) {
+        int error = -errno;
+        char k[PATH_MAX];
+        kept_path(k, kept);
+        if (kept && rename(k, bt) != 0)
+            __atomic_add_fetch(&control->undo_failures, 1, __ATOMIC_SEQ_CST);
+        return error;
+    }
+    note_change(RENAMED, from, to, kept, S_ISDIR(source.st_mode));
     return 0;
 }
 
 static int pc_link(const char *from, const char *to)
 {
     BEGIN(1, "link", from, to, -1, 0);
+    ROOM_FOR_CHANGE();
     char bf[PATH_MAX], bt[PATH_MAX];
     backing_path(bf, from);
     backing_path(bt, to);
-    return link(bf, bt) == 0 ? 0 : -errno;
+    if (link(bf, bt) != 0)
+        return -errno;
+    note_change(MADE, to, NULL, 0, 0);
+    return 0;
 }
 
 static int pc_chmod(const char *path, mode_t mode, struct fuse_file_info *fi)
@@ -479,7 +855,15 @@ static int open_backing(const char *path, int flags, mode_t mode, struct fuse_fi
 static int pc_create(const char *path, mode_t mode, struct fuse_file_info *fi)
 {
     BEGIN(1, "create", path, NULL, -1, 0);
-    return open_backing(path, fi->flags | O_CREAT, mode, fi);
+    ROOM_FOR_CHANGE();
+    char b[PATH_MAX];
+    backing_path(b, path);
+    struct stat st;
+    int made = lstat(b, &st) != 0;
+    int r = open_backing(path, fi->flags | O_CREAT, mode, fi);
+    if (r == 0 && made)
+        note_change(MADE, path, NULL, 0, 0);
+    return r;
 }
 
 static int pc_open(const char *path, struct fuse_file_info *fi)
@@ -569,12 +953,17 @@ static int pc_fsync(const char *path, int datasync, struct fuse_file_info *fi)
     return fsync(fd) == 0 ? 0 : -errno;
 }
 
-/* Folders have nothing unflushed: their changes reached the device. */
+/* The flush of a folder commits its pending changes. */
 static int pc_fsyncdir(const char *path, int datasync, struct fuse_file_info *fi)
 {
     (void)fi;
     BEGIN(1, datasync ? "fdatasyncdir" : "fsyncdir", path, NULL, -1, 0);
-    return 0;
+    char b[PATH_MAX];
+    backing_path(b, path);
+    struct stat st;
+    if (lstat(b, &st) != 0)
+        return -errno;
+    return commit_folder(st.st_ino);
 }
 
 static int pc_opendir(const char *path, struct fuse_file_info *fi)
@@ -626,6 +1015,7 @@ static int pc_statfs(const char *path, struct statvfs *sv)
 
 static const struct fuse_operations operations = {
     .init = pc_init,
+    .destroy = pc_destroy,
     .getattr = pc_getattr,
     .access = pc_access,
     .readlink = pc_readlink,
@@ -663,6 +1053,7 @@ static const struct fuse_opt option_spec[] = {
     OPTION("--tag=%s", tag),
     OPTION("--cut-after=%lld", cut_after),
     OPTION("--size=%llu", size),
+    OPTION("--folders-at-once", folders_at_once),
     FUSE_OPT_END
 };
 
@@ -687,11 +1078,19 @@ int main(int argc, char *argv[])
         return 2;
     if (!options.backing || !options.control_file) {
         fprintf(stderr, "usage: powercutfs BACKING MOUNTPOINT --control=FILE [--cut-after=K] "
-                        "[--size=BYTES] [--tag=NAME] [--log=FILE] [--pid=FILE] [FUSE options]\n");
+                        "[--size=BYTES] [--tag=NAME] [--log=FILE] [--pid=FILE] [--folders-at-once] "
+                        "[FUSE options]\n");
         return 2;
     }
     if (open_control(options.control_file) != 0) {
         perror("powercutfs: control file");
+        return 2;
+    }
+    /* Beside the backing folder, on its file system: entries moved aside
+       must keep their inodes. */
+    if (snprintf(attic, sizeof attic, "%s.pending-XXXXXX", options.backing) >= (int)sizeof attic
+        || !mkdtemp(attic)) {
+        perror("powercutfs: the folder of pending deletions");
         return 2;
     }
     if (options.log_file && (log_fd = open(options.log_file, O_WRONLY | O_CREAT | O_APPEND, 0644)) < 0) {
