@@ -468,6 +468,34 @@ bool flush_file(const char *path)
     return flushed;
 }
 
+bool flush_directory(const char *directory)
+{
+    if (!directory || !directory[0])
+        return false;
+    UINT error_mode = quiet_drive_begin();
+    HANDLE handle = CreateFileA(directory, GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    bool flushed = false;
+    if (handle != INVALID_HANDLE_VALUE) {
+        flushed = FlushFileBuffers(handle) != 0;
+        CloseHandle(handle);
+    }
+    quiet_drive_end(error_mode);
+    return flushed;
+}
+
+bool flush_parent_directory(const char *path)
+{
+    char parent[1040];
+    copy_text(parent, sizeof parent, path);
+    char *last = strrchr(parent, '\\');
+    if (!last || (last > parent && last[-1] == '\\'))
+        return false;
+    last[1] = '\0';   /* "e:\KIRO-Flyt7" -> "e:\" */
+    return flush_directory(parent);
+}
+
 bool read_volume_serial(const char *path, DWORD *serial)
 {
     if (!path || !path[0] || !path[1] || !serial)

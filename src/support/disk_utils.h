@@ -55,6 +55,11 @@ bool is_directory_link(const char *path);
 /* Writes what the system still holds of file in its caches to the device,
    so that a disk can be taken out; true when it is there. */
 bool flush_file(const char *path);
+/* The folder's entries (names made, renamed or deleted in it) on the
+   device, where the system lets a folder be flushed; true when flushed. */
+bool flush_directory(const char *directory);
+/* flush_directory of the folder that holds path (its name's entry). */
+bool flush_parent_directory(const char *path);
 
 /* The serial number of the volume of the drive named by path's first two
    characters; false when no medium can be read. */

@@ -387,6 +387,10 @@ static DiskStep step_make_directory(DeviceRun *run)
         run->abort = true;
         return STEP_MAKE_DIRECTORY;
     }
+    /* The transfer directory's own name lives in the folder above it (the
+       disk's root): without this, a power cut after the set was written
+       and the PC locked could take the whole set with it. */
+    flush_parent_directory(g_transfer_dir);
     return STEP_WRITE_TEST;
 }
 

@@ -400,6 +400,14 @@ static bool put_staged_files_in_place(HWND dialog, const ArchiveSurvey *survey, 
         if (!final_path(target, sizeof target, marked->entry) || !put_in_place(marked->entry->target, target))
             return false;
     }
+    /* The renames are changes of the folders, not of the files: they are
+       on the device before the disk is marked, and so are data\ and ini\
+       themselves where they had to be made. */
+    if (format_text(folder, sizeof folder, "%sdata", d))
+        flush_directory(folder);
+    if (format_text(folder, sizeof folder, "%sini", d))
+        flush_directory(folder);
+    flush_directory(d);
     return true;
 }
 
@@ -478,6 +486,9 @@ int join_and_unpack(HWND dialog)
     bool done = install_set(dialog);
     delete_tree(run->staging);
     DeleteFileA(run->archive);
+    /* Their removal too is a change of the data directory: on the device
+       before the disk is marked, so nothing of the move is left there. */
+    flush_directory(run->data_dir);
     if (!done)
         return 0;
     progress_fill(dialog, IDC_OVERALL_BAR);

@@ -15,11 +15,6 @@ TEST(PowerCut, SampleOfCrashStatesLosesNothing)
 {
     CampaignOptions options;
     options.sample = 8;
-    /* The moves do not flush the folders they create and rename into yet
-       (the transfer directory in a disk's root, the tables placed by the
-       take-back): until they do, the sample runs on file systems that
-       commit the changes of folders at once. */
-    options.folders_at_once = true;
     CampaignFigures figures = run_campaign(options);
     ASSERT_TRUE(figures.setup_failure.empty()) << figures.setup_failure;
     std::string failures;
