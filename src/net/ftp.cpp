@@ -1,12 +1,12 @@
 /*
- * The FTP client (see ftp.h). Blocking Windows Sockets underneath, with
- * every wait bounded: a host name is resolved within the time-out
- * (net/resolve.h), connecting waits on a
- * non-blocking connect with select, and every receive and send is bounded
- * by the receive and send
- * time-outs set on the connected socket. When the time-out passes, the
- * socket is shut down, so that every later step on it fails at once, as on
- * a lost connection.
+ * The FTP client (see ftp.h): the control connection, its commands and
+ * replies, the login and TLS on it; the upload over the data connection is
+ * in ftp_upload.cpp. Blocking Windows Sockets underneath, with every wait
+ * bounded: a host name is resolved within the time-out (net/resolve.h),
+ * connecting waits on a non-blocking connect with select, and every
+ * receive and send is bounded by the receive and send time-outs set on the
+ * connected socket. When the time-out passes, the socket is shut down, so
+ * that every later step on it fails at once, as on a lost connection.
  *
  * Under Wine every socket call is a round trip to the wine server, and the
  * number of calls, not the bytes, decides how long an upload takes: a reply
@@ -37,13 +37,12 @@
  */
 #include <winsock2.h>
 #include <windows.h>
-#include <commctrl.h>
 
 #include "net/ftp.h"
+#include "net/ftp_session.h"
 #include "net/resolve.h"
 #include "net/tls.h"
 #include "support/error_text.h"
-#include "support/progress.h"
 #include "support/text.h"
 
 #include <errno.h>
@@ -53,7 +52,7 @@
 
 char g_ftp_line[FTP_LINE_CAPACITY + 1];
 
-static int g_timeout_ms = FTP_DEFAULT_TIMEOUT_MS;
+int g_timeout_ms = FTP_DEFAULT_TIMEOUT_MS;
 static int g_login_status = 0;
 static bool g_login_accepted = false;
 static int g_encryption = FTP_ENCRYPT_WHEN_OFFERED;
@@ -61,9 +60,9 @@ static int g_security = FTP_SECURITY_NONE;
 static DWORD g_security_error = 0;
 /* The control connection's host without its port: the name its TLS
    certificate is checked for, also on the data connection. */
-static char g_server_name[256];
+char g_server_name[256];
 /* "PBSZ 0" and "PROT P" accepted on the current control connection. */
-static bool g_data_protected = false;
+bool g_data_protected = false;
 
 void ftp_set_timeout(int milliseconds)
 {
@@ -100,12 +99,12 @@ DWORD ftp_security_error(void)
     return g_security_error;
 }
 
-static bool is_2xx(int code)
+bool is_2xx(int code)
 {
     return code >= 200 && code <= 299;
 }
 
-static bool is_1xx(int code)
+bool is_1xx(int code)
 {
     return code >= 100 && code <= 199;
 }
@@ -130,7 +129,7 @@ static void set_socket_timeouts(SOCKET s)
 }
 
 /* Connects s to address within the time-out; 0, or the socket error. */
-static int connect_within_timeout(SOCKET s, const struct sockaddr_in *address)
+int connect_within_timeout(SOCKET s, const struct sockaddr_in *address)
 {
     u_long non_blocking = 1;
     ioctlsocket(s, FIONBIO, &non_blocking);
@@ -220,7 +219,7 @@ static DWORD time_left(DWORD began)
 
 /* Lets the next receive on s wait only for the time left (never 0, which
    the socket would take as no limit at all); false when none is left. */
-static bool bound_next_receive(ftp_socket s, DWORD began)
+bool bound_next_receive(ftp_socket s, DWORD began)
 {
     DWORD left = time_left(began);
     if (left == 0)
@@ -384,7 +383,7 @@ static void trace_connect_failure(int error)
     fflush(stderr);
 }
 
-static void trace_tls_failure(DWORD error)
+void trace_tls_failure(DWORD error)
 {
     char text[256];
     error_text(text, sizeof text, error, "TLS error");
@@ -393,7 +392,7 @@ static void trace_tls_failure(DWORD error)
 }
 
 /* Closes a connection and forgets its TLS state. */
-static int close_connection(SOCKET s)
+int close_connection(SOCKET s)
 {
     tls_forget(s);
     return closesocket(s);
@@ -543,225 +542,6 @@ int ftp_pasv(ftp_socket s, struct sockaddr_in *address)
         return -1;
     trace("<", g_ftp_line);
     return ftp_parse_pasv_reply(g_ftp_line, address);
-}
-
-static void advance_bar(HWND bar, int delta)
-{
-    if (bar)
-        progress_bar_advance(bar, delta);
-}
-
-/* Over a protected control connection, asks for protected data
-   connections ("PBSZ 0", "PROT P") once; false when the server refuses,
-   so that no file ever goes out in the clear beside an encrypted control
-   connection. */
-static bool protect_data_connections(ftp_socket s)
-{
-    if (!tls_protected((SOCKET)s) || g_data_protected)
-        return true;
-    if (!is_2xx(ftp_command(s, "PBSZ 0")) || !is_2xx(ftp_command(s, "PROT P")))
-        return false;
-    g_data_protected = true;
-    return true;
-}
-
-static bool secure_data_connection(SOCKET data)
-{
-    DWORD error = 0;
-    if (tls_connect(data, g_server_name, g_timeout_ms, &error))
-        return true;
-    trace_tls_failure(error);
-    return false;
-}
-
-/* Ends the data connection in order, which ends the file for the server:
-   a protected one with its TLS close, then this side is shut down, and
-   what the server still sends (its own TLS close) is read until it closes
-   its side too, all within the time-out. True only when all of that went
-   through: after a reset or an error the file may not have arrived whole,
-   whatever the server replies on the control connection. (Closing a
-   socket with unread bytes would itself reset the connection.) The socket
-   is closed either way. */
-static bool end_data_connection(SOCKET data)
-{
-    bool in_order = true;
-    if (tls_protected(data))
-        in_order = tls_close(data);
-    if (in_order && shutdown(data, SD_SEND) == SOCKET_ERROR)
-        in_order = false;
-    DWORD began = GetTickCount();
-    while (in_order) {
-        char sink[4096];
-        if (!bound_next_receive((ftp_socket)data, began)) {
-            in_order = false;
-            break;
-        }
-        int got = socket_receive(data, sink, (int)sizeof sink, 0);
-        if (got == 0)
-            break;
-        if (got < 0)
-            in_order = false;
-    }
-    close_connection(data);
-    return in_order;
-}
-
-/* The file is read and counted on the bar 512 bytes at a time, but sent
-   in batches of 256 KiB: under Wine every send is a round trip to the
-   server process, and one send per 512 bytes made the upload a hundred
-   times slower than the network allows. A blocking send returns once its
-   batch has left, within the send time-out: 256 KiB in 30 seconds needs
-   some 70 kbit/s of the school's line, where batches of 1 MiB (no faster
-   here) needed 280 kbit/s. */
-static char g_upload_batch[256 * 1024];
-
-/* Sends the whole file on the data connection, *sent counting the bytes
-   every send accepted; false when a send failed or the file could not be
-   read to its end. */
-static bool send_file(HWND progress_bar, SOCKET data, FILE *file, unsigned long long *sent)
-{
-    int batched = 0;
-    for (;;) {
-        size_t n = fread(g_ftp_line, 1, FTP_LINE_CAPACITY, file);
-        if (n > 0) {
-            advance_bar(progress_bar, (int)n);
-            memcpy(g_upload_batch + batched, g_ftp_line, n);
-            batched += (int)n;
-        }
-        if (batched > 0 && (n == 0 || batched + FTP_LINE_CAPACITY > (int)sizeof g_upload_batch)) {
-            if (sock_send((ftp_socket)data, g_upload_batch, batched) != batched)
-                return false;
-            *sent += (unsigned long long)batched;
-            batched = 0;
-        }
-        if (n == 0)
-            return !ferror(file);
-    }
-}
-
-/* The number of a 213 reply line ("213 1048576"); false when the line
-   holds no number alone. */
-static bool size_in_reply(const char *line, unsigned long long *size)
-{
-    const char *at = line + 3;
-    while (*at == ' ')
-        at++;
-    unsigned long long value = 0;
-    int digits = 0;
-    for (; *at >= '0' && *at <= '9'; at++, digits++) {
-        if (digits == 19)
-            return false;
-        value = value * 10 + (unsigned long long)(*at - '0');
-    }
-    while (*at == ' ')
-        at++;
-    *size = value;
-    return digits > 0 && *at == '\0';
-}
-
-/* Asks the server how large the stored file is ("SIZE", RFC 3659). False
-   when it names another size than the bytes sent, or gives no reply at
-   all; a server that does not say (any reply but 213) is taken at its
-   226. */
-static bool remote_size_agrees(ftp_socket s, const char *remote_name, unsigned long long sent)
-{
-    char command[FTP_LINE_CAPACITY + 1];
-    if (!format_text(command, sizeof command, "SIZE %s", remote_name))
-        return false;
-    int reply = ftp_command(s, command);
-    if (reply <= 0)
-        return false;
-    if (reply != 213)
-        return true;
-    unsigned long long size = 0;
-    return size_in_reply(g_ftp_line, &size) && size == sent;
-}
-
-/* Where the data connection goes: the control connection's peer, at the
-   port the server named in its 227 reply. 0, or -1. */
-static int data_target(ftp_socket s, struct sockaddr_in *target)
-{
-    struct sockaddr_in passive;
-    if (ftp_pasv(s, &passive) != 0)
-        return -1;
-    int size = sizeof *target;
-    memset(target, 0, sizeof *target);
-    if (getpeername((SOCKET)s, (struct sockaddr *)target, &size) == SOCKET_ERROR || target->sin_family != AF_INET)
-        return -1;
-    target->sin_port = passive.sin_port;
-    return 0;
-}
-
-/* STOR has gone out and the data connection stands: waits for the
-   preliminary reply, protects the connection when the control connection
-   is, sends the file, ends the connection in order and waits for the
-   completion. 0 only when the file is proven stored: every send accepted
-   in full, the data connection ended in order, the completion confirmed,
-   and the size the server names, if it names one, the size sent. The data
-   connection is closed either way. */
-static int store_file(HWND progress_bar, ftp_socket s, SOCKET data, FILE *file, const char *remote_name)
-{
-    if (!is_1xx(ftp_get_reply(s))) {
-        /* The server refused the file: that reply was final, there is
-           nothing to send and no completion to wait for. */
-        closesocket(data);
-        return -1;
-    }
-    if (tls_protected((SOCKET)s) && !secure_data_connection(data)) {
-        /* Nothing of the file went out; the server ends the transfer. */
-        close_connection(data);
-        ftp_get_reply(s);
-        return -1;
-    }
-    unsigned long long sent = 0;
-    bool proven = send_file(progress_bar, data, file, &sent);
-    if (proven)
-        proven = end_data_connection(data);
-    else
-        close_connection(data);
-    /* The completion is read in every case, so that the control connection
-       stays in step for QUIT. */
-    int completion = ftp_get_reply(s);
-    proven = proven && is_2xx(completion) && remote_size_agrees(s, remote_name, sent);
-    return proven ? 0 : -1;
-}
-
-/* Sends STOR and opens the data connection, then stores the file; -1
-   when the command or the connection failed. */
-static int put_through(HWND progress_bar, ftp_socket s, const struct sockaddr_in *target, FILE *file,
-                       const char *remote_name)
-{
-    SOCKET data = socket(AF_INET, SOCK_STREAM, 0);
-    if (data == INVALID_SOCKET)
-        return -1;
-    if (!format_text(g_ftp_line, sizeof g_ftp_line, "STOR %s\r\n", remote_name)) {
-        /* A name this long cannot be sent whole; store nothing. */
-        closesocket(data);
-        return -1;
-    }
-    int length = (int)strlen(g_ftp_line);
-    if (sock_send_str(s, g_ftp_line) == length && connect_within_timeout(data, target) == 0)
-        return store_file(progress_bar, s, data, file, remote_name);
-    closesocket(data);
-    ftp_get_reply(s);
-    return -1;
-}
-
-int ftp_put(HWND progress_bar, ftp_socket s, const char *local_path, const char *remote_name)
-{
-    advance_bar(progress_bar, 512);
-    FILE *file = fopen(local_path, "rb");
-    if (!file)
-        return -1;
-    /* Blocks of 512 bytes come out of a large file buffer, not a disk read
-       each. */
-    setvbuf(file, NULL, _IOFBF, 256 * 1024);
-    struct sockaddr_in target;
-    int result = -1;
-    if (protect_data_connections(s) && data_target(s, &target) == 0)
-        result = put_through(progress_bar, s, &target, file, remote_name);
-    fclose(file);
-    return result;
 }
 
 int ftp_quit(ftp_socket s)

@@ -452,30 +452,14 @@ int delete_tree(const char *directory)
     return 1;
 }
 
-bool flush_file(const char *path)
+/* Opens path as asked and writes what the system holds of it to the
+   device; true when it is there. */
+static bool flush_opened(const char *path, DWORD access, DWORD share, DWORD flags)
 {
     if (!path || !path[0])
         return false;
     UINT error_mode = quiet_drive_begin();
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, NULL);
-    bool flushed = false;
-    if (file != INVALID_HANDLE_VALUE) {
-        flushed = FlushFileBuffers(file) != 0;
-        CloseHandle(file);
-    }
-    quiet_drive_end(error_mode);
-    return flushed;
-}
-
-bool flush_directory(const char *directory)
-{
-    if (!directory || !directory[0])
-        return false;
-    UINT error_mode = quiet_drive_begin();
-    HANDLE handle = CreateFileA(directory, GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    HANDLE handle = CreateFileA(path, access, share, NULL, OPEN_EXISTING, flags, NULL);
     bool flushed = false;
     if (handle != INVALID_HANDLE_VALUE) {
         flushed = FlushFileBuffers(handle) != 0;
@@ -483,6 +467,18 @@ bool flush_directory(const char *directory)
     }
     quiet_drive_end(error_mode);
     return flushed;
+}
+
+bool flush_file(const char *path)
+{
+    return flush_opened(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_ATTRIBUTE_NORMAL);
+}
+
+bool flush_directory(const char *directory)
+{
+    /* A folder opens only as a backup would open it. */
+    return flush_opened(directory, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        FILE_FLAG_BACKUP_SEMANTICS);
 }
 
 bool flush_parent_directory(const char *path)
