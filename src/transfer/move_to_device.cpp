@@ -20,10 +20,10 @@
  * again. Once both are on the device the volume is read back whole, past
  * the system's cache, and its CRC-32 compared with the one summed while it
  * was written: a disk that gives back other bytes is faulty and ends the
- * run before anything is locked. When every disk is written this PC is locked first and the user
- * told afterwards, so a menu that ends while the last box is up leaves the
- * data live in one place only; a lock that cannot be written takes the
- * set's claim back.
+ * run before anything is locked. When every disk is written the set is
+ * made live as move_out_ending.h describes: this PC locked first, the user
+ * told afterwards; a lock that cannot be written takes the set's claim
+ * back.
  *
  * Before locking, the data directory is compared with what was packed
  * (every file's name, length and last-write time, and which files there
@@ -35,6 +35,7 @@
  */
 #include "transfer/move_to_device.h"
 #include "transfer/move_packing.h"
+#include "transfer/move_out_ending.h"
 #include "transfer/transfer_set.h"
 #include "support/settings.h"
 #include "support/disk_utils.h"
@@ -95,11 +96,6 @@ struct DeviceRun {
 
 static const char *const UNREADABLE_DRIVE = "Kan ikke læse fra disk enheden!";
 static const char *const DISK_CHANGED = "Disk enheden blev skiftet, mens der blev skrevet på den.";
-/* Told after a withdrawal that did not reach the disk. */
-static const char *const NOT_WITHDRAWN =
-    "Dataene på disk enheden kunne ikke markeres som forældede.\n"
-    "Brug ikke disk enheden til at flytte data til en anden PC: dataene på denne PC er de gældende.";
-
 static int ask(DeviceRun *run, const char *text, UINT style)
 {
     return message_box(run->dialog, text, INFORMATION, style);
@@ -446,10 +442,7 @@ static void copy_failed(DeviceRun *run)
 
 static void transfer_file_failed(DeviceRun *run)
 {
-    char error[256], text[2 * KIRO_PATH_SIZE];
-    system_error_text(error, sizeof error);
-    format_text(text, sizeof text, "Kan ikke skrive filen: %s\n%s", g_transfer_file, error);
-    error_box(text, MB_ICONWARNING);
+    report_transfer_file_failed();
     run->abort = true;
 }
 
@@ -467,7 +460,7 @@ static DiskStep disk_faulty(DeviceRun *run)
                 "som der blev skrevet.\n"
                 "KIRO-skema er ikke blevet låst på denne PC, og dataene på den er stadig de gældende.\n%s\n\n"
                 "Flyt dataene igen med en anden disk enhed.",
-                run->i, gone ? "Dataene på disk enheden er fjernet." : NOT_WITHDRAWN);
+                run->i, gone ? "Dataene på disk enheden er fjernet." : g_not_withdrawn_text);
     error_box(text, MB_ICONERROR);
     run->abort = true;
     run->keep_disk = true;   /* nothing more is removed from it */
@@ -546,86 +539,6 @@ static void start_again_with_first_disk(DeviceRun *run)
     identify_first_disk(run);
 }
 
-/* The set just written must not stay live beside this PC's live data: it
-   is marked as withdrawn, or removed when even that cannot be written.
-   False when the disk may still hold it as live. */
-static bool withdraw_set(void)
-{
-    if (write_transfer_withdrawn(g_transfer_file))
-        return true;
-    delete_tree(g_transfer_dir);
-    return (file_access(g_transfer_file) & ACCESS_MISSING) != 0;
-}
-
-/* Every volume is on its disk: this PC is locked (written and read back),
-   and only then is the set on the last disk marked live, so that a cut in
-   between leaves the data live nowhere rather than in two places (the
-   take-back on either PC completes it). The user is told afterwards. It is
-   not locked while the schedule program runs on some station, nor when
-   the data have changed since they were packed. */
-static bool lock_this_pc(DeviceRun *run)
-{
-    char text[3 * KIRO_PATH_SIZE];
-    if (schedule_in_use()) {
-        bool withdrawn = withdraw_set();
-        report_schedule_in_use(run->dialog);
-        if (!withdrawn)
-            error_box(NOT_WITHDRAWN, MB_ICONERROR);
-        return false;
-    }
-    if (data_changed_since_packing(run->data_dir)) {
-        bool withdrawn = withdraw_set();
-        /* This PC's data stay the live ones: the set it just wrote is
-           finished here, and a move out may later overwrite its disks
-           without asking. */
-        if (withdrawn)
-            remember_finished_set(run->set_id);
-        format_text(text, sizeof text,
-                    "Dataene er blevet ændret på en anden station, mens de blev flyttet.\n"
-                    "KIRO-skema er ikke blevet låst på denne PC, og dataene på den er stadig de gældende.\n"
-                    "%s\n\nFlyt dataene til disk enheden igen.",
-                    withdrawn ? "Dataene på disk enheden er trukket tilbage." : NOT_WITHDRAWN);
-        error_box(text, MB_ICONERROR);
-        return false;
-    }
-    if (strcmp(g_settings.super_setting, "nej") == 0 && !write_schedule_locked(true)) {
-        bool withdrawn = withdraw_set();
-        format_text(text, sizeof text,
-                    "Kan ikke skrive til filen: %s\nKIRO-skema er ikke blevet låst på denne PC!\n%s",
-                    g_settings.config_path,
-                    withdrawn ? "Dataene på disk enheden er markeret som forældede, og dataene på denne PC er "
-                                "stadig de gældende."
-                              : NOT_WITHDRAWN);
-        error_box(text, MB_ICONERROR);
-        return false;
-    }
-    if (!write_transfer_locked(g_transfer_file, "nej")) {
-        /* The set did not become live: this PC takes its claim back (or,
-           when even that fails, stays locked with the set to take back). */
-        DWORD error = GetLastError();
-        bool reopened = strcmp(g_settings.super_setting, "nej") != 0 || write_schedule_locked(false);
-        bool withdrawn = reopened && withdraw_set();
-        SetLastError(error);
-        transfer_file_failed(run);
-        if (reopened && !withdrawn)
-            error_box(NOT_WITHDRAWN, MB_ICONERROR);
-        return false;
-    }
-    return true;
-}
-
-static void show_completion(const DeviceRun *run)
-{
-    char text[512];
-    copy_text(text, sizeof text, "Så er filerne kopieret til disk enheden!");
-    if (run->previous_version != 0 && run->previous_version < (int)g_settings.version) {
-        append_text(text, sizeof text, "\n\nOBS!  Den KIRO-version der er på din anden PC er ældre");
-        append_text(text, sizeof text, "\nend den du kopierer dataene fra.");
-        append_text(text, sizeof text, "\nDu skal oprette en ny installationsenhed og opgradere den anden PC!");
-    }
-    message_box(NULL, text, INFORMATION, MB_OK | MB_ICONINFORMATION);
-}
-
 bool write_transfer_disks(HWND dialog)
 {
     UINT mode = quiet_drive_begin();
@@ -664,12 +577,12 @@ bool write_transfer_disks(HWND dialog)
         if (!run.keep_disk && !live_set_in_drive(&run))
             delete_tree(g_transfer_dir);
     } else {
-        completed = lock_this_pc(&run);
+        completed = make_written_set_live(dialog, run.data_dir, run.set_id);
     }
     DeleteFileA(run.archive);
     if (completed) {
         progress_fill(dialog, IDC_OVERALL_BAR);
-        show_completion(&run);
+        show_move_out_completion(run.previous_version);
     }
     quiet_drive_end(mode);
     return completed;
