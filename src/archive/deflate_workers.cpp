@@ -241,16 +241,23 @@ void pack_begin(PackRun *run, const char *archive, const PackFile *files, size_t
     unsigned threads = zip_threads();
     if (threads > count)
         threads = (unsigned)count;
-    if (threads < 2 || !archive)
+    if (!archive || count == 0)
         return;
     PackWorkers *workers = new_workers(files, count);
     if (!workers)
         return;
-    if (workers->buffer)
+    if (workers->buffer && threads >= 2)
         start_threads(threads, pack_worker, workers, &workers->threads);
     if (workers->threads.empty()) {
-        /* No thread to be had: the files are added one by one. */
-        free(workers->buffer);
+        /* One thread: every file is deflated as it is written, into the
+           one archive kept open for the whole run (opening it again for
+           each file would read its whole directory every time). */
+        for (PackedItem &item : workers->items)
+            item.state = ITEM_INLINE;
+        workers->next_claim = count;
+    }
+    if (!workers->buffer) {
+        /* No buffer to be had: the files are added one by one. */
         delete workers;
         return;
     }

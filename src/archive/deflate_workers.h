@@ -4,8 +4,10 @@
  * and deflate the files ahead into memory (never more than
  * ZIP_MEMORY_IN_FLIGHT; a file larger than that is deflated as it is
  * written), and each is written as a raw entry: the archive is byte for
- * byte the one zip_add_file gives file by file. Workers never touch a
- * window; the caller shows every message, once pack_end has returned.
+ * byte the one zip_add_file gives file by file. On one thread each file is
+ * deflated as it is written, into the archive opened once for the run.
+ * Workers never touch a window; the caller shows every message, once
+ * pack_end has returned.
  */
 #ifndef KIRO_ARCHIVE_DEFLATE_WORKERS_H
 #define KIRO_ARCHIVE_DEFLATE_WORKERS_H
@@ -31,7 +33,7 @@ struct PackRun {
     const PackFile *files;
     size_t count;
     size_t next;                /* the file pack_next writes */
-    PackWorkers *workers;       /* NULL: zip_add_file file by file */
+    PackWorkers *workers;       /* NULL (no memory to be had): zip_add_file file by file */
 };
 /* Starts the run (files must outlive it); nothing is written yet. */
 void pack_begin(PackRun *run, const char *archive, const PackFile *files, size_t count);
