@@ -15,20 +15,23 @@
 
 enum { READ_BUFFER = 262144 };
 
-bool file_crc32(const char *path, unsigned long long *size, unsigned long *crc)
+enum { SUM_BLOCK = 1 << 18 };
+
+/* file_crc32 through a block buffer of SUM_BLOCK bytes the caller keeps:
+   a list of many small files is summed without a new buffer for each,
+   which under Wine costs more than reading the file. */
+static bool sum_file(const char *path, unsigned char *buffer, unsigned long long *size, unsigned long *crc)
 {
-    enum { BLOCK = 1 << 18 };
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
                               FILE_FLAG_SEQUENTIAL_SCAN, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return false;
-    unsigned char *buffer = (unsigned char *)malloc(BLOCK);
-    bool ok = buffer != NULL;
+    bool ok = true;
     uLong sum = crc32(0L, Z_NULL, 0);
     unsigned long long total = 0;
-    while (ok) {
+    for (;;) {
         DWORD got = 0;
-        if (!ReadFile(file, buffer, BLOCK, &got, NULL)) {
+        if (!ReadFile(file, buffer, SUM_BLOCK, &got, NULL)) {
             ok = false;
             break;
         }
@@ -37,12 +40,19 @@ bool file_crc32(const char *path, unsigned long long *size, unsigned long *crc)
         sum = crc32(sum, buffer, got);
         total += got;
     }
-    free(buffer);
     CloseHandle(file);
     if (ok) {
         *size = total;
         *crc = sum;
     }
+    return ok;
+}
+
+bool file_crc32(const char *path, unsigned long long *size, unsigned long *crc)
+{
+    unsigned char *buffer = (unsigned char *)malloc(SUM_BLOCK);
+    bool ok = buffer && sum_file(path, buffer, size, crc);
+    free(buffer);
     return ok;
 }
 
@@ -57,10 +67,12 @@ struct Summing {
 static unsigned __stdcall sum_worker(void *context)
 {
     Summing *run = (Summing *)context;
+    unsigned char *buffer = (unsigned char *)malloc(SUM_BLOCK);
     for (size_t i; (i = run->next++) < run->count;) {
         FileSum *file = &run->files[i];
-        file->read = file_crc32(file->path, &file->size, &file->crc);
+        file->read = buffer && sum_file(file->path, buffer, &file->size, &file->crc);
     }
+    free(buffer);
     return 0;
 }
 
