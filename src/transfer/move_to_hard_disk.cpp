@@ -36,10 +36,12 @@
 #include "archive/checksum.h"
 #include "archive/extract.h"
 #include "archive/survey.h"
+#include "archive/threads.h"
 #include "resource.h"
 
 #include <string.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -341,6 +343,59 @@ static bool put_folder_in_place(const ArchiveSurvey *survey, const char *folder)
     return true;
 }
 
+/* The staged files flushed by several threads, each taking the next file
+   in the set's order; after a failure no flush is started. A flush waits
+   for the device, and the file system writes the flushes that wait
+   together at once, so many small files are flushed far sooner on several
+   threads than on one, even on one processor. */
+struct Flushing {
+    const ArchiveSurvey *survey;
+    std::vector<DWORD> errors;   /* 0: flushed (or not reached) */
+    std::atomic<size_t> next;
+    std::atomic<bool> stop;
+};
+enum { FLUSH_THREADS = 8 };
+
+/* Ends when the files run out or a flush failed: it waits for nothing. */
+static unsigned __stdcall flushing_worker(void *context)
+{
+    Flushing *run = (Flushing *)context;
+    size_t count = run->survey->entries.size();
+    for (size_t i; !run->stop && (i = run->next++) < count;) {
+        if (flush_file(run->survey->entries[i].target))
+            continue;
+        run->errors[i] = GetLastError() ? GetLastError() : ERROR_GEN_FAILURE;
+        run->stop = true;
+    }
+    return 0;
+}
+
+/* Every staged file on the device; false (reported, the first file in the
+   set's order that could not be flushed) otherwise. */
+static bool flush_staged_files(const ArchiveSurvey *survey)
+{
+    Flushing run;
+    size_t count = survey->entries.size();
+    run.survey = survey;
+    run.errors.assign(count, 0);
+    run.next = 0;
+    run.stop = false;
+    std::vector<HANDLE> workers;
+    if (count > 1)
+        start_threads(count < (size_t)FLUSH_THREADS ? (unsigned)count : (unsigned)FLUSH_THREADS, flushing_worker, &run, &workers);
+    if (workers.empty())
+        flushing_worker(&run);
+    join_threads(&workers);
+    for (size_t i = 0; i < count; i++) {
+        if (run.errors[i] == 0)
+            continue;
+        SetLastError(run.errors[i]);
+        report_with_error("Kan ikke skrive filen: %s\n%s", survey->entries[i].target);
+        return false;
+    }
+    return true;
+}
+
 /* The staged configuration as marked: what ini\kiro.ini must be once placed. */
 struct MarkedConfiguration {
     const ArchiveEntry *entry;   /* NULL: the set has none */
@@ -368,12 +423,8 @@ static bool put_staged_files_in_place(HWND dialog, const ArchiveSurvey *survey, 
             return false;
         }
     }
-    for (const ArchiveEntry &entry : survey->entries) {
-        if (!flush_file(entry.target)) {
-            report_with_error("Kan ikke skrive filen: %s\n%s", entry.target);
-            return false;
-        }
-    }
+    if (!flush_staged_files(survey))
+        return false;
     /* The last look before the first file is replaced: the schedule program
        may have been started on another station while the disks were
        asked for, and it has the tables open. */
