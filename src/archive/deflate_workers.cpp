@@ -115,7 +115,26 @@ static bool deflate_blocks(PackWorkers *workers, FILE *source, z_stream *stream,
 /* Reads and deflates one file into item->data. A file that has grown past
    its reservation is left to be deflated as it is written: ITEM_INLINE,
    else ITEM_READY (item->code tells whether the file could be read). */
-static ItemState deflate_file(PackWorkers *workers, const PackFile *file, PackedItem *item, unsigned char *input)
+/* A worker's deflate stream, set up once and reset for every file: a
+   reset stream deflates exactly as a new one, without allocating its
+   window and tables again for each small file. */
+struct WorkerStream {
+    z_stream stream;
+    bool ready;
+};
+
+static bool start_stream(WorkerStream *worker)
+{
+    if (worker->ready)
+        return deflateReset(&worker->stream) == Z_OK;
+    memset(&worker->stream, 0, sizeof worker->stream);
+    worker->ready = deflateInit2(&worker->stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, DEF_MEM_LEVEL,
+                                 Z_DEFAULT_STRATEGY) == Z_OK;
+    return worker->ready;
+}
+
+static ItemState deflate_file(PackWorkers *workers, const PackFile *file, PackedItem *item, unsigned char *input,
+                              WorkerStream *worker)
 {
     FILE *source = fopen(file->file, "rb");
     if (!source) {
@@ -124,12 +143,9 @@ static ItemState deflate_file(PackWorkers *workers, const PackFile *file, Packed
         return ITEM_READY;
     }
     item->dos_date = dos_time_of(source);
-    z_stream stream;
-    memset(&stream, 0, sizeof stream);
+    z_stream &stream = worker->stream;
     item->data = (unsigned char *)malloc(item->reserved);
-    bool deflating = item->data
-        && deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, DEF_MEM_LEVEL,
-                        Z_DEFAULT_STRATEGY) == Z_OK;
+    bool deflating = item->data && start_stream(worker);
     bool whole = false;
     if (deflating) {
         stream.next_out = item->data;
@@ -145,7 +161,6 @@ static ItemState deflate_file(PackWorkers *workers, const PackFile *file, Packed
         }
         item->length = item->reserved - stream.avail_out;
         item->text = stream.data_type == Z_TEXT;
-        deflateEnd(&stream);
     }
     fclose(source);
     if (!whole) {
@@ -165,6 +180,8 @@ static unsigned __stdcall pack_worker(void *context)
 {
     PackWorkers *workers = (PackWorkers *)context;
     unsigned char *input = (unsigned char *)malloc(READ_BLOCK);
+    WorkerStream stream;
+    stream.ready = false;
     std::unique_lock<std::mutex> hold(workers->lock);
     while (!workers->stop && workers->next_claim < workers->items.size()) {
         size_t index = workers->next_claim;
@@ -190,12 +207,14 @@ static unsigned __stdcall pack_worker(void *context)
         item->reserved = need;
         item->state = ITEM_BUSY;
         hold.unlock();
-        ItemState done = deflate_file(workers, &workers->files[index], item, input);
+        ItemState done = deflate_file(workers, &workers->files[index], item, input, &stream);
         hold.lock();
         item->state = done;
         workers->ready.notify_all();
     }
     hold.unlock();
+    if (stream.ready)
+        deflateEnd(&stream.stream);
     free(input);
     return 0;
 }
