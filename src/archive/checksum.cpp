@@ -15,9 +15,7 @@
 
 enum { READ_BUFFER = 262144 };
 
-enum { SUM_BLOCK = 1 << 18 };
-
-/* file_crc32 through a block buffer of SUM_BLOCK bytes the caller keeps:
+/* file_crc32 through a block buffer of READ_BUFFER bytes the caller keeps:
    a list of many small files is summed without a new buffer for each,
    which under Wine costs more than reading the file. */
 static bool sum_file(const char *path, unsigned char *buffer, unsigned long long *size, unsigned long *crc)
@@ -31,7 +29,7 @@ static bool sum_file(const char *path, unsigned char *buffer, unsigned long long
     unsigned long long total = 0;
     for (;;) {
         DWORD got = 0;
-        if (!ReadFile(file, buffer, SUM_BLOCK, &got, NULL)) {
+        if (!ReadFile(file, buffer, READ_BUFFER, &got, NULL)) {
             ok = false;
             break;
         }
@@ -50,7 +48,7 @@ static bool sum_file(const char *path, unsigned char *buffer, unsigned long long
 
 bool file_crc32(const char *path, unsigned long long *size, unsigned long *crc)
 {
-    unsigned char *buffer = (unsigned char *)malloc(SUM_BLOCK);
+    unsigned char *buffer = (unsigned char *)malloc(READ_BUFFER);
     bool ok = buffer && sum_file(path, buffer, size, crc);
     free(buffer);
     return ok;
@@ -67,7 +65,7 @@ struct Summing {
 static unsigned __stdcall sum_worker(void *context)
 {
     Summing *run = (Summing *)context;
-    unsigned char *buffer = (unsigned char *)malloc(SUM_BLOCK);
+    unsigned char *buffer = (unsigned char *)malloc(READ_BUFFER);
     for (size_t i; (i = run->next++) < run->count;) {
         FileSum *file = &run->files[i];
         file->read = buffer && sum_file(file->path, buffer, &file->size, &file->crc);

@@ -112,9 +112,6 @@ static bool deflate_blocks(PackWorkers *workers, FILE *source, z_stream *stream,
     return fits;
 }
 
-/* Reads and deflates one file into item->data. A file that has grown past
-   its reservation is left to be deflated as it is written: ITEM_INLINE,
-   else ITEM_READY (item->code tells whether the file could be read). */
 /* A worker's deflate stream, set up once and reset for every file: a
    reset stream deflates exactly as a new one, without allocating its
    window and tables again for each small file. */
@@ -133,6 +130,9 @@ static bool start_stream(WorkerStream *worker)
     return worker->ready;
 }
 
+/* Reads and deflates one file into item->data. A file that has grown past
+   its reservation is left to be deflated as it is written: ITEM_INLINE,
+   else ITEM_READY (item->code tells whether the file could be read). */
 static ItemState deflate_file(PackWorkers *workers, const PackFile *file, PackedItem *item, unsigned char *input,
                               WorkerStream *worker)
 {

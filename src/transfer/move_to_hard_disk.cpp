@@ -364,7 +364,8 @@ static unsigned __stdcall flushing_worker(void *context)
     for (size_t i; !run->stop && (i = run->next++) < count;) {
         if (flush_file(run->survey->entries[i].target))
             continue;
-        run->errors[i] = GetLastError() ? GetLastError() : ERROR_GEN_FAILURE;
+        DWORD error = GetLastError();
+        run->errors[i] = error ? error : ERROR_GEN_FAILURE;
         run->stop = true;
     }
     return 0;
@@ -381,8 +382,9 @@ static bool flush_staged_files(const ArchiveSurvey *survey)
     run.next = 0;
     run.stop = false;
     std::vector<HANDLE> workers;
-    if (count > 1)
-        start_threads(count < (size_t)FLUSH_THREADS ? (unsigned)count : (unsigned)FLUSH_THREADS, flushing_worker, &run, &workers);
+    unsigned threads = count < (size_t)FLUSH_THREADS ? (unsigned)count : (unsigned)FLUSH_THREADS;
+    if (threads > 1)
+        start_threads(threads, flushing_worker, &run, &workers);
     if (workers.empty())
         flushing_worker(&run);
     join_threads(&workers);
